@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests, the demo and the benchmarks use.
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  zlib1g-dev libbz2-dev libcurl4-openssl-dev libzip-dev
+  libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libgstreamer1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  googletest libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev clang-format
+  xvfb xauth x11-utils xdotool imagemagick
+  fonts-noto-cjk fonts-dejavu-core
+  nginx vsftpd python3 python3-pyftpdlib
+  unzip zip bzip2 curl hyperfine file dpkg-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

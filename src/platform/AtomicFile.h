@@ -1,0 +1,15 @@
+#pragma once
+// Replacing a user's file so that a crash leaves either the old or the new one, never half:
+// write beside it under a temporary name, flush to disk, rename over it.
+
+#include <filesystem>
+#include <string_view>
+
+// Writes `contents` to `target` atomically. False (target untouched) on any failure.
+bool WriteFileAtomically(const std::filesystem::path& target, std::string_view contents);
+
+// Copies `source` over `target` atomically (the copy keeps `source`'s permissions bits).
+bool CopyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target);
+
+// A temporary name beside `target` that no other writer uses.
+std::filesystem::path TemporarySibling(const std::filesystem::path& target);

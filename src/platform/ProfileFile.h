@@ -1,0 +1,20 @@
+#pragma once
+// Profile (.ini) files read and edited the way the game's own tools do: the same defaults,
+// buffer limits, case-insensitive section and key names, quote stripping, and edits that keep
+// every other line and comment of the file. Writes replace the file atomically.
+
+#include <cstddef>
+#include <filesystem>
+
+// Copies the value (or `defaultValue`, trailing blanks removed; null means "") into `buffer`
+// of `size` bytes, truncated to size - 1 and NUL-terminated; returns the number of characters
+// copied, without the NUL. A null section or key (enumeration) is not supported and yields
+// the default.
+std::size_t GetPrivateProfileStringA(const char* section, const char* key,
+                                     const char* defaultValue, char* buffer, std::size_t size,
+                                     const std::filesystem::path& file);
+
+// Sets `key` in `section` to `value` (creating the file, section or key as needed). A null
+// `value` deletes the key, a null `key` deletes the whole section. False on I/O failure.
+bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                                const std::filesystem::path& file);
