@@ -1,0 +1,64 @@
+#include "app/UpdateApp.h"
+
+#include <cstring>
+
+#include "app/CommandLine.h"
+#include "app/DefaultServices.h"
+#include "app/UpdateDlg.h"
+#include "net/LauncherState.h"
+#include "platform/GamePath.h"
+#include "text/MessageTable.h"
+
+void ApplyConnectDefaults(const DeploymentSettings& settings) {
+    std::memset(g_State.ServerAddress, 0, sizeof(g_State.ServerAddress));
+    const std::size_t length =
+        std::min(settings.ConnectAddress.size(), sizeof(g_State.ServerAddress) - 1);
+    std::memcpy(g_State.ServerAddress, settings.ConnectAddress.data(), length);
+    g_State.ServerPort = settings.ConnectPort;
+}
+
+CUpdateApp::CUpdateApp(LauncherFrontEnd frontEnd, LauncherOptions options)
+    : frontEnd_(std::move(frontEnd)), options_(std::move(options)) {}
+
+CUpdateApp::~CUpdateApp() = default;
+
+bool CUpdateApp::InitInstance() {
+    instanceLock_ = std::make_unique<InstanceLock>(options_.Settings.ProductName);
+
+    // The table comes before the instance check: the refusal text is in it.
+    g_MessageTable.SetMessageBoxFunction(frontEnd_.ShowMessageBox);
+    const GamePath game(options_.GameDirectory);
+    const auto table = game.Resolve("message.wtf");
+    g_MessageTable.Load(table ? table->string() : std::string("message.wtf"));
+
+    if (instanceLock_->AlreadyExists()) {
+        if (frontEnd_.ShowMessageBox)
+            frontEnd_.ShowMessageBox(GetText(127), options_.Settings.ProductName,
+                                     MessageBoxIcon::Stop);
+        result_ = StartupResult::Refused;
+        return false;
+    }
+
+    ApplyCommandLineSwitches(options_.CommandLine, g_State);
+    ApplyConnectDefaults(options_.Settings);
+
+    LauncherEnvironment environment;
+    environment.Settings = options_.Settings;
+    environment.GameDirectory = options_.GameDirectory;
+    environment.ProgramPath = options_.ProgramPath;
+    {
+        auto dialog = std::make_unique<CUpdateDlg>(
+            *frontEnd_.Loop, std::move(environment),
+            CompleteServices(std::move(options_.Services), options_.Settings,
+                             options_.GameDirectory, *frontEnd_.Loop));
+        std::unique_ptr<WindowAdapter> window = frontEnd_.CreateMainWindow(*dialog);
+        dialog->AttachWindow(*window);
+        if (frontEnd_.BeforeRun) frontEnd_.BeforeRun(*dialog);
+        dialog->OnInitDialog();
+        frontEnd_.Loop->Run();
+        dialog->OnClose();
+        dialog.reset();
+    }
+    result_ = StartupResult::WindowEnded;
+    return false;
+}
