@@ -64,8 +64,8 @@ void ApplyCommandLineSwitches(std::string_view commandLine, LauncherState& state
         state.LaunchMode = kLaunchNormal;
         state.TestServer = 0;
     } else if (tokens[0] == "/l") {
-        const auto pieces = tokens.size() > 1 ? VersionPieces(tokens[1])
-                                              : std::vector<std::string_view>{};
+        const auto pieces =
+            tokens.size() > 1 ? VersionPieces(tokens[1]) : std::vector<std::string_view>{};
         for (std::size_t i = 0; i < 3; ++i) {
             state.CommandLineVersion[i] =
                 i < pieces.size() ? static_cast<std::uint8_t>(LeadingNumber(pieces[i])) : 0;

@@ -43,8 +43,7 @@ bool FormatConversionsAre(std::string_view format, std::string_view expected) {
         if (i == format.size()) return false;
         char kind = format[i];
         if (kind == 'i') kind = 'd';
-        if (kind != 'd' && kind != 's' && kind != 'u' && kind != 'x' && kind != 'c')
-            return false;
+        if (kind != 'd' && kind != 's' && kind != 'u' && kind != 'x' && kind != 'c') return false;
         if (next >= expected.size() || expected[next] != kind) return false;
         ++next;
     }

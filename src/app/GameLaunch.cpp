@@ -62,13 +62,12 @@ void ConnectionRegistry::DeleteConnectionKey() {
     registry_.DeleteKey(RegistryRoot::LocalMachine, kConnectionKey);
 }
 
-bool ConnectionRegistry::WriteConnectionParameters(const std::string& address,
-                                                   std::int32_t port) {
+bool ConnectionRegistry::WriteConnectionParameters(const std::string& address, std::int32_t port) {
     // A stamp that cannot be read counts as stale: read as 0xFFFFFFFF it would otherwise look
     // fresh during the first five seconds after the tick counter starts or wraps.
     std::uint32_t stamp = 0;
-    const bool haveStamp = registry_.QueryDword(RegistryRoot::LocalMachine, kConnectionKey,
-                                                "Key", &stamp) == Registry::Status::Ok;
+    const bool haveStamp = registry_.QueryDword(RegistryRoot::LocalMachine, kConnectionKey, "Key",
+                                                &stamp) == Registry::Status::Ok;
     if (!haveStamp || static_cast<std::uint32_t>(tick_() - stamp) > kLaunchStampMaxAgeMs) {
         DeleteConnectionKey();
         return false;
@@ -81,11 +80,11 @@ bool ConnectionRegistry::WriteConnectionParameters(const std::string& address,
 
     if (registry_.CreateKey(RegistryRoot::LocalMachine, kConnectionKey) != Registry::Status::Ok)
         return false;
-    if (registry_.SetString(RegistryRoot::LocalMachine, kConnectionKey, "ParameterA",
-                            scrambled) != Registry::Status::Ok)
+    if (registry_.SetString(RegistryRoot::LocalMachine, kConnectionKey, "ParameterA", scrambled) !=
+        Registry::Status::Ok)
         return false;
-    if (registry_.SetDword(RegistryRoot::LocalMachine, kConnectionKey, "ParameterB",
-                           parameterB) != Registry::Status::Ok)
+    if (registry_.SetDword(RegistryRoot::LocalMachine, kConnectionKey, "ParameterB", parameterB) !=
+        Registry::Status::Ok)
         return false;
     WriteLaunchStamp();
     return true;
@@ -96,8 +95,7 @@ void CleanTempDirectory(const std::filesystem::path& gameDir) {
     const std::filesystem::path temp = gameDir / "Temp";
     if (!std::filesystem::is_directory(std::filesystem::symlink_status(temp, ec))) return;
     std::vector<std::filesystem::path> entries;
-    for (std::filesystem::directory_iterator it(temp, ec), end; !ec && it != end;
-         it.increment(ec))
+    for (std::filesystem::directory_iterator it(temp, ec), end; !ec && it != end; it.increment(ec))
         entries.push_back(it->path());
     for (const auto& entry : entries) {
         std::error_code removeError;

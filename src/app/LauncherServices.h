@@ -12,6 +12,9 @@
 #include <functional>
 #include <string>
 
+class PatchEngine;
+struct PatchServerInfo;
+
 struct LauncherServices {
     // One connect attempt to the connect server. Blocks until it connects or fails, or until
     // AbandonConnect makes it give up (then false).
@@ -24,6 +27,13 @@ struct LauncherServices {
     std::function<void()> CloseFtpConnection;
     // Stops the HTTP patch thread, if one runs, and waits for it.
     std::function<void()> StopHttpPatch;
+
+    // The patch sessions, on the controller's patch engine. RunFtpPatch runs the whole FTP
+    // session on the GUI thread (pumping events); StartHttpPatch starts the HTTP session's
+    // worker and returns. Both report failure as false after showing why.
+    std::function<bool(PatchEngine& engine, const PatchServerInfo& info)> RunFtpPatch;
+    std::function<void(PatchEngine& engine, const PatchServerInfo& codedInfo)> SetHttpPatchServer;
+    std::function<bool(PatchEngine& engine)> StartHttpPatch;
 
     // Waits `ms` milliseconds on the connect thread. Left empty, the controller waits itself
     // and wakes at once when the window closes; a fake may return at once.

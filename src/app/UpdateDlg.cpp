@@ -5,10 +5,10 @@
 #include <fstream>
 #include <system_error>
 
-#include "text/MessageTable.h"
 #include "net/LauncherState.h"
 #include "platform/CodePage.h"
 #include "platform/GamePath.h"
+#include "text/MessageTable.h"
 
 namespace {
 
@@ -37,24 +37,46 @@ int BarPercent(const ProgressBarState& bar) {
     return static_cast<int>(position * 100 / range);
 }
 
-CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment,
-                       LauncherServices services)
+CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, LauncherServices services)
     : loop_(loop),
       environment_(std::move(environment)),
       services_(std::move(services)),
-      registry_(environment_.Settings.RegistryDirectory) {}
+      registry_(environment_.Settings.RegistryDirectory),
+      engine_(*this, GamePath(environment_.GameDirectory)),
+      messages_(g_State, *this) {
+    engine_.LoadLocalVersion();
+    // The connect-server connection of the shared state, unless a test supplies its own.
+    if (!services_.Connect) {
+        services_.Connect = [this](const std::string& address, std::uint16_t port) {
+            if (!g_State.Connection.CreateSocket(loop_, [this] { messages_.DispatchPackets(); }))
+                return false;
+            return g_State.Connection.Connect(address.c_str(), port);
+        };
+    }
+    if (!services_.AbandonConnect)
+        services_.AbandonConnect = [] { g_State.Connection.AbandonConnects(); };
+}
 
 CUpdateDlg::~CUpdateDlg() {
     alive_->store(false);
     StopConnectThread();
+    g_State.Connection.SetMessageSink(nullptr, nullptr);
 }
 
-std::string CUpdateDlg::Text(int number) const { return GetText(number); }
+std::string CUpdateDlg::Text(int number) const {
+    return GetText(number);
+}
 
 void CUpdateDlg::OnInitDialog() {
     window_->SetBackgroundBitmap(140);
     BuildControls();
     SyncWindowModeSetting();
+    g_State.Connection.SetMessageSink(
+        [this](const std::string& text, const std::string& caption, MessageBoxIcon icon) {
+            ShowMessageBox(text, caption, icon);
+        },
+        [](int number) { return std::string(GetText(number)); });
+    g_State.Connection.Initialize();
     PrepareWorkingFiles();
     connectRequest_ = 1;
     StartConnectThread();
@@ -97,6 +119,13 @@ void CUpdateDlg::PrepareWorkingFiles() {
     if (auto temp = game.Resolve("Temp")) std::filesystem::create_directory(*temp, ec);
 }
 
+void CUpdateDlg::OnWindowThread(std::function<void()> task) {
+    if (OnGuiThread())
+        task();
+    else
+        PostToWindow(std::move(task));
+}
+
 void CUpdateDlg::PostToWindow(std::function<void()> task) {
     std::weak_ptr<std::atomic<bool>> alive = alive_;
     loop_.Post([alive, task = std::move(task)] {
@@ -116,18 +145,25 @@ MainWindowPaintState CUpdateDlg::PaintState() const {
     // Percent texts belong to the progress view; the server view shows none.
     if (state.ProgressVisible) state.PercentText = percentText_;
     for (int i = 0; i < 2; ++i) {
-        state.BarRange[i] = bars_[i].Range;
-        state.BarPosition[i] = bars_[i].Position;
+        state.BarRange[i] = barRange_[i];
+        state.BarPosition[i] = barPosition_[i];
     }
+    state.ProgressCaption = engine_.ProgressCaption();
     return state;
 }
 
 void CUpdateDlg::SetStatusText(const std::string& text) {
+    if (!OnGuiThread()) {
+        OnWindowThread([this, text] { SetStatusText(text); });
+        return;
+    }
     statusText_ = text;
     window_->Repaint(kStatusArea, PaintState());
 }
 
-void CUpdateDlg::SetStatusMessage(int messageNumber) { SetStatusText(Text(messageNumber)); }
+void CUpdateDlg::SetStatusText(int messageNumber) {
+    SetStatusText(Text(messageNumber));
+}
 
 void CUpdateDlg::SetTitleText(const std::string& text) {
     titleText_ = text;
@@ -135,18 +171,42 @@ void CUpdateDlg::SetTitleText(const std::string& text) {
 }
 
 void CUpdateDlg::UpdateProgressText() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { UpdateProgressText(); });
+        return;
+    }
     for (int i = 0; i < 2; ++i) {
+        const ProgressBarState bar{barRange_[i], barPosition_[i]};
         percentText_[i] =
-            g_State.ProgressVisible ? std::to_string(BarPercent(bars_[i])) + "%" : std::string();
+            g_State.ProgressVisible ? std::to_string(BarPercent(bar)) + "%" : std::string();
     }
     window_->Repaint(kPercentArea, PaintState());
 }
 
-void CUpdateDlg::RefreshWindow() { window_->Repaint(kWholeWindow, PaintState()); }
+void CUpdateDlg::RefreshWindow() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { RefreshWindow(); });
+        return;
+    }
+    window_->Repaint(kWholeWindow, PaintState());
+}
 
-void CUpdateDlg::SetBarRange(int bar, int range) { bars_.at(bar).Range = range; }
+void CUpdateDlg::SetBarRange(PatchBar bar, int range) {
+    barRange_.at(static_cast<int>(bar)) = range;
+}
 
-void CUpdateDlg::SetBarPosition(int bar, int position) { bars_.at(bar).Position = position; }
+void CUpdateDlg::SetBarPosition(PatchBar bar, int position) {
+    barPosition_.at(static_cast<int>(bar)) = position;
+}
+
+int CUpdateDlg::GetBarPosition(PatchBar bar) {
+    return barPosition_.at(static_cast<int>(bar));
+}
+
+int CUpdateDlg::GetBarPercent(PatchBar bar) {
+    const int i = static_cast<int>(bar);
+    return BarPercent({barRange_.at(i), barPosition_.at(i)});
+}
 
 // ---------------------------------------------------------------------------------------------
 // Views
@@ -181,8 +241,7 @@ void CUpdateDlg::ShowServerView() {
     for (int i = 0; i < kServerEntryCount; ++i) {
         const ServerEntry& entry = g_State.ServerEntries[i];
         const int id = ControlId::FirstServer + i;
-        window_->SetButtonCaption(id, FieldText(entry.Name, sizeof(entry.Name)), 6, 12,
-                                  0x000000);
+        window_->SetButtonCaption(id, FieldText(entry.Name, sizeof(entry.Name)), 6, 12, 0x000000);
         window_->EnableControl(id, entry.Port != 0);
         window_->ShowControl(id, true);
     }
@@ -191,7 +250,11 @@ void CUpdateDlg::ShowServerView() {
 }
 
 void CUpdateDlg::OnConnectReady() {
-    SetStatusMessage(126);
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { OnConnectReady(); });
+        return;
+    }
+    SetStatusText(126);
     connected_ = 1;
     connectRequest_ = 0;
     readyToStart_ = 1;
@@ -204,15 +267,34 @@ void CUpdateDlg::OnConnectReady() {
 void CUpdateDlg::ResetToConnect() {
     connected_ = 0;
     connectRequest_ = 1;
-    SetStatusMessage(102);
+    SetStatusText(102);
     HideStartButton();
 }
 
-void CUpdateDlg::ShowStartButton() { window_->ShowControl(ControlId::Connect, true); }
-void CUpdateDlg::EnableStartButton() { window_->EnableControl(ControlId::Connect, true); }
+void CUpdateDlg::ShowStartButton() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { ShowStartButton(); });
+        return;
+    }
+    window_->ShowControl(ControlId::Connect, true);
+    window_->EnableControl(ControlId::Connect, true);
+}
+
+void CUpdateDlg::EnableStartButton() {
+    window_->EnableControl(ControlId::Connect, true);
+}
+
 void CUpdateDlg::HideStartButton() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { HideStartButton(); });
+        return;
+    }
     window_->ShowControl(ControlId::Connect, false);
     window_->EnableControl(ControlId::Connect, false);
+}
+
+void CUpdateDlg::ShowAndEnableStartButton() {
+    ShowStartButton();
 }
 
 void CUpdateDlg::OnServerButton(int index) {
@@ -230,9 +312,13 @@ void CUpdateDlg::OnServerButton(int index) {
 // ---------------------------------------------------------------------------------------------
 // Commands
 
-void CUpdateDlg::PlayClick() { window_->PlaySound(kClickSound); }
+void CUpdateDlg::PlayClick() {
+    window_->PlaySound(kClickSound);
+}
 
-bool CUpdateDlg::PreTranslateKeyDown(int keyCode) const { return keyCode == 27; }
+bool CUpdateDlg::PreTranslateKeyDown(int keyCode) const {
+    return keyCode == 27;
+}
 
 void CUpdateDlg::OnCommand(int controlId) {
     if (controlId >= ControlId::FirstServer &&
@@ -256,7 +342,7 @@ void CUpdateDlg::OnCommand(int controlId) {
             break;
         case ControlId::Option:
             PlayClick();
-            window_->RunOptionsDialog(environment_.ClientVersion);
+            window_->RunOptionsDialog(ClientVersion());
             break;
         case ControlId::CloseBig:
             PlayClick();
@@ -300,7 +386,61 @@ void CUpdateDlg::OnClose() {
 
 void CUpdateDlg::ShowMessageBox(const std::string& text, const std::string& caption,
                                 MessageBoxIcon icon) {
+    // From a worker the box is posted, not waited for: the GUI thread may be joining it.
+    if (!OnGuiThread()) {
+        OnWindowThread([this, text, caption, icon] { ShowMessageBox(text, caption, icon); });
+        return;
+    }
     window_->ShowMessageBox(text, caption, icon);
+}
+
+void CUpdateDlg::ShowFormattedMessage(const std::string& text) {
+    ShowMessageBox(text, Text(128), MessageBoxIcon::None);
+}
+
+std::string CUpdateDlg::MessageText(int messageNumber) {
+    return Text(messageNumber);
+}
+
+void CUpdateDlg::CloseMainWindow() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { CloseMainWindow(); });
+        return;
+    }
+    OnClose();
+}
+
+void CUpdateDlg::CloseConnectServerConnection() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { CloseConnectServerConnection(); });
+        return;
+    }
+    if (services_.CloseConnection) services_.CloseConnection();
+}
+
+bool CUpdateDlg::PumpOneEvent() {
+    return window_->PumpOneEvent();
+}
+
+std::array<std::uint8_t, 3> CUpdateDlg::ClientVersion() const {
+    const VersionNumber& version = engine_.CurrentVersion;
+    return {version.Major, version.Minor, version.Build};
+}
+
+void CUpdateDlg::SetHttpPatchServer(const PatchServerInfo& codedInfo) {
+    if (services_.SetHttpPatchServer) services_.SetHttpPatchServer(engine_, codedInfo);
+}
+
+bool CUpdateDlg::StartHttpPatch() {
+    const bool started = services_.StartHttpPatch && services_.StartHttpPatch(engine_);
+    if (!started && observer_.PatchFailed) observer_.PatchFailed();
+    return started;
+}
+
+bool CUpdateDlg::RunFtpPatch(const PatchServerInfo& info) {
+    const bool current = services_.RunFtpPatch && services_.RunFtpPatch(engine_, info);
+    if (!current && observer_.PatchFailed) observer_.PatchFailed();
+    return current;
 }
 
 void CUpdateDlg::ShowStopMessage(int messageNumber) {

@@ -21,6 +21,10 @@
 
 #include "app/LauncherServices.h"
 #include "app/WindowAdapter.h"
+#include "net/ConnectMessages.h"
+#include "net/ConnectServerEvents.h"
+#include "patch/PatchEngine.h"
+#include "patch/PatchHost.h"
 #include "platform/DeploymentSettings.h"
 #include "platform/EventLoop.h"
 #include "platform/Registry.h"
@@ -45,14 +49,13 @@ struct LauncherEnvironment {
     DeploymentSettings Settings;
     std::filesystem::path GameDirectory;  // the launcher's working directory
     std::filesystem::path ProgramPath;    // the launcher's own file (desktop entry)
-    std::array<std::uint8_t, 3> ClientVersion{};
 };
 
 // What a front end may want to know beyond what the window shows (the terminal launcher
 // decides its exit status from these). All run on the GUI thread.
 struct ControllerObserver {
-    std::function<void()> Ready;          // the server view is up, the client is current
-    std::function<void()> PatchFailed;    // a patch session reported failure
+    std::function<void()> Ready;        // the server view is up, the client is current
+    std::function<void()> PatchFailed;  // a patch session reported failure
     std::function<void(int shellResult)> GameStarted;  // the post-patch start handed over
 };
 
@@ -64,7 +67,7 @@ struct ProgressBarState {
 // Percent of a bar: position / range * 100, truncated, each counting as at least 1.
 int BarPercent(const ProgressBarState& bar);
 
-class CUpdateDlg {
+class CUpdateDlg : public ConnectServerEvents, public PatchHost {
 public:
     CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, LauncherServices services);
     virtual ~CUpdateDlg();
@@ -85,34 +88,49 @@ public:
     // The window is asked to close (window manager, or the launcher itself).
     void OnClose();
 
-    // Main window operations used by the connect-server messages and the patch engine.
-    void SetStatusText(const std::string& text);
-    void SetStatusMessage(int messageNumber);
+    // Main window operations. Those that the patch engine also reaches through PatchHost
+    // accept any thread and marshal to the GUI thread (see PatchHost.h); the rest are GUI
+    // thread only.
+    void SetStatusText(const std::string& text) override;
+    void SetStatusText(int messageNumber) override;
     void SetTitleText(const std::string& text);
-    void UpdateProgressText();
-    void OnConnectReady();
+    void UpdateProgressText() override;
+    void OnConnectReady() override;
     void ResetToConnect();
     void ShowProgressView();
     void ShowServerView();
     void OnServerButton(int index);
-    void ShowStartButton();
+    void ShowStartButton() override;
+    void HideStartButton() override;
     void EnableStartButton();
-    void HideStartButton();
 
     void StartGame();
-    void StartGameAfterPatch();
+    void StartGameAfterPatch() override;
 
-    // Progress bars (0: total, 1: current file).
-    void SetBarRange(int bar, int range);
-    void SetBarPosition(int bar, int position);
-    int GetBarPercent(int bar) const { return BarPercent(bars_.at(bar)); }
+    void SetBarRange(PatchBar bar, int range) override;
+    void SetBarPosition(PatchBar bar, int position) override;
+    int GetBarPosition(PatchBar bar) override;
+    int GetBarPercent(PatchBar bar) override;
     // Repaints the whole window from the current state.
-    void RefreshWindow();
+    void RefreshWindow() override;
+    bool PumpOneEvent() override;
 
     void ShowMessageBox(const std::string& text, const std::string& caption,
-                        MessageBoxIcon icon);
+                        MessageBoxIcon icon) override;
+    void ShowFormattedMessage(const std::string& text) override;
     // A box captioned with the product name, as the framework's own boxes are.
     void ShowStopMessage(int messageNumber);
+    std::string MessageText(int messageNumber) override;
+    void CloseMainWindow() override;
+    void CloseConnectServerConnection() override;
+
+    // What the connect-server messages set off.
+    void SetStatusMessage(int number) override { SetStatusText(number); }
+    void ShowAndEnableStartButton() override;
+    std::array<std::uint8_t, 3> ClientVersion() const override;
+    void SetHttpPatchServer(const PatchServerInfo& codedInfo) override;
+    bool StartHttpPatch() override;
+    bool RunFtpPatch(const PatchServerInfo& info) override;
 
     // State, for the front ends and tests.
     MainWindowPaintState PaintState() const;
@@ -120,15 +138,12 @@ public:
     int ConnectRequest() const { return connectRequest_; }
     int ReadyToStart() const { return readyToStart_; }
     std::uint32_t WindowMode() const { return windowMode_; }
-    const std::array<std::uint8_t, 3>& CurrentVersion() const {
-        return environment_.ClientVersion;
-    }
     const LauncherEnvironment& Environment() const { return environment_; }
     Registry& RegistryStore() { return registry_; }
+    PatchEngine& Engine() { return engine_; }
 
     // The patch engine's transfer flag: 1 while no transfer may run.
-    std::atomic<int>& StopTransfer() { return *stopTransfer_; }
-    void UseStopTransferFlag(std::atomic<int>& flag) { stopTransfer_ = &flag; }
+    std::atomic<int>& StopTransfer() { return engine_.StopTransfer; }
 
     bool ConnectThreadRunning() const { return connectThread_.joinable(); }
 
@@ -147,6 +162,9 @@ private:
     std::string GameArguments() const;
     void ShowShellResult(int shellResult);
     std::string Text(int number) const;
+    bool OnGuiThread() const { return std::this_thread::get_id() == guiThread_; }
+    // Runs `task` now on the GUI thread, or posts it there from another thread.
+    void OnWindowThread(std::function<void()> task);
 
     EventLoop& loop_;
     LauncherEnvironment environment_;
@@ -158,14 +176,18 @@ private:
     std::atomic<int> connected_{0};
     std::atomic<int> connectRequest_{1};
     std::atomic<int> readyToStart_{0};
-    std::atomic<int> ownStopTransfer_{1};
-    std::atomic<int>* stopTransfer_ = &ownStopTransfer_;
     std::uint32_t windowMode_ = 0;
+    std::thread::id guiThread_ = std::this_thread::get_id();
+    PatchEngine engine_;
+    ConnectMessages messages_;
 
     std::string statusText_;
     std::string titleText_;
     std::array<std::string, 2> percentText_;
-    std::array<ProgressBarState, 2> bars_{};
+    // Ranges and positions of the total and file bars; written by the patch sessions from
+    // either thread.
+    std::array<std::atomic<int>, 2> barRange_{};
+    std::array<std::atomic<int>, 2> barPosition_{};
 
     std::thread connectThread_;
     std::atomic<bool> closing_{false};

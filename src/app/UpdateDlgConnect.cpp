@@ -34,16 +34,15 @@ void CUpdateDlg::ConnectThreadProc() {
     while (!closing_) {
         if (g_State.ServerListReceived.load() == 1) return;
         if (connectRequest_ == 1) {
-            PostToWindow([this] { SetStatusMessage(102); });
+            PostToWindow([this] { SetStatusText(102); });
             const bool connected =
-                services_.Connect &&
-                services_.Connect(g_State.ServerAddress, g_State.ServerPort);
+                services_.Connect && services_.Connect(g_State.ServerAddress, g_State.ServerPort);
             if (closing_) return;
             if (connected) {
                 connectRequest_ = 0;
                 return;
             }
-            PostToWindow([this] { SetStatusMessage(107); });
+            PostToWindow([this] { SetStatusText(107); });
             ConnectThreadSleep(500);
             if (closing_) return;
             PostToWindow([this] { ResetToConnect(); });

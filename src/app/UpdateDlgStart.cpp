@@ -35,8 +35,7 @@ void CUpdateDlg::StartGame() {
         return;
     }
     PlayClick();
-    if (!ConfigFileExists(environment_.GameDirectory))
-        window_->RunOptionsDialog(environment_.ClientVersion);
+    if (!ConfigFileExists(environment_.GameDirectory)) window_->RunOptionsDialog(ClientVersion());
 
     CopySelectedServerToLaunch();
     const std::string arguments = GameArguments();
@@ -72,6 +71,10 @@ void CUpdateDlg::StartGame() {
 }
 
 void CUpdateDlg::StartGameAfterPatch() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { StartGameAfterPatch(); });
+        return;
+    }
     CopySelectedServerToLaunch();
     const std::string arguments = GameArguments();
     if (services_.CloseConnection) services_.CloseConnection();

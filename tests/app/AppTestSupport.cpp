@@ -1,4 +1,4 @@
-#include "tests/app/AppTestSupport.h"
+#include "app/AppTestSupport.h"
 
 #include <cstring>
 #include <thread>
@@ -25,8 +25,8 @@ void ResetLauncherState() {
 
 void LoadNumberedTexts() {
     g_MessageTable.Clear();
-    for (int number : {102, 107, 108, 109, 123, 126, 127, 128, 131, 132, 133, 138, 151, 2000,
-                       2001, 2002, 2003}) {
+    for (int number : {102, 107, 108, 109, 123, 126, 127, 128, 131, 132, 133, 138, 151, 2000, 2001,
+                       2002, 2003}) {
         const std::string text = "T" + std::to_string(number);
         g_MessageTable.Add(number, text.c_str());
     }

@@ -7,10 +7,10 @@
 #include <mutex>
 #include <vector>
 
+#include "app/RecordingWindow.h"
 #include "app/UpdateDlg.h"
 #include "platform/PollEventLoop.h"
 #include "support/TestSupport.h"
-#include "tests/app/RecordingWindow.h"
 
 // Puts the shared state record back to its zero-filled start.
 void ResetLauncherState();

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/AppTestSupport.h"
 #include "app/GameLaunch.h"
 #include "app/UpdateDlg.h"
 #include "net/LauncherState.h"
-#include "tests/app/AppTestSupport.h"
 
 namespace {
 

@@ -22,8 +22,8 @@ public:
 
     void ShowControl(int controlId, bool visible) override { Visible[controlId] = visible; }
     void EnableControl(int controlId, bool enabled) override { Enabled[controlId] = enabled; }
-    void SetButtonCaption(int controlId, const std::string& caption, int fontWidth,
-                          int fontHeight, std::uint32_t colour) override {
+    void SetButtonCaption(int controlId, const std::string& caption, int fontWidth, int fontHeight,
+                          std::uint32_t colour) override {
         Captions[controlId] = caption;
         CaptionFont = {fontWidth, fontHeight, static_cast<int>(colour)};
     }

@@ -4,13 +4,13 @@
 
 #include <unistd.h>
 
+#include "app/AppTestSupport.h"
 #include "app/CommandLine.h"
 #include "app/FormattedMessage.h"
 #include "app/UpdateApp.h"
 #include "net/LauncherState.h"
 #include "platform/InstanceLock.h"
 #include "text/MessageTableWriter.h"
-#include "tests/app/AppTestSupport.h"
 
 namespace {
 
@@ -44,7 +44,8 @@ TEST(CommandLineTest, SwitchTable) {
         ApplyCommandLineSwitches(c.Line, g_State);
         EXPECT_EQ(g_State.LaunchMode, c.Mode) << c.Line;
         EXPECT_EQ(g_State.TestServer, c.Test) << c.Line;
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(g_State.CommandLineVersion[i], c.Version[i]) << c.Line;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(g_State.CommandLineVersion[i], c.Version[i]) << c.Line;
     }
 }
 
@@ -84,7 +85,9 @@ TEST(FormattedMessageTest, BoxCaptionIsMessage128AndTextIsBounded) {
     LoadNumberedTexts();
     std::vector<RecordedBox> boxes;
     MessageBoxFunction show = [&](const std::string& text, const std::string& caption,
-                                  MessageBoxIcon icon) { boxes.push_back({text, caption, icon}); };
+                                  MessageBoxIcon icon) {
+        boxes.push_back({text, caption, icon});
+    };
     EXPECT_EQ(ShowFormattedMessage(show, "%s\n[Error Code : %d]", "T134", 12029), 1);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].Text, "T134\n[Error Code : 12029]");
@@ -108,7 +111,9 @@ TEST(StartupTest, SecondInstanceIsRefusedWithMessage127) {
     LauncherFrontEnd frontEnd;
     frontEnd.Loop = &loop;
     frontEnd.ShowMessageBox = [&](const std::string& text, const std::string& caption,
-                                  MessageBoxIcon icon) { boxes.push_back({text, caption, icon}); };
+                                  MessageBoxIcon icon) {
+        boxes.push_back({text, caption, icon});
+    };
     frontEnd.CreateMainWindow = [&](CUpdateDlg&) {
         windowCreated = true;
         return std::unique_ptr<WindowAdapter>();

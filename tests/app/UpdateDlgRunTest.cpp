@@ -6,9 +6,9 @@
 #include <future>
 #include <mutex>
 
+#include "app/AppTestSupport.h"
 #include "app/UpdateDlg.h"
 #include "net/LauncherState.h"
-#include "tests/app/AppTestSupport.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/AppTestSupport.h"
 #include "app/UpdateDlg.h"
 #include "net/LauncherState.h"
 #include "platform/Registry.h"
-#include "tests/app/AppTestSupport.h"
 
 namespace {
 
@@ -97,8 +97,7 @@ TEST_F(UpdateDlgViewTest, GoAheadShowsServerViewWithPortZeroDisabled) {
     EXPECT_EQ(Window.Captions[6501], "Server1");
     EXPECT_EQ(Window.Captions[6510], "Server10");
     EXPECT_EQ(Window.CaptionFont, (std::vector<int>{6, 12, 0}));
-    for (int i = 0; i < kServerEntryCount; ++i)
-        EXPECT_EQ(Window.IsEnabled(6501 + i), i != 4) << i;
+    for (int i = 0; i < kServerEntryCount; ++i) EXPECT_EQ(Window.IsEnabled(6501 + i), i != 4) << i;
 }
 
 TEST_F(UpdateDlgViewTest, FullLengthServerNameStaysWithinItsField) {
@@ -172,18 +171,18 @@ TEST_F(UpdateDlgViewTest, PercentTexts) {
     EXPECT_EQ(Window.LastPaint.PercentText[0], "100%");
     EXPECT_EQ(Window.LastPaint.PercentText[1], "100%");
 
-    dialog.SetBarRange(0, 400);
-    dialog.SetBarPosition(0, 399);
-    dialog.SetBarRange(1, 3);
-    dialog.SetBarPosition(1, 1);
+    dialog.SetBarRange(PatchBar::Total, 400);
+    dialog.SetBarPosition(PatchBar::Total, 399);
+    dialog.SetBarRange(PatchBar::File, 3);
+    dialog.SetBarPosition(PatchBar::File, 1);
     dialog.UpdateProgressText();
     EXPECT_EQ(Window.LastPaint.PercentText[0], "99%");
     EXPECT_EQ(Window.LastPaint.PercentText[1], "33%");
 
     // Byte counts of large files must not overflow.
-    dialog.SetBarRange(1, 2000000000);
-    dialog.SetBarPosition(1, 1999999999);
-    EXPECT_EQ(dialog.GetBarPercent(1), 99);
+    dialog.SetBarRange(PatchBar::File, 2000000000);
+    dialog.SetBarPosition(PatchBar::File, 1999999999);
+    EXPECT_EQ(dialog.GetBarPercent(PatchBar::File), 99);
 
     dialog.OnConnectReady();
     EXPECT_EQ(Window.LastPaint.PercentText[0], "");
