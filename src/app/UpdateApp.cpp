@@ -17,6 +17,19 @@ void ApplyConnectDefaults(const DeploymentSettings& settings) {
     g_State.ServerPort = settings.ConnectPort;
 }
 
+std::filesystem::path MessageTablePath(const std::filesystem::path& gameDirectory,
+                                       const DeploymentSettings& settings) {
+    std::error_code ec;
+    const auto inGame = GamePath(gameDirectory).Resolve("message.wtf");
+    if (inGame && std::filesystem::exists(*inGame, ec)) return *inGame;
+    // A game directory without its own texts uses the deployment's default table.
+    if (!settings.DataDirectory.empty()) {
+        const auto fallback = GamePath(settings.DataDirectory).Resolve("message.wtf");
+        if (fallback && std::filesystem::exists(*fallback, ec)) return *fallback;
+    }
+    return inGame ? *inGame : gameDirectory / "message.wtf";
+}
+
 CUpdateApp::CUpdateApp(LauncherFrontEnd frontEnd, LauncherOptions options)
     : frontEnd_(std::move(frontEnd)), options_(std::move(options)) {}
 
@@ -27,9 +40,7 @@ bool CUpdateApp::InitInstance() {
 
     // The table comes before the instance check: the refusal text is in it.
     g_MessageTable.SetMessageBoxFunction(frontEnd_.ShowMessageBox);
-    const GamePath game(options_.GameDirectory);
-    const auto table = game.Resolve("message.wtf");
-    g_MessageTable.Load(table ? table->string() : std::string("message.wtf"));
+    g_MessageTable.Load(MessageTablePath(options_.GameDirectory, options_.Settings).string());
 
     if (instanceLock_->AlreadyExists()) {
         if (frontEnd_.ShowMessageBox)

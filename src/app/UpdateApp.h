@@ -61,6 +61,11 @@ private:
     StartupResult result_ = StartupResult::Refused;
 };
 
+// message.wtf of the game directory, else the deployment's default table in its data
+// directory, else the game directory's name (whose absence the loader then reports).
+std::filesystem::path MessageTablePath(const std::filesystem::path& gameDirectory,
+                                       const DeploymentSettings& settings);
+
 // Copies the connect-server defaults of the deployment into g_State (address cut to 49
 // characters).
 void ApplyConnectDefaults(const DeploymentSettings& settings);

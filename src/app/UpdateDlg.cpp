@@ -9,6 +9,7 @@
 #include "platform/CodePage.h"
 #include "platform/GamePath.h"
 #include "text/MessageTable.h"
+#include "ui/ProgressBar.h"
 
 namespace {
 
@@ -30,12 +31,6 @@ std::string FieldText(const char* field, std::size_t size) {
 }
 
 }  // namespace
-
-int BarPercent(const ProgressBarState& bar) {
-    const long long position = std::max(bar.Position, 1);
-    const long long range = std::max(bar.Range, 1);
-    return static_cast<int>(position * 100 / range);
-}
 
 CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, LauncherServices services)
     : loop_(loop),
@@ -176,9 +171,9 @@ void CUpdateDlg::UpdateProgressText() {
         return;
     }
     for (int i = 0; i < 2; ++i) {
-        const ProgressBarState bar{barRange_[i], barPosition_[i]};
-        percentText_[i] =
-            g_State.ProgressVisible ? std::to_string(BarPercent(bar)) + "%" : std::string();
+        percentText_[i] = g_State.ProgressVisible
+                              ? std::to_string(ProgressPercent(barPosition_[i], barRange_[i])) + "%"
+                              : std::string();
     }
     window_->Repaint(kPercentArea, PaintState());
 }
@@ -192,11 +187,12 @@ void CUpdateDlg::RefreshWindow() {
 }
 
 void CUpdateDlg::SetBarRange(PatchBar bar, int range) {
-    barRange_.at(static_cast<int>(bar)) = range;
+    barRange_.at(static_cast<int>(bar)) = std::max(range, 1);
 }
 
 void CUpdateDlg::SetBarPosition(PatchBar bar, int position) {
-    barPosition_.at(static_cast<int>(bar)) = position;
+    const int i = static_cast<int>(bar);
+    barPosition_.at(i) = std::clamp(position, 0, barRange_.at(i).load());
 }
 
 int CUpdateDlg::GetBarPosition(PatchBar bar) {
@@ -205,7 +201,7 @@ int CUpdateDlg::GetBarPosition(PatchBar bar) {
 
 int CUpdateDlg::GetBarPercent(PatchBar bar) {
     const int i = static_cast<int>(bar);
-    return BarPercent({barRange_.at(i), barPosition_.at(i)});
+    return ProgressPercent(barPosition_.at(i), barRange_.at(i));
 }
 
 // ---------------------------------------------------------------------------------------------

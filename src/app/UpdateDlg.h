@@ -59,14 +59,6 @@ struct ControllerObserver {
     std::function<void(int shellResult)> GameStarted;  // the post-patch start handed over
 };
 
-struct ProgressBarState {
-    int Range = 0;
-    int Position = 0;
-};
-
-// Percent of a bar: position / range * 100, truncated, each counting as at least 1.
-int BarPercent(const ProgressBarState& bar);
-
 class CUpdateDlg : public ConnectServerEvents, public PatchHost {
 public:
     CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, LauncherServices services);
@@ -184,10 +176,11 @@ private:
     std::string statusText_;
     std::string titleText_;
     std::array<std::string, 2> percentText_;
-    // Ranges and positions of the total and file bars; written by the patch sessions from
-    // either thread.
-    std::array<std::atomic<int>, 2> barRange_{};
-    std::array<std::atomic<int>, 2> barPosition_{};
+    // Ranges and positions of the total and file bars, kept as CProgressBar keeps them
+    // (range at least 1, position within 0..range); written by the patch sessions from
+    // either thread, drawn by the window from the paint state.
+    std::array<std::atomic<int>, 2> barRange_{1, 1};
+    std::array<std::atomic<int>, 2> barPosition_{0, 0};
 
     std::thread connectThread_;
     std::atomic<bool> closing_{false};
