@@ -17,8 +17,9 @@ void CUpdateDlg::StopConnectThread() {
         closing_ = true;
     }
     sleepWake_.notify_all();
+    if (!connectThread_.joinable()) return;
     if (services_.AbandonConnect) services_.AbandonConnect();
-    if (connectThread_.joinable()) connectThread_.join();
+    connectThread_.join();
 }
 
 void CUpdateDlg::ConnectThreadSleep(std::uint32_t ms) {
@@ -37,15 +38,22 @@ void CUpdateDlg::ConnectThreadProc() {
             PostToWindow([this] { SetStatusText(102); });
             const bool connected =
                 services_.Connect && services_.Connect(g_State.ServerAddress, g_State.ServerPort);
-            if (closing_) return;
             if (connected) {
                 connectRequest_ = 0;
                 return;
             }
+            if (closing_) return;
             PostToWindow([this] { SetStatusText(107); });
             ConnectThreadSleep(500);
             if (closing_) return;
-            PostToWindow([this] { ResetToConnect(); });
+            // The flags change here, in order with this thread's next attempt; only the
+            // window's part of ResetToConnect waits for the GUI thread.
+            connected_ = 0;
+            connectRequest_ = 1;
+            PostToWindow([this] {
+                SetStatusText(102);
+                HideStartButton();
+            });
         }
         ConnectThreadSleep(500);
     }

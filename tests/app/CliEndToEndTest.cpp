@@ -39,32 +39,43 @@ protected:
 
         // The game client: a script that runs the stub and keeps what it printed.
         stubOutput = dir / "stub.out";
-        WriteFile(game / "game.sh", "#!/bin/sh\nexec '" + ProgramPath("torvane-game-stub").string() +
-                                        "' --config '" + (dir / "torvane.conf").string() +
-                                        "' \"$@\" > '" + stubOutput.string() + ".part' 2>&1\n");
+        WriteFile(game / "game.sh", "#!/bin/sh\nexec '" +
+                                        ProgramPath("torvane-game-stub").string() + "' --config '" +
+                                        (dir / "torvane.conf").string() + "' \"$@\" > '" +
+                                        stubOutput.string() + ".part' 2>&1\n");
         std::filesystem::permissions(game / "game.sh", std::filesystem::perms::owner_all);
     }
 
     void WriteLauncherConfig(int connectPort) {
         WriteFile(dir / "torvane.conf",
                   "connect_address = 127.0.0.1\n"
-                  "connect_port = " + std::to_string(connectPort) + "\n"
-                  "game_client = game.sh\n"
-                  "scramble_key = 21 43 65 07\n"
-                  "registry_dir = " + (dir / "registry").string() + "\n"
-                  "desktop_dir = " + (dir / "desktop").string() + "\n"
-                  "product_name = TorvaneE2E" + std::to_string(getpid()) + "\n"
-                  "code_page = CP949\n");
+                  "connect_port = " +
+                      std::to_string(connectPort) +
+                      "\n"
+                      "game_client = game.sh\n"
+                      "scramble_key = 21 43 65 07\n"
+                      "registry_dir = " +
+                      (dir / "registry").string() +
+                      "\n"
+                      "desktop_dir = " +
+                      (dir / "desktop").string() +
+                      "\n"
+                      "product_name = TorvaneE2E" +
+                      std::to_string(getpid()) +
+                      "\n"
+                      "code_page = CP949\n");
     }
 
     // Starts the connect server with ten entries (the fifth disabled) and the go-ahead.
     std::unique_ptr<ChildProcess> StartConnectServer(int port) {
         std::string config = "patch = none\n";
         for (int i = 0; i < 10; ++i) {
-            config += "server." + std::to_string(i) + ".name = World" + std::to_string(i + 1) + "\n";
-            config += "server." + std::to_string(i) + ".address = 10.0.0." + std::to_string(i + 1) + "\n";
-            config += "server." + std::to_string(i) + ".port = " +
-                      std::to_string(i == 4 ? 0 : 55901 + i) + "\n";
+            config +=
+                "server." + std::to_string(i) + ".name = World" + std::to_string(i + 1) + "\n";
+            config +=
+                "server." + std::to_string(i) + ".address = 10.0.0." + std::to_string(i + 1) + "\n";
+            config += "server." + std::to_string(i) +
+                      ".port = " + std::to_string(i == 4 ? 0 : 55901 + i) + "\n";
         }
         WriteFile(dir / "connectd.conf", config);
         ChildProcess::Options options;
@@ -79,9 +90,9 @@ protected:
     }
 
     testsupport::RunResult RunCli(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), {ProgramPath("torvane-cli").string(), "--config",
-                                             (dir / "torvane.conf").string(), "--game-dir",
-                                             game.string()});
+        arguments.insert(arguments.begin(),
+                         {ProgramPath("torvane-cli").string(), "--config",
+                          (dir / "torvane.conf").string(), "--game-dir", game.string()});
         return testsupport::Run(arguments, {}, 120000);
     }
 
@@ -139,9 +150,11 @@ TEST_F(CliEndToEndTest, WithoutStartItEndsOnceTheListIsShown) {
 
 TEST_F(CliEndToEndTest, BadUsage) {
     WriteLauncherConfig(1);
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"--pick", "11"}, {"--start"}, {"--bogus"},
-          {"--pick", "1", "--start", "--no-start"}, {"--connect"}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--pick", "11"},
+                                                      {"--start"},
+                                                      {"--bogus"},
+                                                      {"--pick", "1", "--start", "--no-start"},
+                                                      {"--connect"}}) {
         const auto result = RunCli(arguments);
         EXPECT_EQ(result.ExitCode, 2) << arguments[0];
         EXPECT_NE(result.Stderr.find("usage:"), std::string::npos);
