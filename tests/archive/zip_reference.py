@@ -1,17 +1,17 @@
 """Reference reading of a zip archive with Python's zipfile, for the reader's compatibility test.
 
-usage: zip_reference.py ARCHIVE OUTDIR
-Prints "supported N" and writes entry i's bytes to OUTDIR/i when the archive is one the reader
-is meant to read (single disk, no 64-bit records, only stored and deflated entries, no
-encryption) and Python reads every entry; otherwise prints "unsupported: REASON".
+usage: zip_reference.py OUTDIR ARCHIVE...
+For the k-th archive prints one line: "supported N" after writing entry i's bytes to
+OUTDIR/k/i when the archive is one the reader is meant to read (single disk, no 64-bit
+records, only stored and deflated entries, no encryption) and Python reads every entry;
+otherwise "unsupported: REASON".
 """
 import os
 import sys
 import zipfile
 
 
-def main():
-    archive, outdir = sys.argv[1], sys.argv[2]
+def reference(archive, outdir):
     with open(archive, "rb") as f:
         data = f.read()
     eocd = data.rfind(b"PK\x05\x06", max(0, len(data) - 65535 - 22))
@@ -43,6 +43,15 @@ def main():
             print("supported %d" % len(infos))
     except Exception as e:  # any failure of the reference reader
         print("unsupported: %s" % type(e).__name__)
+
+
+def main():
+    outdir = sys.argv[1]
+    for k, archive in enumerate(sys.argv[2:]):
+        target = os.path.join(outdir, str(k))
+        os.mkdir(target)
+        reference(archive, target)
+        sys.stdout.flush()
 
 
 main()
