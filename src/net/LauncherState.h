@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <string>
 
 #include "net/ClientSocket.h"
 
@@ -18,10 +20,23 @@ struct ServerEntry {
 #pragma pack(pop)
 static_assert(sizeof(ServerEntry) == 50);
 
+// The texts of an entry as received: up to the first NUL, and never past the field even when
+// the server filled it to the last byte.
+inline std::string ServerEntryName(const ServerEntry& entry) {
+    return std::string(entry.Name, ::strnlen(entry.Name, sizeof entry.Name));
+}
+inline std::string ServerEntryAddress(const ServerEntry& entry) {
+    return std::string(entry.Address, ::strnlen(entry.Address, sizeof entry.Address));
+}
+
 constexpr int kServerEntryCount = 10;
 constexpr int kAltServerListSize = 64;
 
-enum LaunchModeValue : std::int32_t { kLaunchNormal = 0, kLaunchTestClient = 1, kLaunchGivenVersion = 2 };
+enum LaunchModeValue : std::int32_t {
+    kLaunchNormal = 0,
+    kLaunchTestClient = 1,
+    kLaunchGivenVersion = 2
+};
 
 struct LauncherState {
     char ServerAddress[50]{};

@@ -13,18 +13,18 @@
 
 struct DeploymentSettings {
     std::string ConnectAddress = "127.0.0.1";  // connect_address: at most 49 characters
-    std::uint16_t ConnectPort = 44405;          // connect_port
-    std::string NewsHost = "127.0.0.1";         // news_host: "http://<host>/gg.htm"
-    std::string GameClient = "game.exe";        // game_client: file in the game directory
+    std::uint16_t ConnectPort = 44405;         // connect_port
+    std::string NewsHost = "127.0.0.1";        // news_host: "http://<host>/gg.htm"
+    std::string GameClient = "game.exe";       // game_client: file in the game directory
     std::array<std::uint8_t, 4> ScrambleKey{0x17, 0x2B, 0x3D, 0x4F};  // scramble_key: 4 hex bytes
-    std::string LaunchCommand;                  // launch_command: e.g. "wine", empty = direct
-    std::filesystem::path SkinDirectory;        // skin_dir: <data_dir>/skin by default
-    std::filesystem::path DataDirectory;        // data_dir: default message.wtf, click sound
-    std::string CodePage = "CP949";             // code_page: iconv name of the texts' code page
-    std::filesystem::path RegistryDirectory;    // registry_dir: $XDG_CONFIG_HOME/torvane/registry
-    std::filesystem::path DesktopDirectory;     // desktop_dir: $XDG_DESKTOP_DIR or ~/Desktop
-    int TransferStallSeconds = 60;              // transfer_stall_seconds: no bytes for this long fails
-    std::string ProductName = "Torvane";        // product_name: window title, lock and .desktop name
+    std::string LaunchCommand;                // launch_command: e.g. "wine", empty = direct
+    std::filesystem::path SkinDirectory;      // skin_dir: <data_dir>/skin by default
+    std::filesystem::path DataDirectory;      // data_dir: default message.wtf, click sound
+    std::string CodePage = "CP949";           // code_page: iconv name of the texts' code page
+    std::filesystem::path RegistryDirectory;  // registry_dir: $XDG_CONFIG_HOME/torvane/registry
+    std::filesystem::path DesktopDirectory;   // desktop_dir: $XDG_DESKTOP_DIR or ~/Desktop
+    int TransferStallSeconds = 60;        // transfer_stall_seconds: no bytes for this long fails
+    std::string ProductName = "Torvane";  // product_name: window title, lock and .desktop name
 
     // Problems met while reading (unknown keys, bad values), one line each, for the log.
     std::vector<std::string> Warnings;

@@ -8,13 +8,16 @@
 
 // Copies the value (or `defaultValue`, trailing blanks removed; null means "") into `buffer`
 // of `size` bytes, truncated to size - 1 and NUL-terminated; returns the number of characters
-// copied, without the NUL. A null section or key (enumeration) is not supported and yields
-// the default.
-std::size_t GetPrivateProfileStringA(const char* section, const char* key,
-                                     const char* defaultValue, char* buffer, std::size_t size,
+// copied, without the NUL. A null section lists the section names, a null key the key names
+// of `section`: each name NUL-terminated, the list ended by a second NUL (cut to fit, then
+// size - 2 is returned). Size 0 leaves the buffer untouched.
+std::size_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                     char* buffer, std::size_t size,
                                      const std::filesystem::path& file);
 
 // Sets `key` in `section` to `value` (creating the file, section or key as needed). A null
-// `value` deletes the key, a null `key` deletes the whole section. False on I/O failure.
+// `value` deletes the key, a null `key` deletes the whole section (deleting from a missing
+// file leaves an empty file). False on I/O failure, a null section, an empty file name, or a
+// name or value holding a line break.
 bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                 const std::filesystem::path& file);

@@ -30,7 +30,8 @@ public:
                        std::string* value) const;  // REG_SZ
     Status QueryDword(RegistryRoot root, const std::string& key, const std::string& name,
                       std::uint32_t* value) const;  // REG_DWORD
-    // Setting a value creates its key when needed.
+    // Setting a value creates its key when needed. A name or text holding a line break cannot
+    // be stored and gives IoError with nothing written.
     Status SetString(RegistryRoot root, const std::string& key, const std::string& name,
                      const std::string& value);
     Status SetDword(RegistryRoot root, const std::string& key, const std::string& name,

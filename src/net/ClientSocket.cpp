@@ -1,0 +1,408 @@
+#include "net/ClientSocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "net/MessageFormat.h"
+#include "net/PacketFrame.h"
+
+namespace {
+
+constexpr int kMessageSocketFailed = 143;
+constexpr int kMessageNoWindow = 144;
+constexpr const char* kErrorCaption = "Error";
+// The connect wait is cut into slices so that an abandoned attempt ends promptly.
+constexpr int kConnectSliceMs = 50;
+
+bool WouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+bool ResolveIpv4(const char* host, in_addr* address) {
+    const in_addr_t literal = ::inet_addr(host);
+    if (literal != INADDR_NONE) {
+        address->s_addr = literal;
+        return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(host, nullptr, &hints, &result) != 0 || result == nullptr) return false;
+    bool found = false;
+    for (addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
+            *address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
+            found = true;
+            break;
+        }
+    }
+    ::freeaddrinfo(result);
+    return found;
+}
+
+}  // namespace
+
+CClientSocket::CClientSocket() {
+    for (PacketSlot& slot : Slots) {
+        slot.InUse = 0;
+        slot.Length = 0;
+        std::memset(slot.Data, 0, sizeof slot.Data);
+    }
+    std::memset(SendBuffer, 0, sizeof SendBuffer);
+    std::memset(RecvBuffer, 0, sizeof RecvBuffer);
+}
+
+CClientSocket::~CClientSocket() {
+    // The event loop may already be gone at this point: only the descriptor is released.
+    const int fd = Socket.exchange(kInvalidSocket);
+    if (fd >= 0 && phase_ != Phase::Connecting) ::close(fd);
+}
+
+void CClientSocket::SetMessageSink(MessageBoxFunction showMessage, TextSource getText) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    showMessage_ = std::move(showMessage);
+    getText_ = std::move(getText);
+}
+
+void CClientSocket::ShowError(int messageNumber, bool withNumber, int number) {
+    MessageBoxFunction show;
+    std::string text;
+    EventLoop* loop = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        show = showMessage_;
+        if (getText_) text = getText_(messageNumber);
+        loop = NotifyLoop;
+    }
+    if (!show) return;
+    if (withNumber) text = FormatWithNumber(text, number);
+    if (loop != nullptr) {
+        loop->Post([show, text] { show(text, kErrorCaption, MessageBoxIcon::None); });
+    } else {
+        show(text, kErrorCaption, MessageBoxIcon::None);
+    }
+}
+
+bool CClientSocket::Initialize() {
+    Socket = kInvalidSocket;
+    return true;
+}
+
+bool CClientSocket::CreateSocket(EventLoop& loop, PacketHandler onPackets) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (phase_ == Phase::Connecting || phase_ == Phase::Connected) return false;
+    if (phase_ == Phase::Created) {
+        // An earlier attempt's unused socket: release it rather than leak it.
+        const int old = Socket.exchange(kInvalidSocket);
+        if (old >= 0) ::close(old);
+        phase_ = Phase::Idle;
+    }
+    NotifyLoop = &loop;
+    onPackets_ = std::move(onPackets);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        const int error = errno;
+        lock.unlock();
+        ShowError(kMessageSocketFailed, true, error);
+        return false;
+    }
+    Socket = fd;
+    phase_ = Phase::Created;
+    return true;
+}
+
+void CClientSocket::AbandonConnects() {
+    abandonAll_ = true;
+}
+
+bool CClientSocket::Connect(const char* host, std::uint16_t port) {
+    if (abandonAll_) return false;
+    EventLoop* loop = nullptr;
+    PacketHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        loop = NotifyLoop;
+        handler = onPackets_;
+    }
+    if (loop == nullptr) {
+        ShowError(kMessageNoWindow, false, 0);
+        return false;
+    }
+    if (!IsOpen() && !CreateSocket(*loop, std::move(handler))) return false;
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    if (host == nullptr || !ResolveIpv4(host, &address.sin_addr)) return false;
+
+    int fd;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        fd = Socket.load();
+        if (phase_ != Phase::Created || fd < 0) return false;  // closed meanwhile
+        phase_ = Phase::Connecting;
+        attemptAbandoned_ = false;
+    }
+
+    bool connected = false;
+    const int flags = ::fcntl(fd, F_GETFL, 0);
+    if (flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            connected = true;
+        } else if (errno == EINPROGRESS || errno == EINTR) {
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+            for (;;) {
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    if (attemptAbandoned_ || abandonAll_) break;
+                }
+                if (std::chrono::steady_clock::now() >= deadline) break;
+                pollfd pfd{fd, POLLOUT, 0};
+                const int n = ::poll(&pfd, 1, kConnectSliceMs);
+                if (n < 0 && errno != EINTR) break;
+                if (n > 0) {
+                    int error = 0;
+                    socklen_t size = sizeof error;
+                    connected =
+                        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+                    break;
+                }
+            }
+        }
+    }
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (attemptAbandoned_ || abandonAll_ || !connected) {
+        ::close(fd);
+        int expected = fd;
+        Socket.compare_exchange_strong(expected, kInvalidSocket);
+        phase_ = Phase::Idle;
+        attemptAbandoned_ = false;
+        return false;
+    }
+    phase_ = Phase::Connected;
+    const std::uint64_t generation = generation_;
+    // The watch belongs to the GUI thread; Close there before this runs makes it a no-op.
+    NotifyLoop->Post([this, generation] { RegisterWatch(generation); });
+    return true;
+}
+
+void CClientSocket::RegisterWatch(std::uint64_t generation) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (generation != generation_ || phase_ != Phase::Connected || watching_) return;
+    const int fd = Socket.load();
+    if (fd < 0 || NotifyLoop == nullptr) return;
+    readPaused_ = false;
+    const unsigned interest = EventLoop::Readable | (SendLength > 0 ? EventLoop::Writable : 0u);
+    watch_ = NotifyLoop->WatchSocket(fd, interest, [this](unsigned r) { OnSocketEvent(r); });
+    watching_ = true;
+}
+
+void CClientSocket::UpdateInterest() {
+    if (!watching_ || NotifyLoop == nullptr) return;
+    const unsigned interest = (readPaused_ ? 0u : unsigned{EventLoop::Readable}) |
+                              (SendLength > 0 ? unsigned{EventLoop::Writable} : 0u);
+    NotifyLoop->SetInterest(watch_, interest);
+}
+
+void CClientSocket::StopWatching() {
+    if (!watching_) return;
+    watching_ = false;
+    if (NotifyLoop != nullptr) NotifyLoop->Unwatch(watch_);
+}
+
+void CClientSocket::Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    CloseLocked();
+}
+
+void CClientSocket::CloseLocked() {
+    ++generation_;
+    if (phase_ == Phase::Connecting) {
+        // The connect thread still waits on the descriptor; it closes it when it sees this.
+        attemptAbandoned_ = true;
+        Socket = kInvalidSocket;
+        return;
+    }
+    StopWatching();
+    const int fd = Socket.exchange(kInvalidSocket);
+    if (fd >= 0) ::close(fd);
+    phase_ = Phase::Idle;
+}
+
+bool CClientSocket::Send(const void* bytes, int length) {
+    const int fd = Socket.load();
+    if (fd < 0 || length < 0 || (bytes == nullptr && length > 0)) return false;
+    const auto* data = static_cast<const std::uint8_t*>(bytes);
+
+    // Bytes still waiting must leave first, or the new packet would overtake them.
+    if (SendLength > 0) {
+        if (!FlushSendBuffer()) return false;
+        if (SendLength > 0) {
+            if (SendLength + length > kBufferSize) {
+                Close();
+                return false;
+            }
+            std::memcpy(SendBuffer + SendLength, data, static_cast<std::size_t>(length));
+            SendLength += length;
+            UpdateInterest();
+            return false;
+        }
+    }
+
+    int sent = 0;
+    while (sent < length) {
+        const ssize_t n =
+            ::send(fd, data + sent, static_cast<std::size_t>(length - sent), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            continue;
+        }
+        if (n == 0) return true;
+        if (errno == EINTR) continue;
+        if (WouldBlock(errno)) {
+            // The test counts the whole packet, not only its unsent rest.
+            if (SendLength + length > kBufferSize) {
+                Close();
+                return false;
+            }
+            const int rest = length - sent;
+            std::memcpy(SendBuffer + SendLength, data + sent, static_cast<std::size_t>(rest));
+            SendLength += rest;
+            UpdateInterest();
+            return false;
+        }
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool CClientSocket::FlushSendBuffer() {
+    const int fd = Socket.load();
+    if (fd < 0) return false;
+    while (SendLength > 0) {
+        const ssize_t n =
+            ::send(fd, SendBuffer, static_cast<std::size_t>(SendLength), MSG_NOSIGNAL);
+        if (n > 0) {
+            SendLength -= static_cast<std::int32_t>(n);
+            std::memmove(SendBuffer, SendBuffer + n, static_cast<std::size_t>(SendLength));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && WouldBlock(errno)) {
+            UpdateInterest();
+            return true;
+        }
+        Close();
+        return false;
+    }
+    UpdateInterest();
+    return true;
+}
+
+CClientSocket::ReceiveStatus CClientSocket::ReceiveAndFrame() {
+    const int fd = Socket.load();
+    if (fd < 0) return ReceiveStatus::Failed;
+    const int room = kBufferSize - RecvLength;
+    if (room <= 0) return ReceiveStatus::BufferFull;
+    const ssize_t n = ::recv(fd, RecvBuffer + RecvLength, static_cast<std::size_t>(room), 0);
+    if (n == 0) return ReceiveStatus::PeerClosed;
+    if (n < 0) {
+        return (errno == EINTR || WouldBlock(errno)) ? ReceiveStatus::NothingNow
+                                                     : ReceiveStatus::Failed;
+    }
+    RecvLength += static_cast<std::int32_t>(n);
+    // Fewer than three bytes wait for more, even when they would already make a packet.
+    if (RecvLength < 3) return ReceiveStatus::Received;
+    FrameReceived();
+    return ReceiveStatus::Received;
+}
+
+void CClientSocket::FrameReceived() {
+    std::size_t position = 0;
+    for (;;) {
+        std::size_t length = 0;
+        const auto status = packetframe::PeekFrame(RecvBuffer + position,
+                                                   static_cast<std::size_t>(RecvLength), &length);
+        switch (status) {
+            case packetframe::FrameStatus::BadHead:
+            case packetframe::FrameStatus::ZeroLength:
+                // Nothing after this point can be framed again: start afresh.
+                DiscardReceiveBuffer();
+                return;
+            case packetframe::FrameStatus::NeedMore:
+                if (position > 0) {
+                    std::memmove(RecvBuffer, RecvBuffer + position,
+                                 static_cast<std::size_t>(RecvLength));
+                }
+                return;
+            case packetframe::FrameStatus::Complete:
+                // A full queue or an oversize packet drops the packet; framing goes on.
+                QueuePacket(RecvBuffer + position, static_cast<int>(length));
+                position += length;
+                RecvLength -= static_cast<std::int32_t>(length);
+                if (RecvLength == 0) return;
+                break;
+        }
+    }
+}
+
+int CClientSocket::QueuePacket(const std::uint8_t* bytes, int length) {
+    if (length > kBufferSize) return kPacketTooLong;
+    if (length < 0) length = 0;
+    for (PacketSlot& slot : Slots) {
+        if (slot.InUse != 0) continue;
+        slot.InUse = 1;
+        slot.Length = length;
+        if (length > 0) std::memcpy(slot.Data, bytes, static_cast<std::size_t>(length));
+        return kQueued;
+    }
+    return kQueueFull;
+}
+
+const std::uint8_t* CClientSocket::NextPacket(int* length) {
+    for (PacketSlot& slot : Slots) {
+        if (slot.InUse == 0) continue;
+        slot.InUse = 0;
+        if (length != nullptr) *length = slot.Length;
+        return slot.Data;
+    }
+    if (length != nullptr) *length = 0;
+    return nullptr;
+}
+
+void CClientSocket::OnSocketEvent(unsigned readiness) {
+    if (readiness & EventLoop::Readable) {
+        const ReceiveStatus status = ReceiveAndFrame();
+        if (onPackets_) onPackets_();
+        // The handlers may have closed the connection.
+        if (!watching_) return;
+        if (status == ReceiveStatus::PeerClosed || status == ReceiveStatus::Failed) {
+            // The launcher goes on with what it has; an ended stream must not keep the loop
+            // spinning, so the watch goes while the socket stays for whoever closes it.
+            StopWatching();
+            return;
+        }
+        if (status == ReceiveStatus::BufferFull) {
+            readPaused_ = true;
+            UpdateInterest();
+        }
+    }
+    if ((readiness & EventLoop::Writable) && watching_) FlushSendBuffer();
+    if ((readiness & (EventLoop::Hangup | EventLoop::Error)) &&
+        !(readiness & EventLoop::Readable) && watching_) {
+        StopWatching();
+    }
+}

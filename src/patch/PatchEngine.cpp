@@ -1,0 +1,142 @@
+#include "patch/PatchEngine.h"
+
+#include <cstring>
+#include <utility>
+
+#include "net/LauncherState.h"
+#include "platform/ProfileFile.h"
+
+namespace {
+
+constexpr int kMsgReadingVersionList = 112;
+constexpr int kMsgListCannotBeOpened = 113;
+constexpr int kMsgTooManyVersions = 114;
+
+constexpr const char* kConfigFile = "config.ini";
+constexpr const char* kLoginSection = "LOGIN";
+
+// The value of `key`, read the way the launcher always has: default "0.0.0", 10-byte buffer,
+// so at most 9 characters count.
+VersionNumber ReadConfigVersion(const std::filesystem::path& config, const char* key) {
+    char buffer[10]{};
+    GetPrivateProfileStringA(kLoginSection, key, "0.0.0", buffer, sizeof buffer, config);
+    return VersionNumber::Parse(std::string_view(buffer, std::strlen(buffer)));
+}
+
+}  // namespace
+
+PatchEngine::PatchEngine(PatchHost& host, GamePath gameDirectory)
+    : host_(host),
+      gameDirectory_(std::move(gameDirectory)),
+      log_(gameDirectory_.Resolve(kLogFileName).value_or(gameDirectory_.Root() / kLogFileName)) {}
+
+std::optional<std::filesystem::path> PatchEngine::Resolve(std::string_view designPath) const {
+    return gameDirectory_.Resolve(designPath);
+}
+
+void PatchEngine::SetProgressCaption(std::string caption) {
+    std::lock_guard<std::mutex> lock(captionMutex_);
+    progressCaption_ = std::move(caption);
+}
+
+std::string PatchEngine::ProgressCaption() const {
+    std::lock_guard<std::mutex> lock(captionMutex_);
+    return progressCaption_;
+}
+
+void PatchEngine::Pump() {
+    if (pumpEvents_) host_.PumpOneEvent();
+}
+
+void PatchEngine::LoadLocalVersion() {
+    if (g_State.LaunchMode == kLaunchGivenVersion) {
+        CurrentVersion = VersionNumber{g_State.CommandLineVersion[0], g_State.CommandLineVersion[1],
+                                       g_State.CommandLineVersion[2]};
+        return;
+    }
+    const auto config = Resolve(kConfigFile);
+    const VersionNumber version = ReadConfigVersion(*config, "Version");
+    const VersionNumber testVersion = ReadConfigVersion(*config, "TestVersion");
+    if (g_State.LaunchMode == kLaunchTestClient) {
+        CurrentVersion = version.Packed() > testVersion.Packed() ? version : testVersion;
+    } else {
+        CurrentVersion = version;
+    }
+}
+
+void PatchEngine::SaveLocalVersion() {
+    const auto config = Resolve(kConfigFile);
+    const std::string text = CurrentVersion.ConfigText();
+    if (g_State.LaunchMode == kLaunchTestClient) {
+        WritePrivateProfileStringA(kLoginSection, "TestVersion", text.c_str(), *config);
+    }
+    if (g_State.TestServer == 0) {
+        WritePrivateProfileStringA(kLoginSection, "Version", text.c_str(), *config);
+    }
+}
+
+bool PatchEngine::LoadVersionList(std::string_view fileName) {
+    host_.SetStatusText(kMsgReadingVersionList);
+    VersionList.clear();
+    const auto file = Resolve(fileName);
+    if (!file || !TokenReader.OpenTokenFile(*file)) {
+        host_.SetStatusText(kMsgListCannotBeOpened);
+        return false;
+    }
+    for (TokenKind kind; (kind = TokenReader.ReadToken()) != TokenEnd;) {
+        if (kind != TokenName) continue;
+        const std::string& label = TokenReader.TokenText();
+        // A label is also a directory name on the server and must fit its 8 characters;
+        // a longer one is no version of ours and is passed over.
+        if (TokenReader.TokenTruncated() || label.size() >= sizeof VersionEntry{}.Label) continue;
+        VersionEntry entry;
+        std::memcpy(entry.Label, label.data(), label.size());
+        const VersionNumber version = VersionNumber::Parse(label);
+        entry.Major = version.Major;
+        entry.Minor = version.Minor;
+        entry.Build = version.Build;
+        entry.Packed = version.Packed();
+        VersionList.push_back(entry);
+        if (static_cast<int>(VersionList.size()) > kMaxVersionEntries) {
+            TokenReader.CloseTokenFile();
+            host_.SetStatusText(kMsgTooManyVersions);
+            return false;
+        }
+    }
+    TokenReader.CloseTokenFile();
+    return true;
+}
+
+bool PatchEngine::ReadPatchListFlag(std::string_view key) {
+    const auto file = Resolve(kPatchListName);
+    if (!file || !TokenReader.OpenTokenFile(*file)) {
+        host_.SetStatusText(kMsgListCannotBeOpened);
+        return false;
+    }
+    for (TokenKind kind; (kind = TokenReader.ReadToken()) != TokenEnd;) {
+        if (kind == TokenKey && EqualsIgnoringCase(TokenReader.TokenText(), key)) {
+            TokenReader.CloseTokenFile();
+            return true;
+        }
+    }
+    TokenReader.CloseTokenFile();
+    return false;
+}
+
+void PatchEngine::ReadPatchListFlags() {
+    ListFlags.TestServer = ReadPatchListFlag("TEST_SERVER");
+    g_State.TestServer = ListFlags.TestServer ? 1 : 0;
+    ListFlags.Compressed = ReadPatchListFlag("COMPRESSED");
+    ListFlags.NewToolVersion = ReadPatchListFlag("NEWTOOLVERSION");
+    ListFlags.PackingVersion = ReadPatchListFlag("PACKINGVERSION");
+}
+
+std::optional<PatchList> PatchEngine::ReadCurrentPatchList() const {
+    const auto file = Resolve(kPatchListName);
+    if (!file) return std::nullopt;
+    return ReadPatchList(*file);
+}
+
+bool PatchEngine::AppendVersionLine() {
+    return AppendLogLine('V', VersionNumber::FromPacked(TargetVersion).LogText());
+}

@@ -1,0 +1,142 @@
+#pragma once
+// The patch engine: the state that the main window keeps while it patches the game, and the
+// operations on versions, list files, the patch log and installation that both patch
+// sessions (FTP on the GUI thread, HTTP on a worker) are built from.
+//
+// All file work is relative to the game directory given at construction, resolved through
+// GamePath; nothing here depends on the process's current directory. Every name that comes
+// from a list, an archive or the log is checked there first: an unsafe one fails the step
+// with that step's own failure message, and nothing is written for it.
+//
+// Results follow the launcher's rule: true for success, false for failure after the step has
+// put its own message on the status line or in a message box.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "patch/PatchHost.h"
+#include "patch/PatchList.h"
+#include "patch/PatchLog.h"
+#include "patch/TokenReader.h"
+#include "patch/VersionNumber.h"
+#include "platform/GamePath.h"
+
+// One line of the version list.
+struct VersionEntry {
+    char Label[9]{};  // the label as written (at most 8 characters); also the patch directory
+    std::uint8_t Major = 0;
+    std::uint8_t Minor = 0;
+    std::uint8_t Build = 0;
+    std::int32_t Packed = 0;
+};
+
+class PatchEngine {
+public:
+    static constexpr int kMaxVersionEntries = 999;
+    // The launcher's own program file; installers write it as "<stem>._xe" instead.
+    static constexpr const char* kProgramStem = "Torvane";
+    static constexpr const char* kProgramFileName = "Torvane.exe";
+    static constexpr const char* kLogFileName = "patch.log";
+    static constexpr const char* kPatchListName = "list.inf";
+    static constexpr const char* kArchiveName = "up_list.zip";
+    static constexpr const char* kTempDirectory = "Temp";
+
+    PatchEngine(PatchHost& host, GamePath gameDirectory);
+    PatchEngine(const PatchEngine&) = delete;
+    PatchEngine& operator=(const PatchEngine&) = delete;
+
+    PatchHost& Host() { return host_; }
+    const GamePath& GameDirectory() const { return gameDirectory_; }
+    // `designPath` under the game directory, or nullopt when the name is unsafe.
+    std::optional<std::filesystem::path> Resolve(std::string_view designPath) const;
+
+    // ---- State (the main window's patch fields) ----
+    VersionNumber CurrentVersion;
+    std::vector<VersionEntry> VersionList;  // refilled by LoadVersionList
+    std::atomic<std::int32_t> TargetVersion{0};
+    // 1 while no transfer may run; a button handler sets it to stop a running transfer.
+    std::atomic<int> StopTransfer{1};
+    std::atomic<int> SelfUpdatePending{0};
+    std::atomic<int> PatchDone{0};
+    PatchListFlags ListFlags;  // flags of the "list.inf" being applied
+
+    // The patch server, as the connect server named it.
+    std::string ServerHost;
+    std::uint16_t ServerPort = 0;
+    std::string ServerUser;
+    std::string ServerPassword;
+    std::string VersionFileName;
+
+    // The one token reader (one list file is read at a time).
+    CTokenReader TokenReader;
+
+    // Text drawn with the progress display; set by the session thread, read by the window.
+    void SetProgressCaption(std::string caption);
+    std::string ProgressCaption() const;
+
+    // Whether long steps pump one window event per unit of work (GUI thread: yes; the HTTP
+    // worker turns it off).
+    void SetPumpEvents(bool pump) { pumpEvents_ = pump; }
+    bool PumpsEvents() const { return pumpEvents_; }
+    void Pump();
+
+    // ---- Versions and settings files ----
+    // CurrentVersion from the command line (LaunchMode 2) or config.ini "LOGIN".
+    void LoadLocalVersion();
+    // Writes CurrentVersion to config.ini as LaunchMode and TestServer decide (g_State).
+    void SaveLocalVersion();
+    // Reads the version list `fileName` of the game directory (messages 112, 113, 114).
+    bool LoadVersionList(std::string_view fileName);
+    // True when "list.inf" holds the key `key` (case ignored); message 113 when unreadable.
+    bool ReadPatchListFlag(std::string_view key);
+    // Reads all four flags of "list.inf" into ListFlags (and TestServer into g_State).
+    void ReadPatchListFlags();
+    // "list.inf" of the game directory, whole; nullopt when it cannot be read.
+    std::optional<PatchList> ReadCurrentPatchList() const;
+
+    // ---- patch.log ----
+    PatchLog& Log() { return log_; }
+    bool AppendLogLine(char kind, std::string_view text) { return log_.AppendLogLine(kind, text); }
+    bool IsFileLogged(std::string_view path) const { return log_.IsFileLogged(path); }
+    bool IsLoggedVersionDifferent() const { return log_.IsLoggedVersionDifferent(TargetVersion); }
+    // "V <TargetVersion>", starting a new log.
+    bool AppendVersionLine();
+
+    // ---- Installation ----
+    // Copies every logged file from "Temp" to its place (substitutes for the launcher's own
+    // files); message box "Patch Install Error, File : %s (%d)" on failure.
+    bool InstallFromTemp();
+    // Deletes the "Temp" copies of the logged files, then the log.
+    bool FinishPatchLog();
+    // The deletions of a packed list; notes the launcher's own file (SelfUpdatePending).
+    // False (status message 119, nothing deleted) when the list names an unusable path.
+    bool ApplyDeleteEntries(const PatchList& list);
+    // Unpacks the archive (a game-directory-relative path) into the game directory.
+    bool UnpackPatchArchive(std::string_view archivePath);
+    // Downloads `remoteName` to the game-directory-relative `localPath`; true on success.
+    using DownloadFunction =
+        std::function<bool(const std::string& remoteName, const std::string& localPath)>;
+    // Packed patch over FTP: deletions, download of "up_list.zip" to "Temp", unpacking.
+    bool InstallPackedPatch(const PatchList& list, const DownloadFunction& download);
+    // Removes loose game data from the game directory when one of the marker files is there.
+    void RemoveStaleGameData();
+
+    // The name an installer writes for `fileName` in the game directory instead of its own,
+    // or nullopt when it is not one of the substituted files. `packed` adds config.ini.
+    static std::optional<std::string> SubstituteName(std::string_view fileName, bool packed);
+
+private:
+    PatchHost& host_;
+    GamePath gameDirectory_;
+    PatchLog log_;
+    bool pumpEvents_ = true;
+    mutable std::mutex captionMutex_;
+    std::string progressCaption_;
+};

@@ -1,0 +1,184 @@
+// The installation half of PatchEngine: copying a downloaded per-file patch into place,
+// retiring its log, a packed list's deletions and the removal of stale loose game data.
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "patch/PatchEngine.h"
+#include "platform/AtomicFile.h"
+
+namespace {
+
+constexpr int kMsgListCannotBeOpened = 119;
+
+std::string_view FileNamePart(std::string_view path) {
+    const auto slash = path.find_last_of("\\/");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool HasExtension(std::string_view name, std::string_view extension) {
+    if (name.size() <= extension.size()) return false;
+    return name[name.size() - extension.size() - 1] == '.' &&
+           EqualsIgnoringCase(name.substr(name.size() - extension.size()), extension);
+}
+
+std::string TempPath(std::string_view logged) {
+    return std::string(PatchEngine::kTempDirectory) + "\\" + std::string(logged);
+}
+
+}  // namespace
+
+std::optional<std::string> PatchEngine::SubstituteName(std::string_view fileName, bool packed) {
+    if (EqualsIgnoringCase(fileName, kProgramFileName)) return std::string(kProgramStem) + "._xe";
+    if (EqualsIgnoringCase(fileName, "kamsg.dll")) return std::string("kamsg._ll");
+    if (EqualsIgnoringCase(fileName, "vk_zp.dll")) return std::string("vk_zp._ll");
+    if (EqualsIgnoringCase(fileName, "message.wtf")) return std::string("message._tf");
+    if (packed && EqualsIgnoringCase(fileName, "config.ini")) return std::string("config._ni");
+    return std::nullopt;
+}
+
+bool PatchEngine::InstallFromTemp() {
+    const auto lines = log_.ReadLines();
+    if (!lines) return false;
+
+    struct Copy {
+        std::filesystem::path Source;
+        std::filesystem::path Target;
+        bool SelfUpdate = false;
+    };
+    // Every logged name is checked before the first copy, so a log with one unusable name
+    // installs nothing rather than half a patch.
+    std::vector<Copy> copies;
+    for (const PatchLogLine& line : *lines) {
+        if (line.Kind != 'F') continue;
+        const auto source = Resolve(TempPath(line.Text));
+        std::optional<std::filesystem::path> target;
+        bool selfUpdate = false;
+        if (const auto substitute = SubstituteName(FileNamePart(line.Text), false)) {
+            target = Resolve(*substitute);
+            selfUpdate = EqualsIgnoringCase(FileNamePart(line.Text), kProgramFileName);
+        } else {
+            target = Resolve(line.Text);
+        }
+        if (!source || !target) {
+            const std::string shown =
+                (gameDirectory_.Root() / kTempDirectory).string() + "/" + line.Text;
+            host_.ShowMessageBox(
+                "Patch Install Error, File : " + shown + " (" + std::to_string(EINVAL) + ")",
+                "Error", MessageBoxIcon::None);
+            return false;
+        }
+        copies.push_back(Copy{*source, *target, selfUpdate});
+    }
+
+    for (const Copy& copy : copies) {
+        if (copy.SelfUpdate) SelfUpdatePending = 1;
+        std::error_code ec;
+        std::filesystem::create_directories(copy.Target.parent_path(), ec);
+        errno = 0;
+        if (!CopyFileAtomically(copy.Source, copy.Target)) {
+            const int error = errno != 0 ? errno : EIO;
+            host_.ShowMessageBox("Patch Install Error, File : " + copy.Source.string() + " (" +
+                                     std::to_string(error) + ")",
+                                 "Error", MessageBoxIcon::None);
+            return false;
+        }
+        Pump();
+    }
+    return true;
+}
+
+bool PatchEngine::FinishPatchLog() {
+    const auto lines = log_.ReadLines();
+    if (!lines) return false;
+    for (const PatchLogLine& line : *lines) {
+        if (line.Kind != 'F') continue;
+        const auto copy = Resolve(TempPath(line.Text));
+        std::error_code ec;
+        // A copy that cannot be deleted keeps the log; the patch still counts as finished.
+        if (!copy || !std::filesystem::remove(*copy, ec) || ec) return true;
+        Pump();
+    }
+    log_.Remove();
+    return true;
+}
+
+bool PatchEngine::ApplyDeleteEntries(const PatchList& list) {
+    // Refuse the whole list before touching anything when one of its names is unusable.
+    for (const PatchListItem& item : list.Items) {
+        const bool deletes = item.What == PatchListItem::Kind::DeleteFile ||
+                             item.What == PatchListItem::Kind::DeleteDirectory;
+        if (deletes && (item.Truncated || !GamePath::IsSafe(item.Name))) {
+            host_.SetStatusText(kMsgListCannotBeOpened);
+            return false;
+        }
+    }
+    for (const PatchListItem& item : list.Items) {
+        std::error_code ec;
+        switch (item.What) {
+            case PatchListItem::Kind::File:
+                if (EqualsIgnoringCase(item.Name, kProgramFileName)) SelfUpdatePending = 1;
+                break;
+            case PatchListItem::Kind::DeleteFile: {
+                const auto target = Resolve(item.Name);
+                const auto status = std::filesystem::symlink_status(*target, ec);
+                if (!ec && std::filesystem::exists(status) &&
+                    !std::filesystem::is_directory(status)) {
+                    std::filesystem::remove(*target, ec);
+                }
+                break;
+            }
+            case PatchListItem::Kind::DeleteDirectory: {
+                const auto target = Resolve(item.Name);
+                const auto status = std::filesystem::symlink_status(*target, ec);
+                if (!ec && std::filesystem::is_directory(status)) {
+                    std::filesystem::remove(*target, ec);  // only an empty directory goes
+                }
+                break;
+            }
+            case PatchListItem::Kind::Subdirectory:
+                break;
+        }
+        Pump();
+    }
+    return true;
+}
+
+void PatchEngine::RemoveStaleGameData() {
+    static constexpr const char* kMarkers[] = {"Dec2.dat", "ring.OZJ", "FontTest.OZT",
+                                               "Antidote01.bmd"};
+    static constexpr const char* kLooseData[] = {"dat", "bmd", "txt", "OZJ", "OZT",
+                                                 "wav", "att", "obj", "map"};
+    bool stale = false;
+    for (const char* marker : kMarkers) {
+        std::error_code ec;
+        const auto path = Resolve(marker);
+        if (path && std::filesystem::exists(std::filesystem::symlink_status(*path, ec))) {
+            stale = true;
+            break;
+        }
+    }
+    if (!stale) return;
+
+    std::error_code ec;
+    std::vector<std::filesystem::path> doomed;
+    for (std::filesystem::directory_iterator it(gameDirectory_.Root(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code statusError;
+        const auto status = it->symlink_status(statusError);
+        if (statusError || std::filesystem::is_directory(status)) continue;
+        const std::string name = it->path().filename().string();
+        for (const char* extension : kLooseData) {
+            if (HasExtension(name, extension)) {
+                doomed.push_back(it->path());
+                break;
+            }
+        }
+    }
+    for (const auto& path : doomed) {
+        std::error_code removeError;
+        std::filesystem::remove(path, removeError);  // read-only files go as well
+    }
+}

@@ -1,0 +1,96 @@
+#include "patch/PatchList.h"
+
+#include <utility>
+
+#include "patch/TokenReader.h"
+
+namespace {
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+PatchList Parse(CTokenReader& reader, const std::string& text) {
+    PatchList list;
+
+    // Keys may stand anywhere, and PACKINGVERSION decides how the rest reads: flags first.
+    reader.OpenTokenText(text);
+    for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd;) {
+        if (kind != TokenKey) continue;
+        const std::string& key = reader.TokenText();
+        if (EqualsIgnoringCase(key, "COMPRESSED")) list.Flags.Compressed = true;
+        if (EqualsIgnoringCase(key, "NEWTOOLVERSION")) list.Flags.NewToolVersion = true;
+        if (EqualsIgnoringCase(key, "PACKINGVERSION")) list.Flags.PackingVersion = true;
+        if (EqualsIgnoringCase(key, "TEST_SERVER")) list.Flags.TestServer = true;
+    }
+
+    reader.OpenTokenText(text);
+    std::string subdirectory;
+    const auto add = [&](PatchListItem::Kind what, const std::string& sub) {
+        PatchListItem item;
+        item.What = what;
+        item.Name = reader.TokenText();
+        item.Subdirectory = sub;
+        item.Truncated = reader.TokenTruncated();
+        list.Items.push_back(std::move(item));
+    };
+
+    if (!list.Flags.PackingVersion) {
+        for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd;) {
+            if (kind == TokenNumber) {
+                // Whatever follows the number is the new subdirectory, as the sessions read it.
+                if (reader.ReadToken() == TokenEnd) break;
+                subdirectory = reader.TokenText();
+                add(PatchListItem::Kind::Subdirectory, "");
+            } else if (kind == TokenName) {
+                add(PatchListItem::Kind::File, subdirectory);
+            }
+        }
+    } else {
+        for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd;) {
+            if (kind == TokenName) {
+                add(PatchListItem::Kind::File, "");
+            } else if (kind == TokenDelete) {
+                kind = reader.ReadToken();
+                if (kind == TokenName) {
+                    add(PatchListItem::Kind::DeleteFile, "");
+                } else if (kind == TokenNumber) {
+                    if (reader.ReadToken() == TokenName) {
+                        add(PatchListItem::Kind::DeleteDirectory, "");
+                    }
+                }
+            }
+        }
+    }
+    reader.CloseTokenFile();
+    return list;
+}
+
+}  // namespace
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    return true;
+}
+
+bool PatchList::HasTruncatedName() const {
+    for (const PatchListItem& item : Items) {
+        if (item.Truncated) return true;
+    }
+    return false;
+}
+
+PatchList ParsePatchList(std::string text) {
+    CTokenReader reader;
+    return Parse(reader, text);
+}
+
+std::optional<PatchList> ReadPatchList(const std::filesystem::path& file) {
+    const auto text = ReadTokenFileText(file);
+    if (!text) return std::nullopt;
+    CTokenReader reader;
+    return Parse(reader, *text);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// "list.inf", the list of one patch, read whole.
+//
+// Keys (#COMPRESSED#, #NEWTOOLVERSION#, #PACKINGVERSION#, #TEST_SERVER#, any case) may stand
+// anywhere. Without PACKINGVERSION the list is per-file: a number followed by a name switches
+// the current subdirectory, every other name is a file of it. With PACKINGVERSION every name
+// is a file of "up_list.zip", '@' name deletes that file and '@' number name removes that
+// (empty) directory. Other tokens are ignored in both forms.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct PatchListFlags {
+    bool Compressed = false;
+    bool NewToolVersion = false;
+    bool PackingVersion = false;
+    bool TestServer = false;
+};
+
+struct PatchListItem {
+    enum class Kind {
+        Subdirectory,     // per-file list: Name becomes the current subdirectory
+        File,             // per-file: a file of Subdirectory; packed: a file of the archive
+        DeleteFile,       // packed: delete Name (relative to the game directory)
+        DeleteDirectory,  // packed: remove the directory Name if it is empty
+    };
+    Kind What = Kind::File;
+    std::string Name;          // as written in the list (back-slashes)
+    std::string Subdirectory;  // File in a per-file list: the subdirectory in force ("" = root)
+    // The name was longer than the token reader holds; it must not be used.
+    bool Truncated = false;
+};
+
+struct PatchList {
+    PatchListFlags Flags;
+    std::vector<PatchListItem> Items;  // in file order
+
+    // True when any item's name was cut (callers refuse such a list).
+    bool HasTruncatedName() const;
+};
+
+// The list's flags and items; nullopt when the file cannot be read.
+std::optional<PatchList> ReadPatchList(const std::filesystem::path& file);
+PatchList ParsePatchList(std::string text);
+
+// Case-insensitive (ASCII) equality, the way the game compares file names and keys.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);

@@ -1,0 +1,104 @@
+#include "platform/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+
+namespace {
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A rename is only durable once the directory entry itself reached the disk.
+void SyncDirectory(const std::filesystem::path& dir) {
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Writes via `fill` into a fresh sibling of `target`, then renames it into place.
+template <typename Fill>
+bool ReplaceWith(const std::filesystem::path& target, mode_t mode, Fill fill) {
+    const std::filesystem::path temp = TemporarySibling(target);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) return false;
+    bool ok = fill(fd);
+    // The umask may have narrowed the requested bits; a replaced file keeps what it had.
+    if (ok) ok = ::fchmod(fd, mode) == 0 || errno == EPERM;
+    if (ok) ok = ::fsync(fd) == 0;
+    if (::close(fd) != 0) ok = false;
+    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    SyncDirectory(target.parent_path());
+    return true;
+}
+
+mode_t ExistingModeOr(const std::filesystem::path& file, mode_t fallback) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+    return fallback;
+}
+
+mode_t DefaultMode() {
+    // Honour the user's umask for new files, as open() would.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+}
+
+}  // namespace
+
+std::filesystem::path TemporarySibling(const std::filesystem::path& target) {
+    static std::atomic<unsigned> counter{0};
+    std::string name = "." + target.filename().string() + ".tmp" + std::to_string(::getpid()) +
+                       "." + std::to_string(counter.fetch_add(1));
+    return target.parent_path() / name;
+}
+
+bool WriteFileAtomically(const std::filesystem::path& target, std::string_view contents) {
+    const mode_t mode = ExistingModeOr(target, DefaultMode());
+    return ReplaceWith(target, mode,
+                       [&](int fd) { return WriteAll(fd, contents.data(), contents.size()); });
+}
+
+bool CopyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target) {
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    const bool ok = ReplaceWith(target, st.st_mode & 07777, [&](int out) {
+        char buffer[64 * 1024];
+        while (true) {
+            const ssize_t n = ::read(in, buffer, sizeof buffer);
+            if (n == 0) return true;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) return false;
+        }
+    });
+    ::close(in);
+    return ok;
+}

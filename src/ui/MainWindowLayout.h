@@ -1,0 +1,93 @@
+#pragma once
+// The main window's and the options dialog's fixed layout: which picture each control wears,
+// where it sits, and where the painted texts and bars go. Positions are client pixels.
+
+#include <array>
+#include <optional>
+
+namespace skin {
+
+// Background pictures.
+inline constexpr int kServerViewBackground = 140;
+inline constexpr int kProgressViewBackground = 163;
+inline constexpr int kOptionsBackground = 110;
+inline constexpr int kProgressBarPicture = 162;
+inline constexpr int kIconPicture = 128;
+// The colour key: pixels of exactly this colour are cut out of a window.
+inline constexpr unsigned kColourKey = 0x00FF00;
+
+struct ButtonSpec {
+    int Id;
+    int X;
+    int Y;
+    int Normal;
+    int Pressed;
+    int Focus;
+    int Disabled;
+};
+
+// The main window's plain bitmap buttons.
+inline constexpr std::array<ButtonSpec, 9> kMainButtons{{
+    {2021, 237, 337, 154, 155, 154, 154},  // link 1
+    {2020, 300, 337, 152, 153, 152, 152},  // link 2
+    {2023, 365, 337, 156, 157, 156, 156},  // link 3
+    {2022, 430, 337, 158, 159, 158, 158},  // link 4
+    {2028, 493, 337, 160, 161, 160, 160},  // exit
+    {2004, 561, 3, 144, 145, 144, 144},    // small close
+    {2000, 238, 136, 104, 104, 104, 104},  // Option
+    {2001, 343, 136, 105, 105, 105, 105},  // Connect (start)
+    {2010, 456, 136, 106, 106, 106, 106},  // CloseBig
+}};
+
+// Server buttons 6501..6510: i = 0..9.
+inline constexpr int kFirstServerButton = 6501;
+inline constexpr int kServerButtonCount = 10;
+inline constexpr ButtonSpec ServerButton(int i) {
+    return {kFirstServerButton + i, 227 + (i % 2) * 169, 17 + (i / 2) * 29, 149, 148, 149, 148};
+}
+inline constexpr int kServerButtonWidth = 164;
+inline constexpr int kServerButtonHeight = 26;
+
+inline constexpr int kNewsViewId = 1004;
+
+// Progress bars and the painted texts of the progress view.
+inline constexpr std::array<std::array<int, 2>, 2> kBarOrigins{{{225, 74}, {225, 102}}};
+inline constexpr int kStatusCentreX = 394;
+inline constexpr int kStatusTop = 50;
+inline constexpr int kTitleCentreX = 473;
+inline constexpr int kTitleTop = 22;
+inline constexpr std::array<std::array<int, 2>, 2> kPercentOrigins{{{394, 79}, {394, 108}}};
+inline constexpr unsigned kPercentColour = 0xDC2180;  // RGB(220, 33, 128)
+inline constexpr int kTextFontWidth = 6;
+inline constexpr int kTextFontHeight = 12;
+// The face the painted texts ask for ("SimSun" in its own script, as UTF-8).
+inline constexpr const char* kTextFontFace = "\xE5\xAE\x8B\xE4\xBD\x93";
+
+std::optional<ButtonSpec> FindMainButton(int id);
+
+// The options dialog.
+namespace options {
+inline constexpr int kIdEdit = 1006;
+inline constexpr int kSave = 1008;
+inline constexpr int kCancel = 2;
+inline constexpr int kClose = 2005;
+inline constexpr std::array<int, 4> kResolutionIds{1044, 1045, 1046, 1047};
+inline constexpr std::array<std::array<int, 2>, 4> kResolutionPositions{
+    {{32, 240}, {108, 240}, {190, 240}, {278, 240}}};
+inline constexpr std::array<int, 2> kColourIds{1023, 1024};
+inline constexpr std::array<std::array<int, 2>, 2> kColourPositions{{{32, 320}, {143, 320}}};
+inline constexpr int kSoundBox = 1007;
+inline constexpr int kMusicBox = 1010;
+inline constexpr int kWindowModeBox = 1005;
+inline constexpr std::array<int, 2> kSoundBoxAt{32, 398};
+inline constexpr std::array<int, 2> kMusicBoxAt{143, 398};
+inline constexpr std::array<int, 2> kWindowModeBoxAt{286, 216};
+inline constexpr int kBoxSize = 13;
+inline constexpr std::array<int, 4> kEditRect{144, 136, 170, 14};
+inline constexpr ButtonSpec kSaveButton{kSave, 116, 443, 112, 111, 112, 112};
+inline constexpr ButtonSpec kCancelButton{kCancel, 194, 443, 137, 138, 137, 137};
+inline constexpr ButtonSpec kCloseButton{kClose, 353, 18, 144, 145, 144, 144};
+inline constexpr int kIdMaxLength = 10;
+}  // namespace options
+
+}  // namespace skin
