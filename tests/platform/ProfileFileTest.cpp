@@ -169,6 +169,10 @@ TEST(ProfileFileTest, WriteArgumentsAndMissingFiles) {
     EXPECT_EQ(ReadFile(dir / "d.ini"), "[App]\r\nkey=\r\n");
 
     EXPECT_FALSE(WritePrivateProfileStringA("App", "key", "a\r\n[Evil]", dir / "d.ini"));
+    EXPECT_FALSE(WritePrivateProfileStringA("App", "k=ey", "x", dir / "d.ini"));
+    EXPECT_FALSE(WritePrivateProfileStringA("App", " [x]", "x", dir / "d.ini"));
+    EXPECT_FALSE(WritePrivateProfileStringA("App", ";k", "x", dir / "d.ini"));
+    EXPECT_FALSE(WritePrivateProfileStringA("A]pp", "k", "x", dir / "d.ini"));
     EXPECT_FALSE(WritePrivateProfileStringA("App", "key", "x", dir / "no-dir" / "e.ini"));
     EXPECT_EQ(ReadFile(dir / "d.ini"), "[App]\r\nkey=\r\n");
 }
