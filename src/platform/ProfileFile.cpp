@@ -32,7 +32,7 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
 
 std::size_t CopyTruncated(std::string_view text, char* buffer, std::size_t size) {
     const std::size_t n = std::min(text.size(), size - 1);
-    std::memcpy(buffer, text.data(), n);
+    if (n > 0) std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
     return n;
 }
