@@ -1,0 +1,84 @@
+#include "patch/PatchLog.h"
+
+#include <gtest/gtest.h>
+
+#include "patch/PatchEngine.h"
+#include "patch/RecordingPatchHost.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+TEST(PatchLog, AppendsLinesInTheLogFormat) {
+    TempDir dir;
+    PatchLog log(dir / "patch.log");
+    EXPECT_FALSE(log.Exists());
+    ASSERT_TRUE(log.AppendLogLine('V', "1.0.2"));
+    ASSERT_TRUE(log.AppendLogLine('F', "Data\\Player\\x.bmd"));
+    EXPECT_EQ(ReadFile(dir / "patch.log"), "V 1.0.2\nF Data\\Player\\x.bmd\n");
+    EXPECT_TRUE(log.IsFileLogged("data\\player\\X.BMD"));
+    EXPECT_FALSE(log.IsFileLogged("Data\\Player"));
+    EXPECT_FALSE(log.IsFileLogged("1.0.2"));  // V lines are not files
+}
+
+TEST(PatchLog, LineBreaksCannotForgeRecords) {
+    TempDir dir;
+    PatchLog log(dir / "patch.log");
+    EXPECT_FALSE(log.AppendLogLine('F', "a.bmd\nF config.ini"));
+    EXPECT_FALSE(log.AppendLogLine('F', "a.bmd\rV 9.9.9"));
+    EXPECT_FALSE(log.Exists());
+}
+
+TEST(PatchLog, NamesWithBlanksSurviveTheRoundTrip) {
+    TempDir dir;
+    PatchLog log(dir / "patch.log");
+    ASSERT_TRUE(log.AppendLogLine('V', "1.0.2"));
+    ASSERT_TRUE(log.AppendLogLine('F', "Data\\my map.att"));
+    ASSERT_TRUE(log.AppendLogLine('F', "b.txt"));
+    EXPECT_TRUE(log.IsFileLogged("Data\\my map.att"));
+    EXPECT_FALSE(log.IsFileLogged("Data\\my"));
+    EXPECT_FALSE(log.IsFileLogged("map.att"));
+    EXPECT_TRUE(log.IsFileLogged("b.txt"));
+}
+
+TEST(PatchLog, ReadsLogsOfOtherWritersAndIgnoresOtherKinds) {
+    TempDir dir;
+    WriteFile(dir / "patch.log", "X junk\r\nV  1.0.3 \r\n\nF a.txt\r\nV 2.0.0\nF b.txt");
+    PatchLog log(dir / "patch.log");
+    EXPECT_TRUE(log.IsFileLogged("a.txt"));
+    EXPECT_TRUE(log.IsFileLogged("B.TXT"));
+    EXPECT_FALSE(log.IsLoggedVersionDifferent(0x010003));  // the first V line counts
+    EXPECT_TRUE(log.IsLoggedVersionDifferent(0x020000));
+    ASSERT_TRUE(log.AppendLogLine('F', "c.txt"));  // a last line without a break is kept whole
+    EXPECT_TRUE(log.IsFileLogged("b.txt"));
+    EXPECT_TRUE(log.IsFileLogged("c.txt"));
+}
+
+TEST(PatchLog, VersionDecisions) {
+    TempDir dir;
+    PatchLog log(dir / "patch.log");
+    EXPECT_FALSE(log.IsLoggedVersionDifferent(0x010002));  // no log: not different
+    WriteFile(dir / "patch.log", "F a.txt\n");
+    EXPECT_TRUE(log.IsLoggedVersionDifferent(0x010002));  // no V line reads as 0.0.0
+    EXPECT_FALSE(log.IsLoggedVersionDifferent(0));
+}
+
+TEST(PatchLog, EngineStartsTheLogForTheTargetVersion) {
+    TempDir dir;
+    RecordingPatchHost host;
+    PatchEngine engine(host, GamePath(dir.Path()));
+    engine.TargetVersion = 0x010002;
+    ASSERT_TRUE(engine.AppendVersionLine());
+    ASSERT_TRUE(engine.AppendLogLine('F', "Data\\x.bmd"));
+    EXPECT_FALSE(engine.IsLoggedVersionDifferent());
+    EXPECT_TRUE(engine.IsFileLogged("Data\\x.bmd"));
+    // The same log while 1.0.3 is applied is stale.
+    engine.TargetVersion = 0x010003;
+    EXPECT_TRUE(engine.IsLoggedVersionDifferent());
+    EXPECT_EQ(ReadFile(dir / "patch.log"), "V 1.0.2\nF Data\\x.bmd\n");
+}
+
+}  // namespace
