@@ -1,69 +1,74 @@
 #include "LauncherReaders.h"
 
-#include <bzlib.h>
+#include <unistd.h>
 
-#include <cstdio>
-#include <memory>
+#include <system_error>
 #include <vector>
 
 #include "TreeScan.h"
+#include "archive/FileException.h"
+#include "archive/UnpackFile.h"
+#include "archive/UnzipFile.h"
+#include "archive/ZipException.h"
 
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
+std::optional<ArchiveView> ReadPatchArchive(const std::filesystem::path& file, std::string& error) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) {
+        error = "is missing";
+        return std::nullopt;
     }
-};
-
-}  // namespace
+    ArchiveView view;
+    try {
+        CUnzipFile archive(file.string());
+        archive.MoveFirst();
+        std::vector<char> buffer(CUnzipFile::kReadBufferSize);
+        do {
+            EntryInfo info;
+            archive.GetEntryInfo(&info);
+            ArchiveEntryView entry;
+            entry.Name = archive.GetEntryName();
+            entry.IsDirectory =
+                !entry.Name.empty() && (entry.Name.back() == '/' || entry.Name.back() == '\\');
+            if (!entry.IsDirectory) {
+                // Every entry is read to its end, so that its CRC is checked when it closes.
+                bool isConfig = FoldCase(entry.Name) == "config.ini";
+                std::string contents;
+                archive.OpenEntry();
+                for (std::size_t n; (n = archive.ReadEntry(buffer.data(), buffer.size())) > 0;) {
+                    entry.Size += n;
+                    if (isConfig) contents.append(buffer.data(), n);
+                }
+                if (isConfig) view.ConfigIni = contents;
+            }
+            view.Entries.push_back(std::move(entry));
+        } while (archive.MoveNext());
+        archive.Close();
+    } catch (const CZipException& e) {
+        error = "is damaged: " + std::string(e.what());
+        return std::nullopt;
+    } catch (const CFileException& e) {
+        error = "cannot be read: " + std::string(e.what());
+        return std::nullopt;
+    }
+    return view;
+}
 
 bool IsCompleteCompressedFile(const std::filesystem::path& file, std::string& error) {
-    std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
-    if (!in) {
-        error = "cannot be read";
+    // Restored with the launcher's own restorer into a scratch directory, then thrown away.
+    std::error_code ec;
+    auto scratch =
+        std::filesystem::temp_directory_path(ec) / ("torvane-check-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(scratch, ec);
+    UnpackControl control;
+    control.SetProgressTotal = [](std::uint64_t) {};
+    control.SetProgressDone = [](std::uint64_t) {};
+    control.PumpOneEvent = [] {};
+    control.StopRequested = [] { return false; };
+    int restored = UnpackFile(control, file.string(), scratch.string() + "/");
+    std::filesystem::remove_all(scratch, ec);
+    if (restored != 1) {
+        error = "is not one complete bzip2 stream; the launcher cannot restore it";
         return false;
     }
-    bz_stream stream{};
-    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
-        error = "cannot be restored (decompressor refused to start)";
-        return false;
-    }
-    std::vector<char> input(12288);
-    std::vector<char> output(131072);
-    bool ended = false;
-    bool ok = true;
-    while (ok) {
-        std::size_t n = std::fread(input.data(), 1, input.size(), in.get());
-        if (n == 0) break;
-        if (ended) {
-            error = "has data after the end of its bzip2 stream";
-            ok = false;
-            break;
-        }
-        stream.next_in = input.data();
-        stream.avail_in = static_cast<unsigned>(n);
-        while (stream.avail_in > 0 && !ended) {
-            stream.next_out = output.data();
-            stream.avail_out = static_cast<unsigned>(output.size());
-            int rc = BZ2_bzDecompress(&stream);
-            if (rc == BZ_STREAM_END) {
-                ended = true;
-            } else if (rc != BZ_OK) {
-                error = "is not a valid bzip2 stream";
-                ok = false;
-                break;
-            }
-        }
-        if (ok && ended && stream.avail_in > 0) {
-            error = "has data after the end of its bzip2 stream";
-            ok = false;
-        }
-    }
-    BZ2_bzDecompressEnd(&stream);
-    if (ok && !ended) {
-        error = "ends before its bzip2 stream does";
-        ok = false;
-    }
-    return ok;
+    return true;
 }
