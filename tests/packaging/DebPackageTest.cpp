@@ -50,9 +50,16 @@ protected:
 TEST_F(DebPackage, NamesItsLibraryDependencies) {
     EXPECT_EQ(DebField("Package"), "torvane\n");
     const std::string depends = DebField("Depends");
-    // Worked out from the installed programs: the libraries every build links.
-    for (const char* library : {"libc6", "libcurl4", "libbz2", "zlib1g", "libzip4"})
+    // Worked out from the installed programs: the libraries they link.
+    for (const char* library : {"libc6", "libstdc++6", "libbz2", "zlib1g", "libzip4"})
         EXPECT_THAT(depends, HasSubstr(library)) << depends;
+    if (fs::exists(testsupport::ProgramPath("torvane-cli"))) {
+        EXPECT_THAT(depends, HasSubstr("libcurl")) << depends;
+    }
+    if (fs::exists(testsupport::ProgramPath("torvane"))) {
+        EXPECT_THAT(depends, HasSubstr("libgtkmm-3.0")) << depends;
+        EXPECT_THAT(depends, HasSubstr("libwebkit2gtk-4.1")) << depends;
+    }
 }
 
 TEST_F(DebPackage, LaysOutProgramsDataAndDesktopEntry) {
@@ -62,15 +69,20 @@ TEST_F(DebPackage, LaysOutProgramsDataAndDesktopEntry) {
           "./usr/share/doc/torvane/deploying.md"})
         EXPECT_THAT(contents, HasSubstr(path));
     for (const char* program : {"torvane", "torvane-cli", "torvane-tool", "torvane-connectd"}) {
-        if (fs::exists(testsupport::ProgramPath(program)))
+        if (fs::exists(testsupport::ProgramPath(program))) {
             EXPECT_THAT(contents, HasSubstr(std::string("./usr/bin/") + program + "\n"));
+        }
     }
     const fs::path assets = fs::path(TORVANE_BINARY_DIR) / "assets";
-    if (fs::exists(assets / "message.wtf"))
+    if (fs::exists(assets / "message.wtf")) {
         EXPECT_THAT(contents, HasSubstr("./usr/share/torvane/message.wtf"));
-    if (fs::exists(assets / "data/sound/beep.wav"))
+    }
+    if (fs::exists(assets / "data/sound/beep.wav")) {
         EXPECT_THAT(contents, HasSubstr("./usr/share/torvane/data/sound/beep.wav"));
-    if (fs::exists(assets / "skin")) EXPECT_THAT(contents, HasSubstr("./usr/share/torvane/skin/"));
+    }
+    if (fs::exists(assets / "skin")) {
+        EXPECT_THAT(contents, HasSubstr("./usr/share/torvane/skin/140.bmp"));
+    }
 }
 
 TEST_F(DebPackage, InstallsIntoAScratchRootAndRuns) {

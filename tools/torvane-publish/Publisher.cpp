@@ -120,9 +120,11 @@ void CheckPerFile(const PublishOptions& o, Plan& plan) {
     // The launcher looks each file up by its bare name in one remote directory listing: the
     // patch directory, or with --absolute-dirs the file's own directory.
     std::map<std::string, std::map<std::string, std::string>> listings;
+    listings[""].emplace("list.inf", "list.inf");
     for (const auto& f : d.Published) {
         std::string dir = o.AbsoluteDirectories ? FoldCase(ParentOf(f.Path)) : std::string();
-        std::string name = FoldCase(NameOf(f.Path));
+        std::string name =
+            FoldCase(NameOf(f.Path) + (o.Mode == PatchMode::Compressed ? kCompressedSuffix : ""));
         auto [where, fresh] = listings[dir].emplace(name, f.Path);
         if (!fresh) {
             plan.Errors.push_back(Quote(f.Path) + " and " + Quote(where->second) +
@@ -130,7 +132,6 @@ void CheckPerFile(const PublishOptions& o, Plan& plan) {
                                   "(use --absolute-dirs or --packed)");
         }
     }
-    listings[""].emplace("list.inf", "list.inf");
     for (const auto& [dir, files] : listings) {
         if (files.size() > kMaxRemoteDirectoryFiles) {
             plan.Errors.push_back("server directory " +
@@ -207,16 +208,17 @@ Plan MakePlan(const PublishOptions& o) {
         if (f.Size > kMaxFileSize)
             plan.Errors.push_back(Quote(f.Path) + " is 4 GiB or larger: the launcher cannot");
     }
-    if (o.Mode == PatchMode::Packed) {
-        for (const auto& f : plan.Diff.Published) {
-            if (FoldCase(f.Path) == "up_list.zip")
-                plan.Errors.push_back(
-                    "\"up_list.zip\" in the game directory's root would be "
-                    "overwritten by the patch archive's download");
+    // Names the launcher itself uses in the game directory: it deletes the list and the
+    // version list after each session, the log after each patch, and "Temp" at game start.
+    for (const auto& e : plan.NewTree.Entries) {
+        if (e.Key == "list.inf" || e.Key == FoldCase(o.VersionFile) || e.Key == "patch.log" ||
+            e.Key == "temp") {
+            plan.Errors.push_back(Quote(e.Path) +
+                                  " is a name the launcher uses for itself in the game "
+                                  "directory and would delete");
         }
-    } else {
-        CheckPerFile(o, plan);
     }
+    if (o.Mode != PatchMode::Packed) CheckPerFile(o, plan);
     if (o.AbsoluteDirectories && o.Mode == PatchMode::Packed)
         plan.Errors.push_back("--absolute-dirs applies to per-file patches only");
     WarnAboutNames(o, plan);
