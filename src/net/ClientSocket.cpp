@@ -94,7 +94,7 @@ void CClientSocket::ShowError(int messageNumber, bool withNumber, int number) {
 }
 
 bool CClientSocket::Initialize() {
-    Socket = kInvalidSocket;
+    // Nothing to start here. "No socket yet" is -1, never 0: descriptor 0 is a real one.
     return true;
 }
 
@@ -328,6 +328,16 @@ CClientSocket::ReceiveStatus CClientSocket::ReceiveAndFrame() {
     if (RecvLength < 3) return ReceiveStatus::Received;
     FrameReceived();
     return ReceiveStatus::Received;
+}
+
+int CClientSocket::FeedReceived(const std::uint8_t* bytes, int count) {
+    const int room = kBufferSize - RecvLength;
+    const int taken = count < 0 ? 0 : (count < room ? count : room);
+    if (taken == 0) return 0;
+    std::memcpy(RecvBuffer + RecvLength, bytes, static_cast<std::size_t>(taken));
+    RecvLength += taken;
+    if (RecvLength >= 3) FrameReceived();
+    return taken;
 }
 
 void CClientSocket::FrameReceived() {

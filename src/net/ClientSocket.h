@@ -60,7 +60,7 @@ public:
     // nothing is shown. Set before the connect thread starts.
     void SetMessageSink(MessageBoxFunction showMessage, TextSource getText);
 
-    // No socket library to start on this platform: always true.
+    // No socket library to start on this platform: always true, and nothing changes.
     bool Initialize();
     // Connect thread. Creates the IPv4 stream socket; `loop` receives its events once
     // connected and `onPackets` runs after every receive. False (with message 143) when no
@@ -80,6 +80,9 @@ public:
     bool FlushSendBuffer();
     // GUI thread, when the socket is readable: reads what is there and queues every packet.
     ReceiveStatus ReceiveAndFrame();
+    // Takes bytes that arrived by other means (a test, a fuzzer) exactly as ReceiveAndFrame
+    // takes received ones; returns how many fitted into the receive buffer.
+    int FeedReceived(const std::uint8_t* bytes, int count);
     // 0 stored, 1 queue full, 2 longer than a slot. The packet is copied whole.
     int QueuePacket(const std::uint8_t* bytes, int length);
     // Next queued packet (lowest slot first) or nullptr; `length` gets its byte count. The

@@ -159,6 +159,7 @@ private:
     // Sends the packets, broken as the settings ask; false when the client has gone.
     bool Send(std::vector<Packet> packets) {
         Packet stream;
+        std::vector<Packet> sentPackets;
         for (Packet& packet : packets) {
             const int code = packetframe::PacketCode(packet.data(), packet.size());
             if (settings_.Misbehave == Misbehaviour::ShortPacket &&
@@ -168,26 +169,30 @@ private:
                 SetHeader(packet, static_cast<std::uint8_t>(code));
             }
             if (settings_.Misbehave == Misbehaviour::BadHead && sentGreeting_) packet[0] = 0xC3;
-            Log("send", packet.data(), packet.size());
             stream.insert(stream.end(), packet.begin(), packet.end());
+            sentPackets.push_back(packet);
         }
         if (settings_.Misbehave == Misbehaviour::ZeroLength && sentGreeting_) {
             static constexpr std::uint8_t kZero[3] = {0xC1, 0x00, 0x00};
-            Log("send", kZero, sizeof kZero);
             stream.insert(stream.begin(), kZero, kZero + sizeof kZero);
+            sentPackets.insert(sentPackets.begin(), Packet(kZero, kZero + sizeof kZero));
         }
         sentGreeting_ = true;
+        bool ok = true;
         if (settings_.Misbehave != Misbehaviour::Split) {
-            return WriteAll(fd_, stream.data(), stream.size());
-        }
-        // Small pieces with pauses between them, so that they arrive in separate reads.
-        for (std::size_t i = 0; i < stream.size(); i += 3) {
-            if (!WriteAll(fd_, stream.data() + i, std::min<std::size_t>(3, stream.size() - i))) {
-                return false;
+            ok = WriteAll(fd_, stream.data(), stream.size());
+        } else {
+            // Small pieces with pauses between them, so that they arrive in separate reads.
+            for (std::size_t i = 0; ok && i < stream.size(); i += 3) {
+                ok = WriteAll(fd_, stream.data() + i, std::min<std::size_t>(3, stream.size() - i));
+                std::this_thread::sleep_for(std::chrono::milliseconds(15));
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(15));
         }
-        return true;
+        // Logged once written, so a reader of the log knows the bytes are on their way.
+        for (const Packet& packet : sentPackets) {
+            Log(ok ? "send" : "send failed", packet.data(), packet.size());
+        }
+        return ok;
     }
 
     int fd_;
