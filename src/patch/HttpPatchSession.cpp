@@ -75,6 +75,11 @@ void HttpPatchSession::Stop() {
     engine_.SetPumpEvents(true);
 }
 
+void HttpPatchSession::Wait() {
+    if (worker_.joinable()) worker_.join();
+    engine_.SetPumpEvents(true);
+}
+
 std::int32_t HttpPatchSession::NextQueryValue() {
     std::int64_t tick = static_cast<std::int32_t>(TickCount());
     if (tick <= lastQuery_ && lastQuery_ - tick < 1000) tick = lastQuery_ + 1;

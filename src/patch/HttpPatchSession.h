@@ -32,6 +32,8 @@ public:
     bool StartHttpPatch();
     // Interrupts and joins the worker; safe when none runs.
     void Stop();
+    // Waits until the worker has ended by itself.
+    void Wait();
     // True while the worker has not ended.
     bool Running() const { return running_.load() != 0; }
 

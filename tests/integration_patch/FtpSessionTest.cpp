@@ -72,7 +72,7 @@ protected:
         Tree installed = ReadTree(Game(), "Temp");
         ASSERT_EQ(installed.count("config.ini"), 1u);
         installed["config.ini"] = "";
-        EXPECT_EQ(installed, expected);
+        EXPECT_TRUE(installed == expected) << testing::PrintToString(testsupport::ListTree(Game()));
         EXPECT_EQ(ConfigVersion(), "1.00.04");
     }
     std::unique_ptr<PyFtpServer> server_;
