@@ -93,6 +93,7 @@ struct FtpClient::Impl {
     bool Absolute = false;
     std::vector<std::string> Directory;
     bool Mlsd = false;
+    std::string EntryPath;  // the login directory as the server's PWD named it
     int LastError = 0;
     FtpFileReader::State* ActiveReader = nullptr;
 
@@ -220,6 +221,9 @@ bool FtpClient::Connect(const std::string& host, std::uint16_t port, const std::
         impl_->LastError = error;
         return false;
     }
+    const char* entry = nullptr;
+    curl_easy_getinfo(impl_->Easy, CURLINFO_FTP_ENTRY_PATH, &entry);
+    impl_->EntryPath = entry && entry[0] == '/' ? entry : "";
     return true;
 }
 
@@ -265,11 +269,18 @@ bool FtpClient::SetCurrentDirectory(const std::string& directory) {
 }
 
 std::string FtpClient::GetCurrentDirectory() const {
-    std::string text = impl_->Absolute ? "/" : "";
+    std::string text;
+    if (impl_->Absolute) {
+        text = "/";
+    } else if (!impl_->EntryPath.empty()) {
+        text = impl_->EntryPath;
+        if (text.back() != '/') text += "/";
+    }
     for (std::size_t i = 0; i < impl_->Directory.size(); ++i) {
         if (i > 0) text += "/";
         text += impl_->Directory[i];
     }
+    if (text.size() > 1 && text.back() == '/') text.pop_back();
     return text;
 }
 

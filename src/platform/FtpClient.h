@@ -48,8 +48,9 @@ public:
     // `directory` is relative to the current directory, or absolute when it starts with '/'.
     // Back-slashes are not separators here. False when the server has no such directory.
     bool SetCurrentDirectory(const std::string& directory);
-    // The current directory in the form SetCurrentDirectory accepts: "" for the login
-    // directory, "a/b" below it, "/x/y" absolute.
+    // The current directory as an absolute path ("/" + ...), built from the login directory
+    // that the server reported at login; SetCurrentDirectory returns to it. Only when the
+    // server reported none is it relative to the login directory ("" or "a/b").
     std::string GetCurrentDirectory() const;
 
     // Entries of the current directory (MLSD when the server offers it, else LIST).

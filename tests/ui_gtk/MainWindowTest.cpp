@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <gtkmm/main.h>
 #include <gtkmm/window.h>
 
 #include "XvfbDisplay.h"
@@ -18,27 +17,6 @@ namespace {
 
 const std::filesystem::path kSkin = std::filesystem::path(TORVANE_BINARY_DIR) / "assets" / "skin";
 
-class GtkEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ::setenv("TORVANE_SOUND", "off", 1);
-        ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
-        if (::geteuid() == 0) ::setenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1", 1);
-        display_ = std::make_unique<XvfbDisplay>();
-        if (display_->Started() && gtk_init_check(nullptr, nullptr)) {
-            Gtk::Main::init_gtkmm_internals();
-            ready_ = true;
-        }
-    }
-    static bool Ready() { return ready_; }
-
-private:
-    std::unique_ptr<XvfbDisplay> display_;
-    static inline bool ready_ = false;
-};
-
-[[maybe_unused]] auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GtkEnvironment);
-
 unsigned PicturePixel(int id, int x, int y) {
     CDIBitmap dib;
     if (!dib.LoadFromResource(kSkin, id)) return 0xFFFFFFFFu;
@@ -48,7 +26,7 @@ unsigned PicturePixel(int id, int x, int y) {
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!GtkEnvironment::Ready()) GTEST_SKIP() << "no Xvfb or GTK display";
+        if (!TestDisplayReady()) GTEST_SKIP() << "no Xvfb or GTK display";
         if (!std::filesystem::exists(kSkin / "140.bmp")) GTEST_SKIP() << "skin not generated";
         registry_ = std::make_unique<Registry>(dir_ / "registry");
         MainWindowConfig config;
@@ -274,7 +252,7 @@ TEST_F(MainWindowTest, OptionsDialogSavesWhatThePlayerChose) {
 }
 
 TEST(OlderLauncherWindow, IsAskedToCloseWhenTheLauncherStarts) {
-    if (!GtkEnvironment::Ready()) GTEST_SKIP() << "no Xvfb or GTK display";
+    if (!TestDisplayReady()) GTEST_SKIP() << "no Xvfb or GTK display";
     Gtk::Window older;
     older.set_title("Torvane");
     bool asked = false;

@@ -2,7 +2,10 @@
 
 #include <gdkmm/window.h>
 #include <glibmm/main.h>
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <gtkmm/main.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -70,4 +73,33 @@ std::filesystem::path ScreenshotDirectory() {
                                        : std::filesystem::path(TORVANE_BINARY_DIR) / "screenshots";
     std::filesystem::create_directories(dir);
     return dir;
+}
+
+namespace {
+
+class GtkEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ::setenv("TORVANE_SOUND", "off", 1);
+        ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
+        if (::geteuid() == 0) ::setenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1", 1);
+        display_ = std::make_unique<XvfbDisplay>();
+        if (display_->Started() && gtk_init_check(nullptr, nullptr)) {
+            Gtk::Main::init_gtkmm_internals();
+            ready_ = true;
+        }
+    }
+    static bool Ready() { return ready_; }
+
+private:
+    std::unique_ptr<XvfbDisplay> display_;
+    static inline bool ready_ = false;
+};
+
+[[maybe_unused]] auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GtkEnvironment);
+
+}  // namespace
+
+bool TestDisplayReady() {
+    return GtkEnvironment::Ready();
 }

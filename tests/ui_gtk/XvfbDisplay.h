@@ -25,6 +25,10 @@ private:
     bool started_ = false;
 };
 
+// The display every window test of this program shares: Xvfb started and GTK initialised
+// once, before the first test, with sound off and the news view's engine set for Xvfb.
+bool TestDisplayReady();
+
 // The whole screen, or a rectangle of it, as it is now.
 Glib::RefPtr<Gdk::Pixbuf> GrabScreen(int x, int y, int width, int height);
 // 0xRRGGBB of one pixel of a pixbuf.
