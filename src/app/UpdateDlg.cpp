@@ -80,6 +80,8 @@ CUpdateDlg::~CUpdateDlg() {
     alive_->store(false);
     StopConnectThread();
     StopHttpPatchSession();
+    // The connection's packet handler points into this object.
+    if (services_.CloseConnection) services_.CloseConnection();
     g_State.Connection.SetMessageSink(nullptr, nullptr);
 }
 
