@@ -38,8 +38,32 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
       services_(std::move(services)),
       registry_(environment_.Settings.RegistryDirectory),
       engine_(*this, GamePath(environment_.GameDirectory)),
-      messages_(g_State, *this) {
+      messages_(g_State, *this),
+      ftpSession_(engine_, environment_.Settings.TransferStallSeconds),
+      httpSession_(engine_, environment_.Settings.TransferStallSeconds) {
     engine_.LoadLocalVersion();
+    // The patch sessions of this window, unless a test supplies its own.
+    if (!services_.RunFtpPatch) {
+        services_.RunFtpPatch = [this](PatchEngine&, const PatchServerInfo& info) {
+            return ftpSession_.RunFtpPatch(info.HostText(), info.Port, info.UserText(),
+                                           info.PasswordText(), info.VersionFileText());
+        };
+    }
+    if (!services_.CloseFtpConnection)
+        services_.CloseFtpConnection = [this] { ftpSession_.CloseFtpConnection(); };
+    if (!services_.SetHttpPatchServer) {
+        services_.SetHttpPatchServer = [this](PatchEngine&, const PatchServerInfo& info) {
+            httpSession_.SetHttpPatchServer(info);
+        };
+    }
+    if (!services_.StartHttpPatch) {
+        services_.StartHttpPatch = [this](PatchEngine&) {
+            if (!httpSession_.StartHttpPatch()) return false;
+            WatchHttpPatch();
+            return true;
+        };
+    }
+    if (!services_.StopHttpPatch) services_.StopHttpPatch = [this] { StopHttpPatchSession(); };
     // The connect-server connection of the shared state, unless a test supplies its own.
     if (!services_.Connect) {
         services_.Connect = [this](const std::string& address, std::uint16_t port) {
@@ -55,6 +79,7 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
 CUpdateDlg::~CUpdateDlg() {
     alive_->store(false);
     StopConnectThread();
+    StopHttpPatchSession();
     g_State.Connection.SetMessageSink(nullptr, nullptr);
 }
 
