@@ -256,6 +256,27 @@ TEST_F(FtpSessionTest, LoggedFileWhoseTempCopyIsGoneIsFetchedAgain) {
     ExpectCleanEnd();
 }
 
+TEST_F(FtpSessionTest, NewLauncherFileHandsOffToTheGameAndStopsPatching) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01", "1.00.02"}));
+    WriteTree(Server(), {{"1.00.01/list.inf", "\"Torvane.exe\"\n\"message.wtf\"\n"},
+                         {"1.00.01/Torvane.exe", Content("launcher")},
+                         {"1.00.01/message.wtf", Content("texts")},
+                         {"1.00.02/list.inf", "\"later.bmd\"\n"},
+                         {"1.00.02/later.bmd", Content("later")}});
+    StartServer();
+    PatchEngine& engine = NewEngine();
+    FtpPatchSession session(engine);
+    ASSERT_TRUE(Run(session)) << LastStatus();
+    EXPECT_EQ(Host().GameStarts, 1);
+    EXPECT_EQ(Host().ReadyCalls, 0);
+    EXPECT_EQ(ReadFile(Game() / "Torvane._xe"), Content("launcher"));
+    EXPECT_EQ(ReadFile(Game() / "message._tf"), Content("texts"));
+    EXPECT_FALSE(fs::exists(Game() / "Torvane.exe"));
+    EXPECT_FALSE(fs::exists(Game() / "later.bmd"));
+    EXPECT_EQ(ConfigVersion(), "1.00.01");
+    EXPECT_FALSE(fs::exists(Game() / "patch.log"));
+}
+
 TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndDeletesThePartialFile) {
     WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
     WriteTree(Server(), {{"1.00.01/list.inf", "\"big.bmd\"\n"},

@@ -1,6 +1,7 @@
 // Runs one FTP patch session on a game directory, printing what the window would show.
 //
 //   patch-session-driver GAME_DIR HOST PORT USER PASSWORD VERSION_FILE [KILL_AT_PUMP]
+//   patch-session-driver --http GAME_DIR HOST[:PORT] VERSION_FILE
 //
 // With KILL_AT_PUMP the process sends itself SIGKILL at that pump, the way a crash or a
 // killed launcher ends a session: no destructor, no flush, no cleanup. Exit status 0 when the
@@ -14,6 +15,7 @@
 
 #include "net/LauncherState.h"
 #include "patch/FtpPatchSession.h"
+#include "patch/HttpPatchSession.h"
 #include "patch/PatchEngine.h"
 #include "patch/PatchHost.h"
 #include "platform/GamePath.h"
@@ -65,7 +67,23 @@ private:
 
 }  // namespace
 
+int RunHttp(const char* game, const char* host, const char* versionFile) {
+    PrintingHost host0(0);
+    PatchEngine engine(host0, GamePath(game));
+    engine.LoadLocalVersion();
+    PatchServerInfo info;
+    info.Coded = false;
+    std::snprintf(info.Host.data(), info.Host.size(), "%s", host);
+    std::snprintf(info.VersionFile.data(), info.VersionFile.size(), "%s", versionFile);
+    HttpPatchSession session(engine);
+    session.SetHttpPatchServer(info);
+    session.StartHttpPatch();
+    session.Wait();
+    return engine.PatchDone.load() == 1 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "--http") return RunHttp(argv[2], argv[3], argv[4]);
     if (argc != 7 && argc != 8) {
         std::fprintf(stderr, "usage: %s GAME HOST PORT USER PASSWORD VERSION_FILE [KILL_AT]\n",
                      argv[0]);
