@@ -46,6 +46,7 @@ public:
     void OpenLink(const std::string& url) override { Links.push_back(url); }
     void CloseWindow() override {
         ++Closes;
+        if (ClosesOutside) ++*ClosesOutside;
         if (loop_) loop_->Quit();
     }
     bool PumpOneEvent() override { return loop_ ? loop_->PumpOne() : false; }
@@ -81,6 +82,7 @@ public:
     std::vector<std::string> Sounds;
     std::vector<std::string> Links;
     int Closes = 0;
+    int* ClosesOutside = nullptr;  // also counted here, for windows the test does not own
 
 private:
     EventLoop* loop_;

@@ -149,14 +149,16 @@ TEST(StartupTest, RunsTheMainWindowWithSwitchesAndDefaults) {
     testsupport::WriteFile(dir / "message.wtf", writer.Serialize());
 
     PollEventLoop loop;
-    RecordingWindow* window = nullptr;
+    int closes = 0;
+    bool created = false;
     std::vector<std::string> connectedTo;
     LauncherFrontEnd frontEnd;
     frontEnd.Loop = &loop;
     frontEnd.CreateMainWindow = [&](CUpdateDlg&) {
-        auto created = std::make_unique<RecordingWindow>(&loop);
-        window = created.get();
-        return std::unique_ptr<WindowAdapter>(std::move(created));
+        auto window = std::make_unique<RecordingWindow>(&loop);
+        window->ClosesOutside = &closes;
+        created = true;
+        return std::unique_ptr<WindowAdapter>(std::move(window));
     };
     frontEnd.BeforeRun = [&](CUpdateDlg& dialog) {
         loop.Post([&dialog] { dialog.OnCommand(2004); });  // quit at once
@@ -182,8 +184,8 @@ TEST(StartupTest, RunsTheMainWindowWithSwitchesAndDefaults) {
     EXPECT_EQ(g_State.TestServer, 0);
     EXPECT_EQ(std::string(g_State.ServerAddress), "connect.example");
     EXPECT_EQ(g_State.ServerPort, 44405);
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->Closes, 1);
+    EXPECT_TRUE(created);
+    EXPECT_EQ(closes, 1);
     // The connect thread may or may not have tried before the quit; if it did, it used the
     // defaults.
     for (const auto& target : connectedTo) EXPECT_EQ(target, "connect.example:44405");
