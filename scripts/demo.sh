@@ -113,7 +113,7 @@ if [ "$transport" = ftp ]; then
   /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p "$patch_port" -d "$repo" -u demo -P demo-pass \
     >"$run/logs/ftp.log" 2>&1 &
   pids+=($!)
-  patch_line="patch = ftp 127.0.0.1 $patch_port demo demo-pass version.wvd"
+  patch_host=127.0.0.1
 else
   mkdir -p "$run/nginx"
   cat >"$run/nginx/nginx.conf" <<NGINX
@@ -136,18 +136,33 @@ http {
 NGINX
   nginx -c "$run/nginx/nginx.conf" -p "$run/nginx" &
   pids+=($!)
-  patch_line="patch = http 127.0.0.1:$patch_port $patch_port demo demo-pass version.wvd"
+  # The HTTP session builds its URLs from the host alone, so the port travels in it.
+  patch_host=127.0.0.1:$patch_port
 fi
 wait_port "$patch_port"
 sed -i "s/NEWS_PORT/$patch_port/" "$run/torvane.conf" "$game/torvane.conf"
 printf '<html><body><h1>Demo news</h1><p>Version 1.02.00 is out.</p></body></html>\n' >"$repo/gg.htm"
 
 cat >"$run/connectd.conf" <<CONF
-$patch_line
-server 0 = Aurora 127.0.0.1 55901
-server 1 = Borealis 127.0.0.1 55902
-server 2 = Cinder 127.0.0.1 0
-server 3 = Dawn 127.0.0.1 55904
+# Demo connect server: four game servers (the third one closed) and the patch server.
+server.0.name = Aurora
+server.0.address = 127.0.0.1
+server.0.port = 55901
+server.1.name = Borealis
+server.1.address = 127.0.0.1
+server.1.port = 55902
+server.2.name = Cinder (closed)
+server.2.address = 127.0.0.1
+server.2.port = 0
+server.3.name = Dawn
+server.3.address = 127.0.0.1
+server.3.port = 55904
+patch = $transport
+patch_host = $patch_host
+patch_port = $patch_port
+patch_user = demo
+patch_password = demo-pass
+patch_version_file = version.wvd
 CONF
 connect_port=$(free_port)
 "$bin/torvane-connectd" --config "$run/connectd.conf" --port "$connect_port" \
