@@ -201,9 +201,8 @@ def main_progress_view():
     left_panel(c)
     c.vgradient(220, 12, 350, 118, (30, 50, 84), (20, 34, 60), radius=8)
     c.frame(220, 12, 350, 118, GOLD_DARK, radius=8)
-    # title plate (the server's name is written on it)
+    # title plate (the server's name is written on it); the patch step caption goes left of it
     c.vgradient(383, 19, 180, 21, GLASS_TOP, GLASS_BOTTOM, radius=5)
-    c.text(232, 26, "SERVER", GOLD, scale=1)
     # status plate
     c.vgradient(226, 47, 337, 21, GLASS_TOP, GLASS_BOTTOM, radius=5)
     # bar troughs: the bars paint their filled part over these

@@ -330,6 +330,16 @@ CClientSocket::ReceiveStatus CClientSocket::ReceiveAndFrame() {
     return ReceiveStatus::Received;
 }
 
+int CClientSocket::FeedReceived(const std::uint8_t* bytes, int count) {
+    const int room = kBufferSize - RecvLength;
+    const int taken = count < 0 ? 0 : (count < room ? count : room);
+    if (taken == 0) return 0;
+    std::memcpy(RecvBuffer + RecvLength, bytes, static_cast<std::size_t>(taken));
+    RecvLength += taken;
+    if (RecvLength >= 3) FrameReceived();
+    return taken;
+}
+
 void CClientSocket::FrameReceived() {
     std::size_t position = 0;
     for (;;) {

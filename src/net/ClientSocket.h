@@ -80,6 +80,9 @@ public:
     bool FlushSendBuffer();
     // GUI thread, when the socket is readable: reads what is there and queues every packet.
     ReceiveStatus ReceiveAndFrame();
+    // Takes bytes that arrived by other means (a test, a fuzzer) exactly as ReceiveAndFrame
+    // takes received ones; returns how many fitted into the receive buffer.
+    int FeedReceived(const std::uint8_t* bytes, int count);
     // 0 stored, 1 queue full, 2 longer than a slot. The packet is copied whole.
     int QueuePacket(const std::uint8_t* bytes, int length);
     // Next queued packet (lowest slot first) or nullptr; `length` gets its byte count. The

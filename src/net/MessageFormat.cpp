@@ -8,6 +8,17 @@ namespace {
 
 enum class Conversions { None, OneInteger, Unsafe };
 
+// Width and precision stay small: a huge one would make the text itself huge.
+bool SkipSmallNumber(const std::string& format, std::size_t* i) {
+    int value = 0;
+    while (*i < format.size() && format[*i] >= '0' && format[*i] <= '9') {
+        value = value * 10 + (format[*i] - '0');
+        if (value > 256) return false;
+        ++*i;
+    }
+    return true;
+}
+
 Conversions Inspect(const std::string& format) {
     int integers = 0;
     for (std::size_t i = 0; i < format.size(); ++i) {
@@ -15,10 +26,10 @@ Conversions Inspect(const std::string& format) {
         ++i;
         if (i < format.size() && format[i] == '%') continue;
         while (i < format.size() && std::strchr("-+ #0", format[i]) != nullptr) ++i;
-        while (i < format.size() && format[i] >= '0' && format[i] <= '9') ++i;
+        if (!SkipSmallNumber(format, &i)) return Conversions::Unsafe;
         if (i < format.size() && format[i] == '.') {
             ++i;
-            while (i < format.size() && format[i] >= '0' && format[i] <= '9') ++i;
+            if (!SkipSmallNumber(format, &i)) return Conversions::Unsafe;
         }
         if (i >= format.size() || std::strchr("diuxXoc", format[i]) == nullptr) {
             return Conversions::Unsafe;

@@ -1,6 +1,7 @@
 #include "patch/PatchEngine.h"
 
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include "net/LauncherState.h"
@@ -32,6 +33,16 @@ PatchEngine::PatchEngine(PatchHost& host, GamePath gameDirectory)
 
 std::optional<std::filesystem::path> PatchEngine::Resolve(std::string_view designPath) const {
     return gameDirectory_.Resolve(designPath);
+}
+
+bool PatchEngine::RemoveGameFile(std::string_view designPath) const {
+    const auto file = Resolve(designPath);
+    if (!file) return false;
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(*file, ec);
+    if (std::filesystem::is_directory(status)) return false;
+    std::filesystem::remove(*file, ec);
+    return !ec;
 }
 
 void PatchEngine::SetProgressCaption(std::string caption) {

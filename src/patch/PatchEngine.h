@@ -56,6 +56,9 @@ public:
     const GamePath& GameDirectory() const { return gameDirectory_; }
     // `designPath` under the game directory, or nullopt when the name is unsafe.
     std::optional<std::filesystem::path> Resolve(std::string_view designPath) const;
+    // Deletes a file of the game directory ("version.wvd", "list.inf", "Temp\up_list.zip");
+    // true when it is gone afterwards (also when it never existed). Unsafe names: false.
+    bool RemoveGameFile(std::string_view designPath) const;
 
     // ---- State (the main window's patch fields) ----
     VersionNumber CurrentVersion;

@@ -32,7 +32,7 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
 
 std::size_t CopyTruncated(std::string_view text, char* buffer, std::size_t size) {
     const std::size_t n = std::min(text.size(), size - 1);
-    std::memcpy(buffer, text.data(), n);
+    if (n > 0) std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
     return n;
 }
@@ -75,6 +75,17 @@ bool SafeText(const char* text) {
     return !text || std::strpbrk(text, "\r\n") == nullptr;
 }
 
+// Names that would read back as something else: a section name holding ']', a key holding
+// '=' or starting like a section header or a comment.
+bool StorableNames(const char* section, const char* key) {
+    if (std::strchr(section, ']')) return false;
+    if (!key) return true;
+    std::string_view name(key);
+    while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
+    return name.find('=') == std::string_view::npos &&
+           (name.empty() || (name.front() != '[' && name.front() != ';'));
+}
+
 }  // namespace
 
 std::size_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
@@ -95,6 +106,7 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
                                 const std::filesystem::path& file) {
     if (!section || file.empty()) return false;
     if (!SafeText(section) || !SafeText(key) || !SafeText(value)) return false;
+    if (!StorableNames(section, key)) return false;
 
     std::error_code ec;
     const bool exists = std::filesystem::exists(file, ec);

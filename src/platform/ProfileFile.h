@@ -17,7 +17,8 @@ std::size_t GetPrivateProfileStringA(const char* section, const char* key, const
 
 // Sets `key` in `section` to `value` (creating the file, section or key as needed). A null
 // `value` deletes the key, a null `key` deletes the whole section (deleting from a missing
-// file leaves an empty file). False on I/O failure, a null section, an empty file name, or a
-// name or value holding a line break.
+// file leaves an empty file). False on I/O failure, a null section, an empty file name, a
+// name or value holding a line break, or a name that would not read back (a section name
+// with ']', a key with '=' or starting with '[' or ';').
 bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                 const std::filesystem::path& file);

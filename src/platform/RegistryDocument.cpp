@@ -24,9 +24,13 @@ bool IsBelow(std::string_view path, std::string_view ancestor) {
            SameName(path.substr(0, ancestor.size()), ancestor);
 }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
 std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
     return text;
 }
 
@@ -160,6 +164,7 @@ bool RegistryDocument::Parse(std::string_view bytes) {
             joined.pop_back();
             joined += TrimBlanks(lines[++i]);
         }
+        while (!joined.empty() && joined.back() == '\\') joined.pop_back();  // nothing follows
         auto value = ParseValue(joined);
         if (!value) return false;
         keys.back().Values.push_back(std::move(*value));

@@ -56,6 +56,10 @@ inline constexpr int kStatusCentreX = 394;
 inline constexpr int kStatusTop = 50;
 inline constexpr int kTitleCentreX = 473;
 inline constexpr int kTitleTop = 22;
+// The patch step caption ("Patch #2/5") sits left of the title plate, light on the dark panel.
+inline constexpr int kCaptionCentreX = 300;
+inline constexpr int kCaptionTop = 22;
+inline constexpr unsigned kCaptionColour = 0xE6ECF2;
 inline constexpr std::array<std::array<int, 2>, 2> kPercentOrigins{{{394, 79}, {394, 108}}};
 inline constexpr unsigned kPercentColour = 0xDC2180;  // RGB(220, 33, 128)
 inline constexpr int kTextFontWidth = 6;

@@ -178,3 +178,21 @@ TEST_F(InstallTest, StaleDataRuleNeedsAMarker) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PatchEngine, RemoveGameFileStaysInsideTheGameDirectory) {
+    testsupport::TempDir sandbox;
+    const std::filesystem::path game = sandbox / "game";
+    testsupport::WriteFile(game / "LIST.INF", "x");
+    testsupport::WriteFile(sandbox / "victim", "v");
+    RecordingPatchHost host;
+    PatchEngine engine(host, GamePath(game));
+    EXPECT_TRUE(engine.RemoveGameFile("list.inf"));
+    EXPECT_FALSE(std::filesystem::exists(game / "LIST.INF"));
+    EXPECT_TRUE(engine.RemoveGameFile("list.inf"));  // already gone
+    EXPECT_FALSE(engine.RemoveGameFile("..\\victim"));
+    EXPECT_TRUE(std::filesystem::exists(sandbox / "victim"));
+}
+
+}  // namespace

@@ -112,8 +112,9 @@ TEST(ProfileFileTest, OddFilesReadSensibly) {
     TempDir dir;
     // Keys before any section belong to none; "[]" is a section with an empty name; "=v"
     // is a key with an empty name; a trailing NUL is ignored.
-    const std::string f3(
-        "\r\nkey=val_no_section\r\n[]\r\nkey=val_e_section\r\n[s]\r\n=val_no_key\r\n[t]\r\n\0", 74);
+    const char f3Bytes[] =
+        "\r\nkey=val_no_section\r\n[]\r\nkey=val_e_section\r\n[s]\r\n=val_no_key\r\n[t]\r\n";
+    const std::string f3(f3Bytes, sizeof f3Bytes);  // with its terminating NUL
     WriteFile(dir / "f3.ini", f3);
     EXPECT_EQ(Get("", "key", "", 100, dir / "f3.ini").Text, "val_e_section");
     EXPECT_EQ(Get("s", "", "", 100, dir / "f3.ini").Text, "val_no_key");
@@ -169,6 +170,10 @@ TEST(ProfileFileTest, WriteArgumentsAndMissingFiles) {
     EXPECT_EQ(ReadFile(dir / "d.ini"), "[App]\r\nkey=\r\n");
 
     EXPECT_FALSE(WritePrivateProfileStringA("App", "key", "a\r\n[Evil]", dir / "d.ini"));
+    EXPECT_FALSE(WritePrivateProfileStringA("App", "k=ey", "x", dir / "d.ini"));
+    EXPECT_FALSE(WritePrivateProfileStringA("App", " [x]", "x", dir / "d.ini"));
+    EXPECT_FALSE(WritePrivateProfileStringA("App", ";k", "x", dir / "d.ini"));
+    EXPECT_FALSE(WritePrivateProfileStringA("A]pp", "k", "x", dir / "d.ini"));
     EXPECT_FALSE(WritePrivateProfileStringA("App", "key", "x", dir / "no-dir" / "e.ini"));
     EXPECT_EQ(ReadFile(dir / "d.ini"), "[App]\r\nkey=\r\n");
 }
@@ -184,7 +189,7 @@ TEST(ProfileFileTest, EditsKeepEveryOtherByte) {
 
     // A new key lands after the section's last entry, before the trailing NUL, and the
     // comments, blank lines and LF line ends of the file stay as they were.
-    const std::string f2("[s]\r\nname1=val1\r\nname2=\r\nname3\r\nname4=val4\r\n\0", 46);
+    const std::string f2("[s]\r\nname1=val1\r\nname2=\r\nname3\r\nname4=val4\r\n\0", 45);
     WriteFile(dir / "f2.ini", f2);
     ASSERT_TRUE(WritePrivateProfileStringA("s", "name5", "val5", dir / "f2.ini"));
     EXPECT_EQ(Get("s", nullptr, "", 100, dir / "f2.ini", 1).Text,

@@ -1,0 +1,316 @@
+#include "archive/UnzipFile.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "archive/FileException.h"
+
+struct EntryReadState {
+    unsigned char input[CUnzipFile::kReadBufferSize];
+    z_stream stream{};
+    bool streamInitialised = false;
+    bool streamEnded = false;
+    std::uint64_t dataPos = 0;  // archive-relative position of the next compressed byte
+    std::uint32_t compressedLeft = 0;
+    std::uint32_t uncompressedLeft = 0;
+    uLong crc = 0;
+    std::uint32_t expectedCrc = 0;
+    std::uint32_t method = 0;
+    std::uint64_t prefix = 0;
+};
+
+namespace {
+
+constexpr std::uint32_t kEndSignature = 0x06054B50;
+constexpr std::uint32_t kCentralSignature = 0x02014B50;
+constexpr std::uint32_t kLocalSignature = 0x04034B50;
+constexpr std::size_t kEndRecordSize = 22;
+constexpr std::size_t kCentralRecordSize = 46;
+constexpr std::size_t kLocalHeaderSize = 30;
+constexpr std::uint64_t kEndSearchLimit = 65535;
+constexpr std::uint64_t kEndSearchStep = 1024;
+constexpr std::size_t kEndSearchWindow = 1028;
+constexpr std::uint32_t kFlagDataDescriptor = 0x08;
+
+std::uint32_t Le16(const unsigned char* p) {
+    return p[0] | (static_cast<std::uint32_t>(p[1]) << 8);
+}
+std::uint32_t Le32(const unsigned char* p) {
+    return Le16(p) | (Le16(p + 2) << 16);
+}
+
+}  // namespace
+
+std::int64_t DosDateTimeToLocalTime(std::uint32_t dosDateTime) {
+    const std::uint32_t time = dosDateTime & 0xFFFF;
+    const std::uint32_t date = dosDateTime >> 16;
+    std::tm tm{};
+    tm.tm_sec = static_cast<int>(2 * (time & 0x1F));
+    tm.tm_min = static_cast<int>((time >> 5) & 0x3F);
+    tm.tm_hour = static_cast<int>((time >> 11) & 0x1F);
+    tm.tm_mday = static_cast<int>(date & 0x1F);
+    tm.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
+    tm.tm_year = static_cast<int>(1980 + ((date >> 9) & 0x7F)) - 1900;
+    tm.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&tm));
+}
+
+CUnzipFile::CUnzipFile() {
+    file = &archiveFile;
+}
+
+CUnzipFile::CUnzipFile(const std::string& path) : CUnzipFile() {
+    Open(path);
+}
+
+CUnzipFile::~CUnzipFile() {
+    DiscardEntry();
+    if (archiveFile.IsOpen()) {
+        try {
+            archiveFile.Close();
+        } catch (const CFileException&) {
+        }
+    }
+}
+
+void CUnzipFile::Open(const std::string& path) {
+    if (!IsClosed()) return;
+    if (!archiveFile.Open(path, CFile::modeRead))
+        throw CFileException(path, archiveFile.LastError(), "open");
+    try {
+        LocateEndRecord();
+        ReadEndRecord();
+        MoveFirst();
+    } catch (...) {
+        // Leave nothing half-open: the object is as it was before.
+        hasCurrentEntry = false;
+        try {
+            archiveFile.Close();
+        } catch (const CFileException&) {
+        }
+        throw;
+    }
+}
+
+void CUnzipFile::Close() {
+    if (IsClosed()) return;
+    CloseEntry();
+    hasCurrentEntry = false;
+    archiveFile.Close();
+}
+
+void CUnzipFile::ReadExactlyAt(std::uint64_t position, void* buffer, std::size_t size) {
+    archiveFile.Seek(position);
+    // Whatever the header claims, a read that comes up short means the archive is cut.
+    if (archiveFile.Read(buffer, size) != size) ThrowError(CZipException::kCodeBadArchive);
+}
+
+void CUnzipFile::LocateEndRecord() {
+    const std::uint64_t fileSize = archiveFile.GetLength();
+    const std::uint64_t limit = std::min(kEndSearchLimit, fileSize);
+    std::vector<unsigned char> window(kEndSearchWindow);
+    std::uint64_t back = 4;
+    while (back < limit) {
+        back = std::min(back + kEndSearchStep, limit);
+        const std::size_t length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kEndSearchWindow, back));
+        ReadExactlyAt(fileSize - back, window.data(), length);
+        for (std::size_t i = length - 4 + 1; i-- > 0;) {
+            if (window[i] == 'P' && window[i + 1] == 'K' && window[i + 2] == 5 &&
+                window[i + 3] == 6) {
+                endRecordPos = fileSize - back + i;
+                return;
+            }
+        }
+    }
+    ThrowError(CZipException::kCodeBadArchive);
+}
+
+void CUnzipFile::ReadEndRecord() {
+    unsigned char record[kEndRecordSize];
+    ReadExactlyAt(endRecordPos, record, sizeof record);
+    const std::uint32_t thisDisk = Le16(record + 4);
+    const std::uint32_t centralDisk = Le16(record + 6);
+    const std::uint32_t entriesHere = Le16(record + 8);
+    const std::uint32_t entriesTotal = Le16(record + 10);
+    centralDirSize = Le32(record + 12);
+    centralDirOffset = Le32(record + 16);
+    commentLength = Le16(record + 20);
+    if (thisDisk != 0 || centralDisk != 0 || entriesHere != entriesTotal)
+        ThrowError(CZipException::kCodeBadArchive);
+    entryCount = entriesTotal;
+    const std::uint64_t centralEnd =
+        static_cast<std::uint64_t>(centralDirOffset) + static_cast<std::uint64_t>(centralDirSize);
+    if (endRecordPos < centralEnd) ThrowError(CZipException::kCodeBadArchive);
+    prefixBytes = endRecordPos - centralEnd;
+}
+
+void CUnzipFile::ReadCentralRecord() {
+    unsigned char record[kCentralRecordSize];
+    ReadExactlyAt(entryRecordPos + prefixBytes, record, sizeof record);
+    if (Le32(record) != kCentralSignature) ThrowError(CZipException::kCodeBadArchive);
+    EntryInfo info;
+    info.VersionMadeBy = Le16(record + 4);
+    info.VersionNeeded = Le16(record + 6);
+    info.Flags = Le16(record + 8);
+    info.Method = Le16(record + 10);
+    info.DosDateTime = Le32(record + 12);
+    info.Crc32 = Le32(record + 16);
+    info.CompressedSize = Le32(record + 20);
+    info.UncompressedSize = Le32(record + 24);
+    info.NameLength = Le16(record + 28);
+    info.ExtraLength = Le16(record + 30);
+    info.CommentLength = Le16(record + 32);
+    info.DiskNumberStart = Le16(record + 34);
+    info.InternalAttributes = Le16(record + 36);
+    info.ExternalAttributes = Le32(record + 38);
+    info.modificationTime = DosDateTimeToLocalTime(info.DosDateTime);
+    currentInfo = info;
+    currentLocalHeaderOffset = Le32(record + 42);
+}
+
+void CUnzipFile::MoveFirst() {
+    if (IsClosed()) ThrowError(CZipException::kCodeNoEntry);
+    entryRecordPos = centralDirOffset;
+    entryIndex = 0;
+    ReadCentralRecord();
+    hasCurrentEntry = true;
+}
+
+bool CUnzipFile::MoveNext() {
+    if (!hasCurrentEntry || entryIndex + 1 >= entryCount) return false;
+    entryRecordPos += kCentralRecordSize + currentInfo.NameLength + currentInfo.ExtraLength +
+                      currentInfo.CommentLength;
+    ++entryIndex;
+    ReadCentralRecord();
+    hasCurrentEntry = true;
+    return true;
+}
+
+void CUnzipFile::GetEntryInfo(EntryInfo* info, char* name, std::size_t nameSize) {
+    if (!hasCurrentEntry || IsClosed()) ThrowError(CZipException::kCodeNoEntry);
+    ReadCentralRecord();
+    if (info) *info = currentInfo;
+    if (name && nameSize > 0) {
+        const std::size_t copy = std::min<std::size_t>(nameSize, currentInfo.NameLength);
+        ReadExactlyAt(entryRecordPos + prefixBytes + kCentralRecordSize, name, copy);
+        if (nameSize > currentInfo.NameLength) name[currentInfo.NameLength] = '\0';
+    }
+}
+
+std::string CUnzipFile::GetEntryName() {
+    EntryInfo info;
+    GetEntryInfo(&info);
+    std::string name(info.NameLength, '\0');
+    if (!name.empty()) GetEntryInfo(nullptr, name.data(), name.size());
+    return name;
+}
+
+void CUnzipFile::OpenEntry() {
+    if (!hasCurrentEntry || IsClosed()) ThrowError(CZipException::kCodeNoEntry);
+    CloseEntry();
+
+    unsigned char header[kLocalHeaderSize];
+    ReadExactlyAt(currentLocalHeaderOffset + prefixBytes, header, sizeof header);
+    const std::uint32_t flags = Le16(header + 6);
+    const std::uint32_t method = Le16(header + 8);
+    const bool sizesTrailing = (flags & kFlagDataDescriptor) != 0;
+    const bool bad = Le32(header) != kLocalSignature || method != currentInfo.Method ||
+                     (currentInfo.Method != 0 && currentInfo.Method != Z_DEFLATED) ||
+                     (!sizesTrailing && (Le32(header + 14) != currentInfo.Crc32 ||
+                                         Le32(header + 18) != currentInfo.CompressedSize ||
+                                         Le32(header + 22) != currentInfo.UncompressedSize)) ||
+                     Le16(header + 26) != currentInfo.NameLength;
+    if (bad) ThrowError(CZipException::kCodeBadArchive);
+    const std::uint32_t localExtra = Le16(header + 28);
+
+    auto state = std::make_unique<EntryReadState>();
+    state->expectedCrc = currentInfo.Crc32;
+    state->method = currentInfo.Method;
+    state->compressedLeft = currentInfo.CompressedSize;
+    state->uncompressedLeft = currentInfo.UncompressedSize;
+    state->dataPos =
+        currentLocalHeaderOffset + kLocalHeaderSize + currentInfo.NameLength + localExtra;
+    state->prefix = prefixBytes;
+    state->crc = crc32(0L, Z_NULL, 0);
+    if (state->method == Z_DEFLATED) {
+        state->stream.zalloc = &CZUBaseFile::ZAlloc;
+        state->stream.zfree = &CZUBaseFile::ZFree;
+        state->stream.opaque = this;
+        const int result = inflateInit2(&state->stream, -MAX_WBITS);
+        if (result != Z_OK) CheckZlibResult(result);
+        state->streamInitialised = true;
+    }
+    readState = std::move(state);
+}
+
+std::size_t CUnzipFile::ReadEntry(void* buffer, std::size_t size) {
+    if (!readState) ThrowError(CZipException::kCodeNoEntry);
+    if (size == 0 || buffer == nullptr) return 0;
+    EntryReadState& s = *readState;
+    // A stream that ended before its stated size was reached is not a complete entry.
+    if (s.streamEnded && s.uncompressedLeft != 0) ThrowError(CZipException::kCodeBadArchive);
+
+    const auto room = static_cast<uInt>(std::min<std::size_t>(size, s.uncompressedLeft));
+    s.stream.next_out = static_cast<Bytef*>(buffer);
+    s.stream.avail_out = room;
+    std::size_t delivered = 0;
+    while (s.stream.avail_out > 0) {
+        if (s.stream.avail_in == 0 && s.compressedLeft > 0) {
+            const auto chunk = static_cast<std::size_t>(
+                std::min<std::uint32_t>(kReadBufferSize, s.compressedLeft));
+            ReadExactlyAt(s.dataPos + s.prefix, s.input, chunk);
+            s.dataPos += chunk;
+            s.compressedLeft -= static_cast<std::uint32_t>(chunk);
+            s.stream.next_in = s.input;
+            s.stream.avail_in = static_cast<uInt>(chunk);
+        }
+        Bytef* const out = s.stream.next_out;
+        uInt produced = 0;
+        int result = Z_OK;
+        if (s.method == 0) {
+            // Stored data that ends before its stated size: nothing more will ever come.
+            if (s.stream.avail_in == 0) ThrowError(CZipException::kCodeBadArchive);
+            produced = std::min(s.stream.avail_out, s.stream.avail_in);
+            std::memcpy(out, s.stream.next_in, produced);
+            s.stream.next_in += produced;
+            s.stream.avail_in -= produced;
+            s.stream.next_out += produced;
+            s.stream.avail_out -= produced;
+        } else {
+            result = inflate(&s.stream, Z_SYNC_FLUSH);
+            produced = static_cast<uInt>(s.stream.next_out - out);
+        }
+        s.crc = crc32(s.crc, out, produced);
+        s.uncompressedLeft -= produced;
+        delivered += produced;
+        if (result == Z_STREAM_END) {
+            s.streamEnded = true;
+            return delivered;
+        }
+        // Raw inflate never asks for a dictionary; asking anyway would stall this loop.
+        if (result == Z_NEED_DICT) ThrowError(result);
+        CheckZlibResult(result);
+    }
+    return delivered;
+}
+
+void CUnzipFile::CloseEntry() {
+    if (!readState) return;
+    std::unique_ptr<EntryReadState> state = std::move(readState);
+    if (state->streamInitialised) inflateEnd(&state->stream);
+    if (state->uncompressedLeft == 0 && state->crc != state->expectedCrc)
+        ThrowError(CZipException::kCodeBadCrc);
+    if (state->streamEnded && state->uncompressedLeft != 0)
+        ThrowError(CZipException::kCodeBadArchive);
+}
+
+void CUnzipFile::DiscardEntry() noexcept {
+    if (!readState) return;
+    if (readState->streamInitialised) inflateEnd(&readState->stream);
+    readState.reset();
+}

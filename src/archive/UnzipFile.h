@@ -1,0 +1,109 @@
+#pragma once
+// Reads a zip archive entry by entry: single-disk archives with 32-bit sizes, entries stored
+// or deflated, any data before the archive (such as a self-extractor stub) and a comment of
+// up to 65513 bytes. Names come back as stored; the reader does no path handling, so callers
+// resolve them through GamePath before writing anything.
+//
+// Every failure throws: CFileException when the archive cannot be opened or read, and
+// CZipException (see its Cause) for malformed archives, zlib errors and CRC mismatches. A CRC
+// mismatch is raised when the entry is closed (by the next OpenEntry or Close), not by the
+// read that finished it. Memory stays flat whatever the entry size: compressed data is read
+// in pieces of at most 16384 bytes.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "archive/File.h"
+#include "archive/ZUBaseFile.h"
+
+// One central directory record.
+struct EntryInfo {
+    std::uint32_t VersionMadeBy = 0;
+    std::uint32_t VersionNeeded = 0;
+    std::uint32_t Flags = 0;
+    std::uint32_t Method = 0;
+    std::uint32_t DosDateTime = 0;  // date in the high half
+    std::uint32_t Crc32 = 0;
+    std::uint32_t CompressedSize = 0;
+    std::uint32_t UncompressedSize = 0;
+    std::uint32_t NameLength = 0;
+    std::uint32_t ExtraLength = 0;
+    std::uint32_t CommentLength = 0;
+    std::uint32_t DiskNumberStart = 0;
+    std::uint32_t InternalAttributes = 0;
+    std::uint32_t ExternalAttributes = 0;
+    std::int64_t modificationTime = 0;  // local time of DosDateTime, seconds since the epoch
+};
+
+// MS-DOS date and time (date in the high half) as a local time; out-of-range fields are
+// normalised the way mktime does.
+std::int64_t DosDateTimeToLocalTime(std::uint32_t dosDateTime);
+
+// MS-DOS read-only attribute bit of ExternalAttributes.
+inline constexpr std::uint32_t kDosReadOnlyAttribute = 0x01;
+
+struct EntryReadState;
+
+class CUnzipFile : public CZUBaseFile {
+public:
+    static constexpr std::size_t kReadBufferSize = 16384;
+
+    CUnzipFile();
+    // Opens `path` at once; failures leave by the exception.
+    explicit CUnzipFile(const std::string& path);
+    ~CUnzipFile() override;
+
+    // Opens the archive and moves to its first entry; does nothing when one is open.
+    void Open(const std::string& path);
+    // Closes the open entry (with its CRC check) and the archive.
+    void Close();
+
+    void MoveFirst();
+    // False when there is no current entry or it is the last one (which then stays current).
+    bool MoveNext();
+
+    // Re-reads the current entry's record. The name is copied up to `nameSize` bytes; a NUL
+    // follows only when the buffer is larger than the name.
+    void GetEntryInfo(EntryInfo* info, char* name = nullptr, std::size_t nameSize = 0);
+    // The current entry's name, byte for byte.
+    std::string GetEntryName();
+
+    void OpenEntry();
+    // Bytes placed in `buffer`; 0 once the entry is exhausted, or for a null or empty buffer.
+    std::size_t ReadEntry(void* buffer, std::size_t size);
+    void CloseEntry();
+
+    // Closes `output` and stamps the file it wrote with the entry's modification time (access
+    // time: now) and its read-only attribute (mapped onto the write permission bits).
+    static void ApplyEntryStatus(CFile& output, const EntryInfo& info);
+    // The same for a file that is already closed.
+    static void ApplyEntryStatus(const std::string& path, const EntryInfo& info);
+
+    std::uint32_t EntryCount() const { return entryCount; }
+    std::uint32_t EntryIndex() const { return entryIndex; }
+    std::uint64_t PrefixBytes() const { return prefixBytes; }
+    std::uint32_t CommentLength() const { return commentLength; }
+
+private:
+    void LocateEndRecord();
+    void ReadEndRecord();
+    void ReadCentralRecord();
+    void ReadExactlyAt(std::uint64_t position, void* buffer, std::size_t size);
+    void DiscardEntry() noexcept;
+
+    CFile archiveFile;
+    std::uint32_t entryCount = 0;
+    std::uint32_t commentLength = 0;
+    std::uint64_t prefixBytes = 0;
+    std::uint32_t entryIndex = 0;
+    std::uint64_t entryRecordPos = 0;
+    bool hasCurrentEntry = false;
+    std::uint64_t endRecordPos = 0;
+    std::uint32_t centralDirSize = 0;
+    std::uint32_t centralDirOffset = 0;
+    EntryInfo currentInfo;
+    std::uint64_t currentLocalHeaderOffset = 0;
+    std::unique_ptr<EntryReadState> readState;
+};

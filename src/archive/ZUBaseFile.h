@@ -1,0 +1,37 @@
+#pragma once
+// Shared ground of the zip reader: error reporting through CZipException and the allocation
+// hooks handed to zlib. Every block zlib takes through the hooks is recorded, so an object
+// abandoned by an exception halfway through inflating still frees it all when destroyed.
+
+#include <cstdint>
+#include <unordered_set>
+
+#include "archive/File.h"
+#include "archive/ZipException.h"
+
+class CZUBaseFile {
+public:
+    CZUBaseFile() = default;
+    virtual ~CZUBaseFile();
+    CZUBaseFile(const CZUBaseFile&) = delete;
+    CZUBaseFile& operator=(const CZUBaseFile&) = delete;
+
+    bool IsClosed() const { return file == nullptr || !file->IsOpen(); }
+
+    // Throws the CZipException for an internal code or zlib result.
+    [[noreturn]] void ThrowError(int code) const;
+    // Returns for Z_OK and Z_NEED_DICT, throws for everything else.
+    void CheckZlibResult(int result) const;
+
+    std::size_t TrackedZlibBlocks() const { return zlibBlocks.size(); }
+
+protected:
+    // zlib's alloc_func and free_func; `opaque` is the owning object.
+    static void* ZAlloc(void* opaque, unsigned items, unsigned size);
+    static void ZFree(void* opaque, void* address);
+
+    CFile* file = nullptr;
+    std::uint8_t writerFlag = 0;
+    bool trackZlibMemory = true;
+    std::unordered_set<void*> zlibBlocks;
+};

@@ -1,0 +1,419 @@
+#include "patch/FtpPatchSession.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include "archive/UnpackFile.h"
+#include "net/LauncherState.h"
+#include "platform/FtpClient.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kMsgPatchCaption = 13;
+constexpr int kMsgConnectingPatchServer = 108;
+constexpr int kMsgFetchingVersionList = 109;
+constexpr int kMsgDownloadFailed = 116;
+constexpr int kMsgListUnusable = 119;
+constexpr int kMsgNoSuchDirectory = 120;
+constexpr int kMsgListingFiles = 121;
+constexpr int kMsgDownloadingFiles = 122;
+constexpr int kMsgPatchComplete = 123;
+constexpr int kMsgCannotOpenRemote = 125;
+constexpr int kMsgNoInternetSession = 134;
+constexpr int kMsgConnectionRefused = 135;
+constexpr int kMsgTooManyFiles = 136;
+constexpr int kMsgCannotCreateLocal = 137;
+constexpr int kMsgPatchFailed = 138;
+
+constexpr const char* kFixedVersionFile = "version.wvd";
+constexpr std::size_t kMaxRemoteName = 255;
+
+std::string ErrorCodeText(const std::string& message, int code) {
+    return message + "\n[Error Code : " + std::to_string(code) + "]";
+}
+
+// "Data\Player" in patch 1.00.02 gives "/1.00.02/Data/Player/".
+std::string AbsoluteRemoteDirectory(const std::string& label, const std::string& subdirectory) {
+    std::string path = "\\" + label + "\\" + subdirectory + "\\";
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
+}  // namespace
+
+FtpPatchSession::FtpPatchSession(PatchEngine& engine, int stallSeconds)
+    : engine_(engine), host_(engine.Host()), stallSeconds_(stallSeconds) {}
+
+FtpPatchSession::~FtpPatchSession() {
+    CloseFtpConnection();
+}
+
+void FtpPatchSession::DeleteLocal(const std::string& designPath) {
+    if (const auto path = engine_.Resolve(designPath)) {
+        std::error_code ec;
+        fs::remove(*path, ec);
+    }
+}
+
+void FtpPatchSession::CloseFtpConnection() {
+    // A transfer on the stack keeps its own reference; it sees the closed client next time.
+    if (std::shared_ptr<FtpClient> ftp = std::move(ftp_)) ftp->Close();
+    ftp_.reset();
+}
+
+bool FtpPatchSession::RunFtpPatch(const std::string& host, std::uint16_t port,
+                                  const std::string& user, const std::string& password,
+                                  const std::string& versionFile) {
+    DeleteLocal(kFixedVersionFile);
+    engine_.ServerHost = host;
+    engine_.ServerPort = port;
+    engine_.ServerUser = user;
+    engine_.ServerPassword = password;
+    engine_.VersionFileName = versionFile;
+    host_.SetStatusText(kMsgConnectingPatchServer);
+    engine_.SelfUpdatePending = 0;
+
+    if (!OpenFtpConnection()) return false;
+    host_.CloseConnectServerConnection();
+    if (!FetchVersionList()) return false;
+    if (!engine_.LoadVersionList(engine_.VersionFileName)) {
+        DeleteLocal(engine_.VersionFileName);
+        return false;
+    }
+    if (!ApplyPendingPatches()) return false;
+    DeleteLocal(kFixedVersionFile);
+    return true;
+}
+
+bool FtpPatchSession::OpenFtpConnection() {
+    auto ftp = std::make_shared<FtpClient>(FtpClient::Options{stallSeconds_});
+    if (!ftp->Connect(engine_.ServerHost, engine_.ServerPort, engine_.ServerUser,
+                      engine_.ServerPassword)) {
+        host_.ShowFormattedMessage(
+            ErrorCodeText(host_.MessageText(kMsgConnectionRefused), ftp->LastError()));
+        return false;
+    }
+    ftp_ = std::move(ftp);
+    return true;
+}
+
+bool FtpPatchSession::FetchVersionList() {
+    host_.SetStatusText(kMsgFetchingVersionList);
+    DeleteLocal(engine_.VersionFileName);
+    const auto local = engine_.Resolve(engine_.VersionFileName);
+    std::shared_ptr<FtpClient> ftp = ftp_;
+    if (!local || !ftp || !ftp->GetFile(engine_.VersionFileName, *local)) {
+        host_.SetStatusText(kMsgDownloadFailed);
+        return false;
+    }
+    return true;
+}
+
+bool FtpPatchSession::ApplyPendingPatches() {
+    const int count = static_cast<int>(engine_.VersionList.size());
+    int skipped = 0;
+    for (int i = 0; i < count; ++i) {
+        const VersionEntry entry = engine_.VersionList[static_cast<std::size_t>(i)];
+        const std::int32_t current = engine_.CurrentVersion.Packed();
+        engine_.SetProgressCaption(host_.MessageText(kMsgPatchCaption) + std::to_string(i + 1) +
+                                   "/" + std::to_string(count));
+        host_.UpdateProgressText();
+        if (entry.Packed <= current) {
+            ++skipped;
+            host_.SetBarRange(PatchBar::Total, count - skipped);
+            continue;
+        }
+
+        engine_.TargetVersion = entry.Packed;
+        if (!engine_.Log().Exists()) engine_.AppendVersionLine();
+
+        std::shared_ptr<FtpClient> ftp = ftp_;
+        if (!ftp) return false;
+        const std::string remembered = ftp->GetCurrentDirectory();
+        DeleteLocal(PatchEngine::kPatchListName);
+
+        bool save = true;
+        const bool downloaded = DownloadPatch(entry, &save);
+        DeleteLocal(PatchEngine::kPatchListName);
+        if (!downloaded) return false;
+
+        engine_.CurrentVersion = VersionNumber{entry.Major, entry.Minor, entry.Build};
+        if (ftp_) ftp_->SetCurrentDirectory(remembered);
+
+        if (!engine_.ListFlags.PackingVersion && !engine_.InstallFromTemp()) return false;
+        if (!engine_.FinishPatchLog()) return false;
+        engine_.RemoveStaleGameData();
+        if (g_State.LaunchMode != kLaunchGivenVersion && save) engine_.SaveLocalVersion();
+        if (engine_.SelfUpdatePending) {
+            // The new launcher is in place beside the old one: the game starts now and this
+            // launcher ends; nothing more is patched in this run.
+            host_.StartGameAfterPatch();
+            return true;
+        }
+        host_.SetBarPosition(PatchBar::Total, i + 1 - skipped);
+        host_.RefreshWindow();
+    }
+
+    DeleteLocal(kFixedVersionFile);
+    host_.SetStatusText(kMsgPatchComplete);
+    CloseFtpConnection();
+    engine_.PatchDone = 1;
+    engine_.StopTransfer = 1;
+    host_.OnConnectReady();
+    return true;
+}
+
+bool FtpPatchSession::DownloadFileList(const VersionEntry& entry) {
+    std::shared_ptr<FtpClient> ftp = ftp_;
+    if (!ftp || !ftp->SetCurrentDirectory(entry.Label)) {
+        host_.SetStatusText(kMsgNoSuchDirectory);
+        return false;
+    }
+    DeleteLocal(PatchEngine::kPatchListName);
+    const auto local = engine_.Resolve(PatchEngine::kPatchListName);
+    if (!local || !ftp->GetFile(PatchEngine::kPatchListName, *local)) {
+        host_.SetStatusText(kMsgDownloadFailed);
+        return false;
+    }
+    return true;
+}
+
+bool FtpPatchSession::DownloadPatch(const VersionEntry& entry, bool* save) {
+    if (!DownloadFileList(entry)) return false;
+
+    engine_.ReadPatchListFlags();
+    if (g_State.LaunchMode == kLaunchNormal && engine_.ListFlags.TestServer) {
+        // A patch for the test client only: passed over, and not recorded in config.ini.
+        *save = false;
+        return true;
+    }
+
+    host_.SetStatusText(kMsgListingFiles);
+    ListRemoteDirectory();
+
+    const auto list = engine_.ReadCurrentPatchList();
+    if (!list || list->HasTruncatedName()) {
+        host_.SetStatusText(kMsgListUnusable);
+        return false;
+    }
+    host_.SetStatusText(kMsgDownloadingFiles);
+
+    if (list->Flags.PackingVersion) {
+        try {
+            return engine_.InstallPackedPatch(
+                *list, [this](const std::string& remote, const std::string& local) {
+                    return DownloadFile(remote, local);
+                });
+        } catch (...) {
+            // A damaged archive: the session ends here with the window usable.
+            host_.SetStatusText(kMsgPatchFailed);
+            return false;
+        }
+    }
+    return WalkPerFileList(entry, *list);
+}
+
+bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList& list) {
+    const bool compressed = engine_.ListFlags.Compressed;
+    bool resume = engine_.Log().Exists();
+    std::string subdirectory;
+
+    for (const PatchListItem& item : list.Items) {
+        if (item.What == PatchListItem::Kind::Subdirectory) {
+            subdirectory = item.Name;
+            const auto gameDir = engine_.Resolve(subdirectory);
+            const auto tempDir =
+                engine_.Resolve(std::string(PatchEngine::kTempDirectory) + "\\" + subdirectory);
+            if (!gameDir || !tempDir) {
+                host_.SetStatusText(kMsgListUnusable);
+                return false;
+            }
+            std::error_code ec;
+            fs::create_directories(*gameDir, ec);
+            fs::create_directories(*tempDir, ec);
+            if (engine_.ListFlags.NewToolVersion) {
+                std::shared_ptr<FtpClient> ftp = ftp_;
+                if (!ftp ||
+                    !ftp->SetCurrentDirectory(AbsoluteRemoteDirectory(entry.Label, subdirectory))) {
+                    host_.SetStatusText(kMsgNoSuchDirectory);
+                    return false;
+                }
+                ListRemoteDirectory();
+            }
+        } else if (item.What == PatchListItem::Kind::File) {
+            std::string local = std::string(PatchEngine::kTempDirectory) + "\\";
+            if (!subdirectory.empty()) local += subdirectory + "\\";
+            local += item.Name;
+            std::string logName = local.substr(std::string(PatchEngine::kTempDirectory).size() + 1);
+            if (compressed) {
+                if (logName.size() <= 4) {
+                    host_.SetStatusText(kMsgListUnusable);
+                    return false;
+                }
+                logName.resize(logName.size() - 4);
+            }
+            // Checked before anything is downloaded: the file and what it restores to.
+            if (!engine_.Resolve(local) || !engine_.Resolve(logName)) {
+                host_.SetStatusText(kMsgListUnusable);
+                return false;
+            }
+
+            bool skip = false;
+            if (resume) {
+                if (engine_.IsLoggedVersionDifferent()) {
+                    engine_.Log().Remove();
+                    resume = false;
+                    engine_.AppendVersionLine();
+                } else if (engine_.IsFileLogged(logName)) {
+                    skip = true;
+                }
+            }
+            if (!skip) {
+                if (!DownloadFile(item.Name, local)) {
+                    host_.SetStatusText(kMsgPatchFailed);
+                    return false;
+                }
+                if (compressed) {
+                    const std::string restored =
+                        std::string(PatchEngine::kTempDirectory) + "\\" + logName;
+                    if (!RestoreCompressed(local, restored)) {
+                        host_.SetStatusText(kMsgPatchFailed);
+                        return false;
+                    }
+                    DeleteLocal(local);
+                }
+                engine_.AppendLogLine('F', logName);
+            }
+        }
+        engine_.Pump();
+    }
+    return true;
+}
+
+bool FtpPatchSession::RestoreCompressed(const std::string& localPath,
+                                        const std::string& restoredPath) {
+    const auto source = engine_.Resolve(localPath);
+    const auto restored = engine_.Resolve(restoredPath);
+    if (!source || !restored) return false;
+    const std::string directory = source->parent_path().string() + "/";
+    // The restorer drops the last extension; the log drops four characters. Both must name
+    // the same file, or the log would record a file that is not there.
+    if (fs::path(UnpackedFilePath(source->string(), directory)) != *restored) return false;
+    UnpackControl control;
+    control.SetProgressTotal = [](std::uint64_t) {};
+    control.SetProgressDone = [](std::uint64_t) {};
+    control.PumpOneEvent = [this] { engine_.Pump(); };
+    control.StopRequested = [this] { return engine_.StopTransfer.load() == 1; };
+    if (UnpackFile(control, source->string(), directory) == 1) return true;
+    // A damaged file leaves what it restored so far; it must not be taken for the real one.
+    std::error_code ec;
+    fs::remove(*restored, ec);
+    return false;
+}
+
+void FtpPatchSession::ListRemoteDirectory() {
+    remoteFiles_.clear();
+    std::shared_ptr<FtpClient> ftp = ftp_;
+    if (!ftp) return;
+    const auto listing = ftp->ListDirectory();
+    if (!listing) return;
+    for (const FtpFindData& found : *listing) {
+        if (found.IsDirectory || found.Name == "." || found.Name == "..") continue;
+        // Names and sizes beyond what a slot holds are not offered (a cut name or size would
+        // fetch the wrong file or stop short of its end).
+        if (found.Name.size() > kMaxRemoteName || found.Size > 0xFFFFFFFFull) continue;
+        if (static_cast<int>(remoteFiles_.size()) >= kRemoteFileSlots) {
+            host_.ShowFormattedMessage(host_.MessageText(kMsgTooManyFiles));
+            continue;
+        }
+        remoteFiles_.push_back(RemoteFileEntry{found.Name, static_cast<std::uint32_t>(found.Size)});
+    }
+}
+
+bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::string& localPath) {
+    const RemoteFileEntry* listed = nullptr;
+    for (const RemoteFileEntry& candidate : remoteFiles_) {
+        if (EqualsIgnoringCase(candidate.Name, remoteName)) {
+            listed = &candidate;
+            break;
+        }
+    }
+    if (!listed) return false;
+    const std::uint64_t size = listed->Size;
+    const std::string remote = listed->Name;
+    host_.SetBarRange(PatchBar::File, 100);
+    const std::uint64_t scale =
+        engine_.ListFlags.Compressed && !engine_.ListFlags.PackingVersion ? 50 : 100;
+    if (size == 0) return false;
+    const auto local = engine_.Resolve(localPath);
+    if (!local) return false;
+
+    engine_.StopTransfer = 0;
+    // Keeps the client alive even if a handler closes the connection during a pump.
+    std::shared_ptr<FtpClient> ftp = ftp_;
+    std::unique_ptr<FtpFileReader> reader;
+    for (int attempt = 0; attempt < kOpenAttempts && ftp; ++attempt) {
+        reader = ftp->OpenFile(remote);
+        if (reader) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kOpenRetryDelayMs));
+    }
+    if (!reader) {
+        host_.SetStatusText(kMsgCannotOpenRemote);
+        return false;
+    }
+
+    std::FILE* file = std::fopen(local->c_str(), "wb");
+    if (!file) {
+        host_.SetStatusText(kMsgCannotCreateLocal);
+        return false;
+    }
+    auto abandon = [&] {
+        reader.reset();
+        std::fclose(file);
+        std::error_code ec;
+        fs::remove(*local, ec);
+        return false;
+    };
+
+    std::uint64_t total = 0;
+    char buffer[kTransferChunk];
+    while (total < size) {
+        std::size_t got = 0;
+        const FtpFileReader::Status status = reader->Read(buffer, sizeof buffer, &got);
+        if (status == FtpFileReader::Status::End || status == FtpFileReader::Status::Failed) {
+            // Ended before the listed size: a short file must not count as downloaded.
+            return abandon();
+        }
+        if (got > 0) {
+            if (std::fwrite(buffer, 1, got, file) != got) return abandon();
+            total += got;
+            host_.SetBarPosition(PatchBar::File,
+                                 static_cast<int>((total > size ? size : total) * scale / size));
+            host_.RefreshWindow();
+        }
+        engine_.Pump();
+        if (engine_.StopTransfer.load() == 1) return abandon();
+    }
+    // Let the server finish the transfer so the control connection stays usable.
+    for (;;) {
+        std::size_t got = 0;
+        const FtpFileReader::Status status = reader->Read(buffer, sizeof buffer, &got);
+        if (status != FtpFileReader::Status::Data && status != FtpFileReader::Status::Pending)
+            break;
+    }
+    reader.reset();
+    if (std::fclose(file) != 0) {
+        std::error_code ec;
+        fs::remove(*local, ec);
+        return false;
+    }
+    engine_.StopTransfer = 0;
+    return true;
+}

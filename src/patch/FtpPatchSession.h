@@ -1,0 +1,72 @@
+#pragma once
+// The FTP patch session: log in to the patch server, fetch the version list and bring the
+// client up to the newest version, one patch after the other (per-file, compressed or packed
+// patches), resuming from "patch.log" what an earlier run left half done.
+//
+// Runs on the GUI thread. Long steps pump one window event per unit of work through the
+// engine, so the window's buttons work during a transfer: the close and start buttons set
+// StopTransfer and call CloseFtpConnection from inside those pumps, and the running step
+// notices at its next check and fails. The session object must outlive RunFtpPatch; the FTP
+// connection it uses may go away under it at any pump.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "patch/PatchEngine.h"
+
+class FtpClient;
+
+// One entry of the current remote directory's listing.
+struct RemoteFileEntry {
+    std::string Name;  // at most 255 characters
+    std::uint32_t Size = 0;
+};
+
+class FtpPatchSession {
+public:
+    static constexpr int kRemoteFileSlots = 999;  // entries kept per directory listing
+    static constexpr int kOpenAttempts = 100;
+    static constexpr int kOpenRetryDelayMs = 100;
+    static constexpr std::size_t kTransferChunk = 2048;
+
+    // `stallSeconds`: a transfer that receives nothing for this long fails.
+    explicit FtpPatchSession(PatchEngine& engine, int stallSeconds = 60);
+    ~FtpPatchSession();
+    FtpPatchSession(const FtpPatchSession&) = delete;
+    FtpPatchSession& operator=(const FtpPatchSession&) = delete;
+
+    // The whole session. True when the client ended up current (or the launcher's own file
+    // was replaced and the game was started instead); false after a failure whose message
+    // has been shown (the caller then shows message 138 and the start button).
+    bool RunFtpPatch(const std::string& host, std::uint16_t port, const std::string& user,
+                     const std::string& password, const std::string& versionFile);
+    // Drops the FTP connection. Safe at any time, also from a handler inside a pump.
+    void CloseFtpConnection();
+
+    // The steps, in calling order.
+    bool OpenFtpConnection();
+    bool FetchVersionList();
+    bool ApplyPendingPatches();
+    // `save` starts at true; a test-server patch on a normal client clears it.
+    bool DownloadPatch(const VersionEntry& entry, bool* save);
+    void ListRemoteDirectory();
+    // `remoteName` of the current remote directory to `localPath` (relative to the game
+    // directory, back-slashes), in chunks, pumping one event per chunk.
+    bool DownloadFile(const std::string& remoteName, const std::string& localPath);
+
+    const std::vector<RemoteFileEntry>& RemoteFileTable() const { return remoteFiles_; }
+
+private:
+    bool DownloadFileList(const VersionEntry& entry);
+    bool WalkPerFileList(const VersionEntry& entry, const PatchList& list);
+    bool RestoreCompressed(const std::string& localPath, const std::string& restoredPath);
+    void DeleteLocal(const std::string& designPath);
+
+    PatchEngine& engine_;
+    PatchHost& host_;
+    int stallSeconds_;
+    std::shared_ptr<FtpClient> ftp_;
+    std::vector<RemoteFileEntry> remoteFiles_;
+};

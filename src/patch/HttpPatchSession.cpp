@@ -1,0 +1,215 @@
+#include "patch/HttpPatchSession.h"
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/HttpClient.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kMsgPatchCaption = 13;
+constexpr int kMsgFetchingVersionList = 109;
+constexpr int kMsgDownloadFailed = 116;
+constexpr int kMsgListUnusable = 119;
+constexpr int kMsgListingFiles = 121;
+constexpr int kMsgDownloadingFiles = 122;
+constexpr int kMsgPatchComplete = 123;
+constexpr int kMsgPatchFailed = 138;
+
+// "http://%s/%s?time=%d"
+std::string VersionListUrl(const std::string& host, const std::string& file, std::int32_t tick) {
+    return "http://" + host + "/" + file + "?time=" + std::to_string(tick);
+}
+
+// "http://%s/%s/%s?time=%d"
+std::string PatchFileUrl(const std::string& host, const std::string& label, const std::string& file,
+                         std::int32_t tick) {
+    return "http://" + host + "/" + label + "/" + file + "?time=" + std::to_string(tick);
+}
+
+}  // namespace
+
+HttpPatchSession::HttpPatchSession(PatchEngine& engine, int stallSeconds)
+    : engine_(engine), host_(engine.Host()), stallSeconds_(stallSeconds) {}
+
+HttpPatchSession::~HttpPatchSession() {
+    Stop();
+}
+
+void HttpPatchSession::SetHttpPatchServer(const PatchServerInfo& codedInfo) {
+    PatchServerInfo info = codedInfo;
+    info.Decode();
+    engine_.ServerHost = info.HostText();
+    engine_.ServerPort = info.Port;
+    engine_.ServerUser = info.UserText();
+    engine_.ServerPassword = info.PasswordText();
+    engine_.VersionFileName = info.VersionFileText();
+}
+
+bool HttpPatchSession::StartHttpPatch() {
+    Stop();
+    if (const auto local = engine_.Resolve(engine_.VersionFileName)) {
+        std::error_code ec;
+        fs::remove(*local, ec);
+    }
+    host_.SetStatusText(kMsgFetchingVersionList);
+    host_.SetBarRange(PatchBar::File, 100);
+    host_.HideStartButton();
+    stop_ = 0;
+    running_ = 1;
+    engine_.SetPumpEvents(false);
+    worker_ = std::thread([this] {
+        HttpPatchThread();
+        running_ = 0;
+    });
+    return true;
+}
+
+void HttpPatchSession::Stop() {
+    stop_ = 1;
+    if (worker_.joinable()) worker_.join();
+    engine_.SetPumpEvents(true);
+}
+
+void HttpPatchSession::Wait() {
+    if (worker_.joinable()) worker_.join();
+    engine_.SetPumpEvents(true);
+}
+
+std::int32_t HttpPatchSession::NextQueryValue() {
+    std::int64_t tick = static_cast<std::int32_t>(TickCount());
+    if (tick <= lastQuery_ && lastQuery_ - tick < 1000) tick = lastQuery_ + 1;
+    lastQuery_ = tick;
+    return static_cast<std::int32_t>(tick);
+}
+
+void HttpPatchSession::OnProgress(std::uint64_t progress, std::uint64_t maximum) {
+    if (maximum != 0) {
+        host_.SetBarPosition(
+            PatchBar::File,
+            static_cast<int>((progress > maximum ? maximum : progress) * 100 / maximum));
+    } else {
+        int position = host_.GetBarPosition(PatchBar::File);
+        if (position < 1) position = 1;
+        host_.SetBarPosition(PatchBar::File, position + 1);
+    }
+    host_.RefreshWindow();
+}
+
+bool HttpPatchSession::Download(const std::string& url, const std::string& localPath) {
+    const auto local = engine_.Resolve(localPath);
+    if (!local || Stopping()) return false;
+    std::error_code ec;
+    fs::create_directories(local->parent_path(), ec);
+    host_.SetBarPosition(PatchBar::File, 0);  // the start of a binding
+    HttpClient client(HttpClient::Options{stallSeconds_});
+    const auto result = client.Download(
+        url, *local, [this](std::uint64_t got, std::uint64_t total) { OnProgress(got, total); },
+        &stop_);
+    return result == HttpClient::Result::Ok;
+}
+
+void HttpPatchSession::HttpPatchThread() {
+    const std::string host = engine_.ServerHost;
+    const std::string versionFile = engine_.VersionFileName;
+    if (!Download(VersionListUrl(host, versionFile, NextQueryValue()), versionFile)) {
+        if (!Stopping()) host_.SetStatusText(kMsgDownloadFailed);
+        return;
+    }
+    if (Stopping() || !engine_.LoadVersionList(versionFile)) return;
+
+    engine_.SelfUpdatePending = 0;
+    const std::int32_t current = engine_.CurrentVersion.Packed();
+    const auto& list = engine_.VersionList;
+    // Everything after the last entry that is not newer is pending.
+    std::size_t first = 0;
+    for (std::size_t i = list.size(); i > 0; --i) {
+        if (list[i - 1].Packed <= current) {
+            first = i;
+            break;
+        }
+    }
+    const int pending = static_cast<int>(list.size() - first);
+    host_.SetBarRange(PatchBar::Total, pending);
+
+    auto removeLocal = [this](const std::string& name) {
+        if (const auto path = engine_.Resolve(name)) {
+            std::error_code ec;
+            fs::remove(*path, ec);
+        }
+    };
+
+    if (pending == 0) {
+        for (PatchBar bar : {PatchBar::Total, PatchBar::File}) {
+            host_.SetBarRange(bar, 1);
+            host_.SetBarPosition(bar, 1);
+        }
+        host_.RefreshWindow();
+        removeLocal(versionFile);
+        engine_.PatchDone = 1;
+        engine_.StopTransfer = 1;
+        host_.OnConnectReady();
+        return;
+    }
+
+    for (int n = 1; n <= pending; ++n) {
+        const VersionEntry entry = list[first + static_cast<std::size_t>(n - 1)];
+        engine_.SetProgressCaption(host_.MessageText(kMsgPatchCaption) + " " + std::to_string(n) +
+                                   "/" + std::to_string(pending));
+        host_.UpdateProgressText();
+        engine_.TargetVersion = entry.Packed;
+        const bool applied = DownloadHttpPatch(host, entry.Label);
+        removeLocal(PatchEngine::kPatchListName);
+        if (!applied || Stopping()) return;
+        engine_.CurrentVersion = VersionNumber{entry.Major, entry.Minor, entry.Build};
+        if (engine_.SelfUpdatePending) {
+            host_.StartGameAfterPatch();
+            return;
+        }
+        host_.SetBarPosition(PatchBar::Total, n);
+        host_.RefreshWindow();
+    }
+
+    removeLocal(versionFile);
+    host_.SetStatusText(kMsgPatchComplete);
+    engine_.PatchDone = 1;
+    engine_.StopTransfer = 1;
+    host_.OnConnectReady();
+}
+
+bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::string& label) {
+    if (!Download(PatchFileUrl(host, label, PatchEngine::kPatchListName, NextQueryValue()),
+                  PatchEngine::kPatchListName)) {
+        if (!Stopping()) host_.SetStatusText(kMsgDownloadFailed);
+        return false;
+    }
+    host_.SetStatusText(kMsgListingFiles);
+    const auto list = engine_.ReadCurrentPatchList();
+    if (!list || list->HasTruncatedName()) {
+        host_.SetStatusText(kMsgListUnusable);
+        return false;
+    }
+    // Every HTTP patch is packed and applied as it is: the list's flags are not consulted.
+    if (!engine_.ApplyDeleteEntries(*list)) return false;
+
+    host_.SetStatusText(kMsgDownloadingFiles);
+    const std::string archive =
+        std::string(PatchEngine::kTempDirectory) + "\\" + PatchEngine::kArchiveName;
+    if (!Download(PatchFileUrl(host, label, PatchEngine::kArchiveName, NextQueryValue()),
+                  archive)) {
+        if (!Stopping()) host_.SetStatusText(kMsgPatchFailed);
+        return false;
+    }
+    if (Stopping()) return false;
+    try {
+        return engine_.UnpackPatchArchive(archive);
+    } catch (...) {
+        // A damaged archive: the session ends here with the window usable.
+        host_.SetStatusText(kMsgPatchFailed);
+        return false;
+    }
+}

@@ -1,0 +1,64 @@
+#pragma once
+// The HTTP patch session: every patch is packed ("list.inf" plus "up_list.zip" in a
+// directory named by the version's label, beside the version list), fetched with plain URL
+// downloads on a worker thread of its own.
+//
+// Threads. SetHttpPatchServer, StartHttpPatch and Stop run on the GUI thread. The worker
+// runs HttpPatchThread and reaches the window only through PatchHost, whose implementation
+// marshals to the GUI thread; it never pumps events. The owner calls Stop (the destructor
+// does too) before the window goes away: it interrupts a download in progress and joins the
+// worker, after which the session touches nothing of the window.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "net/PatchServerInfo.h"
+#include "patch/PatchEngine.h"
+
+class HttpPatchSession {
+public:
+    explicit HttpPatchSession(PatchEngine& engine, int stallSeconds = 60);
+    ~HttpPatchSession();
+    HttpPatchSession(const HttpPatchSession&) = delete;
+    HttpPatchSession& operator=(const HttpPatchSession&) = delete;
+
+    // Decodes the connect server's record (still coded) and keeps host, port, user, password
+    // and version file name in the engine. Port and account are kept but not used: the URLs
+    // carry neither.
+    void SetHttpPatchServer(const PatchServerInfo& codedInfo);
+    // Prepares the window and starts the worker. Always true.
+    bool StartHttpPatch();
+    // Interrupts and joins the worker; safe when none runs.
+    void Stop();
+    // Waits until the worker has ended by itself.
+    void Wait();
+    // True while the worker has not ended.
+    bool Running() const { return running_.load() != 0; }
+
+    // The worker's body (public so tests can run it on their own thread).
+    void HttpPatchThread();
+    // One patch: its list, its deletions, its archive, unpacked into the game directory.
+    bool DownloadHttpPatch(const std::string& host, const std::string& label);
+
+    // The bind-status progress rule: with a known maximum the file bar shows the
+    // percentage; without one it creeps by one step per notification, from at least 2.
+    void OnProgress(std::uint64_t progress, std::uint64_t maximum);
+
+    // The query value for the next URL: the millisecond tick count, made to differ from the
+    // previous one so no cache can hand back an older copy of the same file.
+    std::int32_t NextQueryValue();
+
+private:
+    bool Download(const std::string& url, const std::string& localPath);
+    bool Stopping() const { return stop_.load() != 0; }
+
+    PatchEngine& engine_;
+    PatchHost& host_;
+    int stallSeconds_;
+    std::thread worker_;
+    std::atomic<int> stop_{0};
+    std::atomic<int> running_{0};
+    std::int64_t lastQuery_ = -1;
+};

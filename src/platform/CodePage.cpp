@@ -1,0 +1,80 @@
+#include "platform/CodePage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+
+namespace {
+
+// How many bytes the UTF-8 sequence at `p` spans (1 for a stray byte), at most `left`.
+std::size_t Utf8SequenceLength(const char* p, std::size_t left) {
+    const auto lead = static_cast<unsigned char>(*p);
+    std::size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    std::size_t n = 1;
+    while (n < want && n < left && (static_cast<unsigned char>(p[n]) & 0xC0) == 0x80) ++n;
+    return n;
+}
+
+// One conversion with a replacement for every byte sequence the target cannot take or the
+// source does not form. `replacement` is already in the target encoding.
+std::string Convert(std::string_view input, const char* to, const char* from,
+                    std::string_view replacement, bool fromUtf8) {
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        // Unknown code page: pass ASCII through, replace everything else.
+        std::string out;
+        for (std::size_t i = 0; i < input.size();) {
+            if (static_cast<unsigned char>(input[i]) < 0x80) {
+                out += input[i++];
+            } else {
+                out += replacement;
+                i += fromUtf8 ? Utf8SequenceLength(input.data() + i, input.size() - i) : 1;
+            }
+        }
+        return out;
+    }
+    std::string out;
+    char buffer[1024];
+    char* in = const_cast<char*>(input.data());
+    std::size_t inLeft = input.size();
+    while (true) {
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t r = inLeft > 0 ? ::iconv(cd, &in, &inLeft, &outPtr, &outLeft)
+                                         : ::iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+        const int error = errno;
+        out.append(buffer, sizeof buffer - outLeft);
+        if (r != static_cast<std::size_t>(-1)) {
+            if (inLeft == 0) {
+                // Flush any shift state, then done.
+                outPtr = buffer;
+                outLeft = sizeof buffer;
+                ::iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+                out.append(buffer, sizeof buffer - outLeft);
+                break;
+            }
+            continue;
+        }
+        if (error == E2BIG) continue;
+        // EILSEQ (bad or unmappable sequence) or EINVAL (cut short at the end): one
+        // replacement per character given up.
+        out += replacement;
+        const std::size_t skip = fromUtf8 ? Utf8SequenceLength(in, inLeft) : 1;
+        in += skip;
+        inLeft -= skip;
+        ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (inLeft == 0) break;
+    }
+    ::iconv_close(cd);
+    return out;
+}
+
+}  // namespace
+
+std::string DecodeToUtf8(std::string_view bytes, const std::string& codePage) {
+    return Convert(bytes, "UTF-8", codePage.c_str(), "\xEF\xBF\xBD", false);
+}
+
+std::string EncodeFromUtf8(std::string_view utf8, const std::string& codePage) {
+    return Convert(utf8, codePage.c_str(), "UTF-8", "?", true);
+}

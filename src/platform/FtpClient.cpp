@@ -1,0 +1,479 @@
+#include "platform/FtpClient.h"
+
+#include <curl/curl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+
+namespace {
+
+constexpr std::size_t kReaderHighWater = 256 * 1024;  // pause the transfer above this
+constexpr std::size_t kReaderLowWater = 64 * 1024;    // resume it below this
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Host names and addresses only: anything that could change the meaning of the URL (user
+// info, a path, a query) is refused.
+bool IsPlainHost(const std::string& host) {
+    if (host.empty() || host.size() > 255) return false;
+    for (char c : host) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_' || c == ':';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// Remote names travel inside FTP commands: control characters would let a name smuggle in a
+// command of its own, and '/' would address another directory.
+bool IsPlainRemoteName(const std::string& name) {
+    if (name.empty()) return false;
+    for (char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '/') return false;
+    }
+    return true;
+}
+
+std::string Escape(CURL* easy, const std::string& text) {
+    char* escaped = curl_easy_escape(easy, text.c_str(), static_cast<int>(text.size()));
+    if (!escaped) return {};
+    std::string result(escaped);
+    curl_free(escaped);
+    return result;
+}
+
+size_t AppendToString(char* data, size_t size, size_t count, void* user) {
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+size_t WriteToFile(char* data, size_t size, size_t count, void* user) {
+    return std::fwrite(data, size, count, static_cast<FILE*>(user)) * size;
+}
+
+size_t CollectFeatures(char* data, size_t size, size_t count, void* user) {
+    // Feature lines of the FEAT reply are " MLST type*;size*;...": one blank, then the name.
+    const std::string line(data, size * count);
+    if (line.size() >= 5 && line[0] == ' ' &&
+        (line.compare(1, 4, "MLST") == 0 || line.compare(1, 4, "MLSD") == 0)) {
+        *static_cast<bool*>(user) = true;
+    }
+    return size * count;
+}
+
+}  // namespace
+
+struct FtpFileReader::State {
+    std::vector<char> Buffer;
+    std::size_t ReadOffset = 0;
+    bool Paused = false;
+    bool Attached = false;  // the easy handle is in the multi handle for this reader
+    bool Done = false;
+    CURLcode Result = CURLE_OK;
+    std::uint64_t Received = 0;
+
+    std::size_t Available() const { return Buffer.size() - ReadOffset; }
+};
+
+struct FtpClient::Impl {
+    Options Opts;
+    CURLM* Multi = nullptr;
+    CURL* Easy = nullptr;
+    std::string BaseUrl;  // "ftp://host:port"
+    std::string User;
+    std::string Password;
+    bool Absolute = false;
+    std::vector<std::string> Directory;
+    bool Mlsd = false;
+    std::string EntryPath;  // the login directory as the server's PWD named it
+    int LastError = 0;
+    FtpFileReader::State* ActiveReader = nullptr;
+
+    ~Impl() { Release(); }
+
+    void Release() {
+        if (ActiveReader) {
+            if (ActiveReader->Attached) curl_multi_remove_handle(Multi, Easy);
+            ActiveReader->Attached = false;
+            ActiveReader->Done = true;
+            ActiveReader->Result = CURLE_ABORTED_BY_CALLBACK;
+            ActiveReader->Buffer.clear();
+            ActiveReader->ReadOffset = 0;
+            ActiveReader = nullptr;
+        }
+        if (Easy) curl_easy_cleanup(Easy);
+        if (Multi) curl_multi_cleanup(Multi);
+        Easy = nullptr;
+        Multi = nullptr;
+    }
+
+    std::string DirectoryUrl(const bool absolute, const std::vector<std::string>& parts) const {
+        // Relative: "base/a/b/" (curl returns to the login directory, then CWD a, CWD b).
+        // Absolute: "base/%2F/a/b/" (CWD /, CWD a, CWD b).
+        std::string url = BaseUrl + (absolute ? "/%2F/" : "/");
+        for (const std::string& part : parts) url += Escape(Easy, part) + "/";
+        return url;
+    }
+
+    std::string FileUrl(const std::string& name) const {
+        return DirectoryUrl(Absolute, Directory) + Escape(Easy, name);
+    }
+
+    void Prepare(const std::string& url) {
+        curl_easy_reset(Easy);
+        curl_easy_setopt(Easy, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(Easy, CURLOPT_PROTOCOLS_STR, "ftp");
+        curl_easy_setopt(Easy, CURLOPT_USERNAME, User.c_str());
+        curl_easy_setopt(Easy, CURLOPT_PASSWORD, Password.c_str());
+        curl_easy_setopt(Easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(Easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(Opts.StallSeconds));
+        curl_easy_setopt(Easy, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                         static_cast<long>(Opts.StallSeconds));
+        curl_easy_setopt(Easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(Easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(Opts.StallSeconds));
+        curl_easy_setopt(Easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
+        curl_easy_setopt(Easy, CURLOPT_TRANSFERTEXT, 0L);
+    }
+
+    // Runs the prepared request to its end on the multi handle (which keeps the control
+    // connection alive between requests).
+    CURLcode Perform() {
+        if (curl_multi_add_handle(Multi, Easy) != CURLM_OK) return CURLE_FAILED_INIT;
+        CURLcode result = CURLE_OK;
+        bool done = false;
+        while (!done) {
+            int running = 0;
+            if (curl_multi_perform(Multi, &running) != CURLM_OK) {
+                result = CURLE_FAILED_INIT;
+                break;
+            }
+            int queued = 0;
+            while (CURLMsg* message = curl_multi_info_read(Multi, &queued)) {
+                if (message->msg == CURLMSG_DONE && message->easy_handle == Easy) {
+                    result = message->data.result;
+                    done = true;
+                }
+            }
+            if (!done && running == 0) break;
+            if (!done) curl_multi_poll(Multi, nullptr, 0, 1000, nullptr);
+        }
+        curl_multi_remove_handle(Multi, Easy);
+        LastError = result;
+        return result;
+    }
+};
+
+FtpClient::FtpClient() : FtpClient(Options{}) {}
+
+FtpClient::FtpClient(Options options) : impl_(std::make_shared<Impl>()) {
+    GlobalInit();
+    impl_->Opts = options;
+    if (impl_->Opts.StallSeconds <= 0) impl_->Opts.StallSeconds = 60;
+}
+
+FtpClient::~FtpClient() {
+    Close();
+}
+
+bool FtpClient::Connect(const std::string& host, std::uint16_t port, const std::string& user,
+                        const std::string& password) {
+    Close();
+    if (!IsPlainHost(host)) {
+        impl_->LastError = CURLE_URL_MALFORMAT;
+        return false;
+    }
+    impl_->Multi = curl_multi_init();
+    impl_->Easy = curl_easy_init();
+    if (!impl_->Multi || !impl_->Easy) {
+        impl_->Release();
+        impl_->LastError = CURLE_FAILED_INIT;
+        return false;
+    }
+    const bool literalV6 = host.find(':') != std::string::npos;
+    impl_->BaseUrl = "ftp://" + (literalV6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    impl_->User = user;
+    impl_->Password = password;
+    impl_->Absolute = false;
+    impl_->Directory.clear();
+    impl_->Mlsd = false;
+
+    // Log in and ask for the server's features; a server without FEAT is no error ('*').
+    impl_->Prepare(impl_->BaseUrl + "/");
+    curl_easy_setopt(impl_->Easy, CURLOPT_NOBODY, 1L);
+    curl_slist* quote = curl_slist_append(nullptr, "*FEAT");
+    curl_easy_setopt(impl_->Easy, CURLOPT_QUOTE, quote);
+    curl_easy_setopt(impl_->Easy, CURLOPT_HEADERFUNCTION, CollectFeatures);
+    curl_easy_setopt(impl_->Easy, CURLOPT_HEADERDATA, &impl_->Mlsd);
+    const CURLcode result = impl_->Perform();
+    curl_easy_setopt(impl_->Easy, CURLOPT_QUOTE, nullptr);
+    curl_slist_free_all(quote);
+    if (result != CURLE_OK) {
+        const int error = impl_->LastError;
+        impl_->Release();
+        impl_->LastError = error;
+        return false;
+    }
+    const char* entry = nullptr;
+    curl_easy_getinfo(impl_->Easy, CURLINFO_FTP_ENTRY_PATH, &entry);
+    impl_->EntryPath = entry && entry[0] == '/' ? entry : "";
+    return true;
+}
+
+void FtpClient::Close() {
+    impl_->Release();
+}
+
+bool FtpClient::IsOpen() const {
+    return impl_->Easy != nullptr;
+}
+
+bool FtpClient::SetCurrentDirectory(const std::string& directory) {
+    if (!IsOpen() || impl_->ActiveReader) {
+        impl_->LastError = CURLE_FAILED_INIT;
+        return false;
+    }
+    bool absolute = impl_->Absolute;
+    std::vector<std::string> parts = impl_->Directory;
+    std::size_t start = 0;
+    if (!directory.empty() && directory[0] == '/') {
+        absolute = true;
+        parts.clear();
+    }
+    while (start <= directory.size()) {
+        std::size_t end = directory.find('/', start);
+        if (end == std::string::npos) end = directory.size();
+        const std::string part = directory.substr(start, end - start);
+        if (!part.empty()) {
+            if (!IsPlainRemoteName(part)) {
+                impl_->LastError = CURLE_URL_MALFORMAT;
+                return false;
+            }
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    impl_->Prepare(impl_->DirectoryUrl(absolute, parts));
+    curl_easy_setopt(impl_->Easy, CURLOPT_NOBODY, 1L);
+    if (impl_->Perform() != CURLE_OK) return false;
+    impl_->Absolute = absolute;
+    impl_->Directory = std::move(parts);
+    return true;
+}
+
+std::string FtpClient::GetCurrentDirectory() const {
+    std::string text;
+    if (impl_->Absolute) {
+        text = "/";
+    } else if (!impl_->EntryPath.empty()) {
+        text = impl_->EntryPath;
+        if (text.back() != '/') text += "/";
+    }
+    for (std::size_t i = 0; i < impl_->Directory.size(); ++i) {
+        if (i > 0) text += "/";
+        text += impl_->Directory[i];
+    }
+    if (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+std::optional<std::vector<FtpFindData>> FtpClient::ListDirectory() {
+    if (!IsOpen() || impl_->ActiveReader) {
+        impl_->LastError = CURLE_FAILED_INIT;
+        return std::nullopt;
+    }
+    std::string text;
+    impl_->Prepare(impl_->DirectoryUrl(impl_->Absolute, impl_->Directory));
+    if (impl_->Mlsd) curl_easy_setopt(impl_->Easy, CURLOPT_CUSTOMREQUEST, "MLSD");
+    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEFUNCTION, AppendToString);
+    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEDATA, &text);
+    if (impl_->Perform() != CURLE_OK) return std::nullopt;
+    return ParseFtpListing(text, impl_->Mlsd ? FtpListingFormat::Machine : FtpListingFormat::List);
+}
+
+bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::path& localFile) {
+    if (!IsOpen() || impl_->ActiveReader || !IsPlainRemoteName(remoteName)) {
+        impl_->LastError = CURLE_FAILED_INIT;
+        return false;
+    }
+    std::string temporary = localFile.string() + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    // mkstemp makes the file private; a downloaded game file should look like any other.
+    if (fd >= 0) ::fchmod(fd, 0644);
+    if (fd < 0) {
+        impl_->LastError = CURLE_WRITE_ERROR;
+        return false;
+    }
+    FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        impl_->LastError = CURLE_WRITE_ERROR;
+        return false;
+    }
+    impl_->Prepare(impl_->FileUrl(remoteName));
+    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEFUNCTION, WriteToFile);
+    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEDATA, file);
+    CURLcode result = impl_->Perform();
+    const bool flushed = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    const bool closed = std::fclose(file) == 0;
+    if (result == CURLE_OK && (!flushed || !closed)) result = CURLE_WRITE_ERROR;
+    if (result == CURLE_OK) {
+        std::error_code ec;
+        std::filesystem::rename(temporary, localFile, ec);
+        if (!ec) return true;
+        result = CURLE_WRITE_ERROR;
+    }
+    ::unlink(temporary.c_str());
+    impl_->LastError = result;
+    return false;
+}
+
+namespace {
+
+size_t ReceiveIntoReader(char* data, size_t size, size_t count, void* user) {
+    auto* state = static_cast<FtpFileReader::State*>(user);
+    if (state->Available() >= kReaderHighWater) {
+        state->Paused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    if (state->ReadOffset > 0 && state->ReadOffset >= state->Buffer.size() / 2) {
+        state->Buffer.erase(state->Buffer.begin(),
+                            state->Buffer.begin() + static_cast<std::ptrdiff_t>(state->ReadOffset));
+        state->ReadOffset = 0;
+    }
+    state->Buffer.insert(state->Buffer.end(), data, data + size * count);
+    state->Received += size * count;
+    return size * count;
+}
+
+// Advances the transfer without waiting; records its end in `state`.
+void Drive(FtpClient::Impl& client, FtpFileReader::State& state) {
+    if (!state.Attached) return;
+    int running = 0;
+    if (curl_multi_perform(client.Multi, &running) != CURLM_OK) {
+        state.Done = true;
+        state.Result = CURLE_FAILED_INIT;
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(client.Multi, &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == client.Easy) {
+            state.Done = true;
+            state.Result = message->data.result;
+        }
+    }
+    if (!state.Done && running == 0) {
+        state.Done = true;
+        state.Result = CURLE_RECV_ERROR;
+    }
+    if (state.Done) {
+        curl_multi_remove_handle(client.Multi, client.Easy);
+        state.Attached = false;
+        client.ActiveReader = nullptr;
+        client.LastError = state.Result;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName) {
+    if (!IsOpen() || impl_->ActiveReader || !IsPlainRemoteName(remoteName)) {
+        impl_->LastError = CURLE_FAILED_INIT;
+        return nullptr;
+    }
+    std::unique_ptr<FtpFileReader> reader(new FtpFileReader(impl_));
+    FtpFileReader::State& state = *reader->state_;
+    impl_->Prepare(impl_->FileUrl(remoteName));
+    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEFUNCTION, ReceiveIntoReader);
+    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEDATA, &state);
+    if (curl_multi_add_handle(impl_->Multi, impl_->Easy) != CURLM_OK) {
+        impl_->LastError = CURLE_FAILED_INIT;
+        return nullptr;
+    }
+    state.Attached = true;
+    impl_->ActiveReader = &state;
+    // "Open" means the server accepted the request: wait for the first bytes or the end.
+    while (!state.Done && state.Available() == 0) {
+        Drive(*impl_, state);
+        if (!state.Done && state.Available() == 0)
+            curl_multi_poll(impl_->Multi, nullptr, 0, 1000, nullptr);
+    }
+    if (state.Done && state.Result != CURLE_OK) return nullptr;
+    impl_->LastError = 0;
+    return reader;
+}
+
+int FtpClient::LastError() const {
+    return impl_->LastError;
+}
+
+std::string FtpClient::LastErrorText() const {
+    return curl_easy_strerror(static_cast<CURLcode>(impl_->LastError));
+}
+
+bool FtpClient::ServerOffersMlsd() const {
+    return impl_->Mlsd;
+}
+
+FtpFileReader::FtpFileReader(std::shared_ptr<FtpClient::Impl> client)
+    : client_(std::move(client)), state_(std::make_unique<State>()) {}
+
+FtpFileReader::~FtpFileReader() {
+    Close();
+}
+
+void FtpFileReader::Close() {
+    if (state_->Attached && client_->ActiveReader == state_.get()) {
+        curl_multi_remove_handle(client_->Multi, client_->Easy);
+        client_->ActiveReader = nullptr;
+    }
+    state_->Attached = false;
+    if (!state_->Done) {
+        state_->Done = true;
+        state_->Result = CURLE_ABORTED_BY_CALLBACK;
+    }
+}
+
+FtpFileReader::Status FtpFileReader::Read(char* buffer, std::size_t capacity, std::size_t* count,
+                                          int waitMs) {
+    *count = 0;
+    State& state = *state_;
+    auto take = [&]() {
+        const std::size_t n = std::min(capacity, state.Available());
+        std::memcpy(buffer, state.Buffer.data() + state.ReadOffset, n);
+        state.ReadOffset += n;
+        *count = n;
+        if (state.Paused && state.Attached && state.Available() < kReaderLowWater) {
+            state.Paused = false;
+            curl_easy_pause(client_->Easy, CURLPAUSE_CONT);
+        }
+    };
+    if (capacity == 0) return Status::Pending;
+    if (state.Available() > 0) {
+        take();
+        return Status::Data;
+    }
+    if (state.Done) return state.Result == CURLE_OK ? Status::End : Status::Failed;
+    Drive(*client_, state);
+    if (state.Available() == 0 && !state.Done) {
+        curl_multi_poll(client_->Multi, nullptr, 0, waitMs < 0 ? 0 : waitMs, nullptr);
+        Drive(*client_, state);
+    }
+    if (state.Available() > 0) {
+        take();
+        return Status::Data;
+    }
+    if (state.Done) return state.Result == CURLE_OK ? Status::End : Status::Failed;
+    return Status::Pending;
+}
+
+std::uint64_t FtpFileReader::Received() const {
+    return state_->Received;
+}

@@ -1,0 +1,106 @@
+#pragma once
+// An FTP session over libcurl: one control connection, passive mode, binary transfers.
+//
+// The client keeps its own notion of the current remote directory: a path relative to the
+// login directory, or an absolute one (starting with '/'). SetCurrentDirectory checks the new
+// directory with real CWD commands on the server, so changing into a directory that does not
+// exist fails. Proxy environment variables are honoured the way libcurl honours them.
+//
+// Everything runs on the calling thread (the GUI thread in the launcher). Nothing here pumps
+// events: long operations are either bounded by the stall rule (no bytes for the stall time
+// fails the operation) or, for streamed reads, return to the caller between chunks.
+//
+// Close() may be called from an event handler while an FtpFileReader of this client is
+// still on the stack: the reader's next Read reports Failed and nothing it uses goes away.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/FtpListing.h"
+
+class FtpFileReader;
+
+class FtpClient {
+public:
+    struct Options {
+        int StallSeconds = 60;  // no bytes for this long fails a transfer (and a connect)
+    };
+
+    FtpClient();
+    explicit FtpClient(Options options);
+    ~FtpClient();
+    FtpClient(const FtpClient&) = delete;
+    FtpClient& operator=(const FtpClient&) = delete;
+
+    // Connects and logs in. False (LastError set) when the server cannot be reached, refuses
+    // the login, or the host is not a plain host name or address.
+    bool Connect(const std::string& host, std::uint16_t port, const std::string& user,
+                 const std::string& password);
+    // Drops the connection. Safe to call twice and while a reader is open.
+    void Close();
+    bool IsOpen() const;
+
+    // `directory` is relative to the current directory, or absolute when it starts with '/'.
+    // Back-slashes are not separators here. False when the server has no such directory.
+    bool SetCurrentDirectory(const std::string& directory);
+    // The current directory as an absolute path ("/" + ...), built from the login directory
+    // that the server reported at login; SetCurrentDirectory returns to it. Only when the
+    // server reported none is it relative to the login directory ("" or "a/b").
+    std::string GetCurrentDirectory() const;
+
+    // Entries of the current directory (MLSD when the server offers it, else LIST).
+    std::optional<std::vector<FtpFindData>> ListDirectory();
+
+    // Downloads `remoteName` of the current directory to `localFile`, whole. The data lands
+    // under a temporary name beside `localFile` and is renamed over it only when complete.
+    bool GetFile(const std::string& remoteName, const std::filesystem::path& localFile);
+
+    // Starts a download of `remoteName` and returns once the server has begun sending it
+    // (or has sent all of it). Null when the server refuses the file or the link fails.
+    std::unique_ptr<FtpFileReader> OpenFile(const std::string& remoteName);
+
+    // The libcurl result code of the last failed operation (0 after a success) and its text.
+    int LastError() const;
+    std::string LastErrorText() const;
+
+    // Whether the server announced MLSD support (known after Connect).
+    bool ServerOffersMlsd() const;
+
+    struct Impl;
+
+private:
+    std::shared_ptr<Impl> impl_;
+};
+
+// A remote file being received. Read hands out what has arrived so far.
+class FtpFileReader {
+public:
+    enum class Status { Data, Pending, End, Failed };
+
+    ~FtpFileReader();
+    FtpFileReader(const FtpFileReader&) = delete;
+    FtpFileReader& operator=(const FtpFileReader&) = delete;
+
+    // Data: *count (> 0) bytes were copied. Pending: nothing arrived within `waitMs`; call
+    // again after handling events. End: the file is complete. Failed: the transfer broke,
+    // stalled, or the client was closed.
+    Status Read(char* buffer, std::size_t capacity, std::size_t* count, int waitMs = 50);
+    // Abandons the transfer (the control connection may be dropped by it).
+    void Close();
+
+    // Bytes received from the server so far.
+    std::uint64_t Received() const;
+
+    struct State;  // the transfer's buffer; defined by the implementation
+
+private:
+    friend class FtpClient;
+    explicit FtpFileReader(std::shared_ptr<FtpClient::Impl> client);
+    std::shared_ptr<FtpClient::Impl> client_;
+    std::unique_ptr<State> state_;
+};

@@ -1,0 +1,45 @@
+#pragma once
+// Downloads a URL to a file over libcurl (http and https only, redirects followed).
+//
+// The body lands under a temporary name beside the target and is renamed over the target
+// only when the whole body arrived with a success status, so a failed or stopped download
+// never leaves a partial file under the target's name. Proxy environment variables are
+// honoured the way libcurl honours them.
+//
+// Download blocks the calling thread (the HTTP patch session's worker thread); the progress
+// function runs on that thread, once per block of received data. Another thread stops a
+// download by setting the stop flag to 1; the download then ends within about a second.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+class HttpClient {
+public:
+    struct Options {
+        int StallSeconds = 60;  // no bytes for this long fails the download (and a connect)
+    };
+
+    enum class Result { Ok, Failed, Stopped };
+
+    // `received` bytes so far; `total` the announced size, 0 when the server sent none.
+    using ProgressFunction = std::function<void(std::uint64_t received, std::uint64_t total)>;
+
+    HttpClient();
+    explicit HttpClient(Options options);
+
+    Result Download(const std::string& url, const std::filesystem::path& target,
+                    const ProgressFunction& progress = {},
+                    const std::atomic<int>* stopFlag = nullptr);
+
+    // The libcurl result code of the last download (0 after success) and the HTTP status.
+    int LastError() const { return lastError_; }
+    long LastHttpStatus() const { return lastStatus_; }
+
+private:
+    Options options_;
+    int lastError_ = 0;
+    long lastStatus_ = 0;
+};

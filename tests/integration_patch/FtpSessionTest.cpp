@@ -1,0 +1,337 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "integration_patch/SessionFixture.h"
+#include "patch/FtpPatchSession.h"
+#include "support/PatchServers.h"
+
+namespace fs = std::filesystem;
+using namespace patchtest;
+using testsupport::FtpServerOptions;
+using testsupport::PyFtpServer;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+namespace {
+
+// Five versions of every kind: per-file, compressed, absolute directories, packed, and one
+// for the test client only. Returns the game tree a normal client ends with.
+Tree BuildStandardRepo(const fs::path& server) {
+    WriteFile(server / "version.wvd",
+              VersionList({"1.00.01", "1.00.02", "1.00.03", "1.00.04", "1.00.05"}));
+    WriteTree(server,
+              {
+                  {"1.00.01/list.inf",
+                   "\"a.bmd\"\n\"old.txt\"\n1 \"Data\\Player\"\n\"p.bmd\"\n"
+                   "2 \"Data\"\n\"kamsg.dll\"\n"},
+                  {"1.00.01/a.bmd", Content("a1")},
+                  {"1.00.01/old.txt", Content("old")},
+                  {"1.00.01/p.bmd", Content("p", 70000)},
+                  {"1.00.01/kamsg.dll", Content("kamsg")},
+                  {"1.00.02/list.inf", "#COMPRESSED#\n\"a.bmd.VKC\"\n1 \"Data\"\n\"c.bmd.VKC\"\n"},
+                  {"1.00.03/list.inf", "#NEWTOOLVERSION#\n\"r.txt\"\n1 \"Data\\Map\"\n\"m.att\"\n"},
+                  {"1.00.03/r.txt", Content("r")},
+                  {"1.00.03/Data/Map/m.att", Content("m")},
+                  {"1.00.04/list.inf",
+                   "#PACKINGVERSION#\n\"Data\\z.bmd\"\n\"config.ini\"\n@ \"old.txt\"\n"},
+                  {"1.00.05/list.inf", "#TEST_SERVER#\n\"t.bmd\"\n"},
+                  {"1.00.05/t.bmd", Content("t")},
+              });
+    Bzip(Content("a2"), server / "1.00.02" / "a.bmd.VKC");
+    Bzip(Content("c", 200000), server / "1.00.02" / "c.bmd.VKC");
+    Zip({{"config.ini", "[LOGIN]\r\nVersion=1.00.04\r\n"}, {"Data/z.bmd", Content("z")}},
+        server / "1.00.04" / "up_list.zip");
+    return {
+        {"a.bmd", Content("a2")},        {"Data/Player/p.bmd", Content("p", 70000)},
+        {"kamsg._ll", Content("kamsg")}, {"Data/c.bmd", Content("c", 200000)},
+        {"r.txt", Content("r")},         {"Data/Map/m.att", Content("m")},
+        {"Data/z.bmd", Content("z")},    {"config.ini", ""},  // compared by value below
+    };
+}
+
+class FtpSessionTest : public SessionFixture {
+protected:
+    void StartServer(const FtpServerOptions& options = {}) {
+        server_ = std::make_unique<PyFtpServer>(Server(), options);
+        ASSERT_TRUE(server_->Ready());
+    }
+    bool Run(FtpPatchSession& session) {
+        return session.RunFtpPatch("127.0.0.1", static_cast<std::uint16_t>(server_->Port()),
+                                   "patch", "secret", "version.wvd");
+    }
+    // The session's own end state: nothing of its work files left behind.
+    void ExpectCleanEnd() {
+        EXPECT_FALSE(fs::exists(Game() / "patch.log"));
+        EXPECT_FALSE(fs::exists(Game() / "list.inf"));
+        EXPECT_FALSE(fs::exists(Game() / "version.wvd"));
+        EXPECT_TRUE(testsupport::ListTree(Game() / "Temp").empty());
+        EXPECT_TRUE(Strays().empty());
+    }
+    void ExpectStandardTree(const Tree& expected) {
+        Tree installed = ReadTree(Game(), "Temp");
+        ASSERT_EQ(installed.count("config.ini"), 1u);
+        installed["config.ini"] = "";
+        EXPECT_TRUE(installed == expected) << testing::PrintToString(testsupport::ListTree(Game()));
+        EXPECT_EQ(ConfigVersion(), "1.00.04");
+    }
+    std::unique_ptr<PyFtpServer> server_;
+};
+
+TEST_F(FtpSessionTest, FreshGameReachesNewestVersionOverOneConnection) {
+    const Tree expected = BuildStandardRepo(Server());
+    StartServer();
+    PatchEngine& engine = NewEngine();
+    FtpPatchSession session(engine);
+    ASSERT_TRUE(Run(session)) << LastStatus();
+
+    ExpectStandardTree(expected);
+    ExpectCleanEnd();
+    // The test-client patch was passed over, but the version moved past it.
+    EXPECT_EQ(engine.CurrentVersion, (VersionNumber{1, 0, 5}));
+    EXPECT_EQ(Host().ReadyCalls, 1);
+    EXPECT_EQ(Host().ConnectServerClosed, 1);
+    EXPECT_EQ(LastStatus(), 123);
+    EXPECT_EQ(engine.PatchDone.load(), 1);
+    EXPECT_EQ(engine.StopTransfer.load(), 1);
+    EXPECT_EQ(engine.ProgressCaption(), "msg135/5");
+    EXPECT_EQ(Host().Position[0], 5);
+    EXPECT_EQ(server_->ConnectionCount(), 1);
+    EXPECT_TRUE(Host().Boxes.empty());
+}
+
+TEST_F(FtpSessionTest, ListOnlyServerAndVsftpdGiveTheSameTree) {
+    const Tree expected = BuildStandardRepo(Server());
+    {
+        FtpServerOptions options;
+        options.NoMlsd = true;
+        StartServer(options);
+        FtpPatchSession session(NewEngine());
+        ASSERT_TRUE(Run(session)) << LastStatus();
+        ExpectStandardTree(expected);
+        ExpectCleanEnd();
+    }
+    const std::string skip = testsupport::VsftpdServer::SkipReason();
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    fs::remove_all(Game());
+    fs::create_directories(Game() / "Temp");
+    testsupport::VsftpdServer vsftpd(Server());
+    ASSERT_TRUE(vsftpd.Ready());
+    FtpPatchSession session(NewEngine());
+    ASSERT_TRUE(session.RunFtpPatch("127.0.0.1", static_cast<std::uint16_t>(vsftpd.Port()),
+                                    "anonymous", "", "version.wvd"))
+        << LastStatus();
+    ExpectStandardTree(expected);
+    ExpectCleanEnd();
+}
+
+TEST_F(FtpSessionTest, NothingNewerDownloadsNothingAndEntersReadyState) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01", "1.00.02", "1.00.03"}));
+    WriteFile(Game() / "config.ini", "[LOGIN]\nVersion=1.00.03\n");
+    StartServer();
+    FtpPatchSession session(NewEngine());
+    ASSERT_TRUE(Run(session));
+    EXPECT_EQ(LastStatus(), 123);
+    EXPECT_EQ(Host().ReadyCalls, 1);
+    EXPECT_EQ(Host().Range[0], 0);
+    ExpectCleanEnd();
+
+    WriteFile(Server() / "version.wvd", "");
+    FtpPatchSession again(NewEngine());
+    ASSERT_TRUE(Run(again));
+    EXPECT_EQ(Host().ReadyCalls, 1);
+}
+
+TEST_F(FtpSessionTest, OnlyVersionsNewerThanInstalledAreApplied) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01", "1.00.02", "1.00.03"}));
+    WriteTree(Server(), {{"1.00.03/list.inf", "\"x.bmd\"\n"}, {"1.00.03/x.bmd", Content("x")}});
+    WriteFile(Game() / "config.ini", "[LOGIN]\nVersion=1.00.02\n");
+    StartServer();
+    PatchEngine& engine = NewEngine();
+    FtpPatchSession session(engine);
+    ASSERT_TRUE(Run(session)) << LastStatus();
+    EXPECT_EQ(ReadFile(Game() / "x.bmd"), Content("x"));
+    EXPECT_EQ(ConfigVersion(), "1.00.03");
+    EXPECT_EQ(engine.ProgressCaption(), "msg133/3");
+    EXPECT_EQ(Host().Range[0], 1);
+    EXPECT_EQ(Host().Position[0], 1);
+}
+
+TEST_F(FtpSessionTest, TestClientAppliesTestServerPatchAndRecordsTestVersion) {
+    WriteFile(Server() / "version.wvd", VersionList({"2.00.01"}));
+    WriteTree(Server(), {{"2.00.01/list.inf", "#TEST_SERVER#\n\"t.bmd\"\n"},
+                         {"2.00.01/t.bmd", Content("t")}});
+    WriteFile(Game() / "config.ini", "[LOGIN]\nVersion=1.00.00\nTestVersion=1.00.00\n");
+    g_State.LaunchMode = kLaunchTestClient;
+    StartServer();
+    FtpPatchSession session(NewEngine());
+    ASSERT_TRUE(Run(session)) << LastStatus();
+    EXPECT_EQ(ReadFile(Game() / "t.bmd"), Content("t"));
+    EXPECT_EQ(ConfigVersion("TestVersion"), "2.00.01");
+    EXPECT_EQ(ConfigVersion(), "1.00.00");
+}
+
+TEST_F(FtpSessionTest, MissingShortAndCorruptFilesFailWithoutLoggingThem) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
+    WriteTree(Server(), {{"1.00.01/list.inf", "\"good.bmd\"\n\"gone.bmd\"\n"},
+                         {"1.00.01/good.bmd", Content("good")}});
+    StartServer();
+    {
+        FtpPatchSession session(NewEngine());
+        EXPECT_FALSE(Run(session));
+        EXPECT_EQ(LastStatus(), 138);
+        EXPECT_EQ(ReadFile(Game() / "patch.log"), "V 1.0.1\nF good.bmd\n");
+        EXPECT_EQ(ConfigVersion(), "none");
+        EXPECT_EQ(Host().ReadyCalls, 0);
+    }
+    server_.reset();
+
+    // The server lists 100000 bytes but sends 1000.
+    fs::remove(Game() / "patch.log");
+    WriteTree(Server(), {{"1.00.01/list.inf", "\"short.bmd\"\n"},
+                         {"1.00.01/short.bmd", Content("short", 100000)}});
+    FtpServerOptions options;
+    options.Truncate = {{"short.bmd", 1000}};
+    StartServer(options);
+    {
+        FtpPatchSession session(NewEngine());
+        EXPECT_FALSE(Run(session));
+        EXPECT_EQ(LastStatus(), 138);
+        EXPECT_FALSE(fs::exists(Game() / "Temp" / "short.bmd"));
+        EXPECT_EQ(ReadFile(Game() / "patch.log"), "V 1.0.1\n");
+    }
+
+    // A compressed file that is not bzip2 data.
+    WriteTree(Server(), {{"1.00.01/list.inf", "#COMPRESSED#\n\"bad.bmd.VKC\"\n"},
+                         {"1.00.01/bad.bmd.VKC", "BZh9 certainly not compressed data"}});
+    {
+        FtpPatchSession session(NewEngine());
+        EXPECT_FALSE(Run(session));
+        EXPECT_EQ(LastStatus(), 138);
+        EXPECT_FALSE(fs::exists(Game() / "Temp" / "bad.bmd"));
+        EXPECT_FALSE(fs::exists(Game() / "bad.bmd"));
+        EXPECT_EQ(ReadFile(Game() / "patch.log"), "V 1.0.1\n");
+    }
+    EXPECT_TRUE(Strays().empty());
+}
+
+TEST_F(FtpSessionTest, HostileNamesInListsAreRefusedAndNothingLeavesTheGameDirectory) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
+    WriteTree(Server(), {{"evil.txt", "evil"}, {"1.00.01/evil.txt", "evil"}});
+    StartServer();
+    for (const std::string list : {"\"..\\..\\evil.txt\"\n", "1 \"..\\..\"\n\"evil.txt\"\n",
+                                   "\"/tmp/evil.txt\"\n", "1 \"C:\\Windows\"\n\"evil.txt\"\n"}) {
+        WriteFile(Server() / "1.00.01" / "list.inf", list);
+        FtpPatchSession session(NewEngine());
+        EXPECT_FALSE(Run(session)) << list;
+        EXPECT_EQ(LastStatus(), 119) << list;
+        EXPECT_TRUE(Strays().empty()) << list;
+        EXPECT_FALSE(fs::exists("/tmp/evil.txt"));
+    }
+    // A hostile version list name never reaches the disk either.
+    FtpPatchSession session(NewEngine());
+    EXPECT_FALSE(session.RunFtpPatch("127.0.0.1", static_cast<std::uint16_t>(server_->Port()),
+                                     "patch", "secret", "../evil.txt"));
+    EXPECT_EQ(LastStatus(), 116);
+    EXPECT_TRUE(Strays().empty());
+}
+
+TEST_F(FtpSessionTest, OpenRetriesUpToTheHundredthAttemptThenResumes) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
+    WriteTree(Server(), {{"1.00.01/list.inf", "\"a.bmd\"\n\"busy.bmd\"\n"},
+                         {"1.00.01/a.bmd", Content("a")},
+                         {"1.00.01/busy.bmd", Content("busy")}});
+    FtpServerOptions options;
+    options.RefuseRetr = {{"busy.bmd", 100 + 99}};
+    StartServer(options);
+    {
+        // 100 refusals: the file cannot be opened.
+        FtpPatchSession session(NewEngine());
+        EXPECT_FALSE(Run(session));
+        const auto& messages = Host().StatusMessages;
+        ASSERT_GE(messages.size(), 2u);
+        EXPECT_EQ(messages[messages.size() - 2], 125);
+        EXPECT_EQ(messages.back(), 138);
+        EXPECT_EQ(ReadFile(Game() / "patch.log"), "V 1.0.1\nF a.bmd\n");
+    }
+    // Rerun: a.bmd comes from the log; busy.bmd opens at the 100th attempt.
+    fs::remove(Server() / "1.00.01" / "a.bmd");
+    FtpPatchSession session(NewEngine());
+    ASSERT_TRUE(Run(session)) << LastStatus();
+    EXPECT_EQ(ReadFile(Game() / "a.bmd"), Content("a"));
+    EXPECT_EQ(ReadFile(Game() / "busy.bmd"), Content("busy"));
+    ExpectCleanEnd();
+}
+
+TEST_F(FtpSessionTest, LogOfAnotherVersionIsRestarted) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.03"}));
+    WriteTree(Server(), {{"1.00.03/list.inf", "\"a.bmd\"\n"}, {"1.00.03/a.bmd", Content("new")}});
+    WriteFile(Game() / "patch.log", "V 1.0.2\nF a.bmd\n");
+    WriteFile(Game() / "Temp" / "a.bmd", Content("stale"));
+    StartServer();
+    FtpPatchSession session(NewEngine());
+    ASSERT_TRUE(Run(session)) << LastStatus();
+    EXPECT_EQ(ReadFile(Game() / "a.bmd"), Content("new"));
+    ExpectCleanEnd();
+}
+
+TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndDeletesThePartialFile) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
+    WriteTree(Server(), {{"1.00.01/list.inf", "\"big.bmd\"\n"},
+                         {"1.00.01/big.bmd", Content("big", 3000000)}});
+    StartServer();
+    PatchEngine& engine = NewEngine();
+    FtpPatchSession session(engine);
+    bool partialSeen = false;
+    Host().OnPump = [&](int pumps) {
+        if (pumps != 20) return;
+        partialSeen = fs::exists(Game() / "Temp" / "big.bmd");
+        // What the close button does while a transfer runs.
+        if (engine.StopTransfer.load() == 0) {
+            engine.StopTransfer = 1;
+            session.CloseFtpConnection();
+        }
+    };
+    EXPECT_FALSE(Run(session));
+    EXPECT_TRUE(partialSeen);
+    EXPECT_EQ(LastStatus(), 138);
+    EXPECT_FALSE(fs::exists(Game() / "Temp" / "big.bmd"));
+    EXPECT_FALSE(fs::exists(Game() / "big.bmd"));
+    EXPECT_EQ(Host().ReadyCalls, 0);
+    // Closing again (as the window does on its way out) is harmless.
+    session.CloseFtpConnection();
+}
+
+TEST_F(FtpSessionTest, DirectoryWithMoreThan999FilesKeepsTheFirst999) {
+    fs::create_directories(Server() / "many");
+    for (int i = 0; i < 1004; ++i) WriteFile(Server() / "many" / ("f" + std::to_string(i)), "x");
+    fs::create_directories(Server() / "many" / "subdir");
+    WriteFile(Server() / "many" / "list.inf", "// nothing to fetch\n");
+    StartServer();
+    PatchEngine& engine = NewEngine();
+    engine.ServerHost = "127.0.0.1";
+    engine.ServerPort = static_cast<std::uint16_t>(server_->Port());
+    engine.ServerUser = "patch";
+    engine.ServerPassword = "secret";
+    FtpPatchSession session(engine);
+    ASSERT_TRUE(session.OpenFtpConnection());
+    EXPECT_TRUE(Host().FormattedMessages.empty());
+    // The first connection failure message names message 135 and the code.
+    FtpPatchSession refused(engine);
+    engine.ServerPassword = "wrong";
+    EXPECT_FALSE(refused.OpenFtpConnection());
+    ASSERT_EQ(Host().FormattedMessages.size(), 1u);
+    EXPECT_EQ(Host().FormattedMessages[0].rfind("msg135\n[Error Code : ", 0), 0u);
+    Host().FormattedMessages.clear();
+
+    // 1004 files plus the list: 1005 files, six beyond the 999 slots, six messages.
+    bool save = true;
+    VersionEntry entry;
+    std::snprintf(entry.Label, sizeof entry.Label, "many");
+    ASSERT_TRUE(session.DownloadPatch(entry, &save)) << LastStatus();
+    EXPECT_EQ(session.RemoteFileTable().size(), 999u);
+    EXPECT_EQ(Host().FormattedMessages, std::vector<std::string>(6, "msg136"));
+    for (const RemoteFileEntry& file : session.RemoteFileTable()) EXPECT_NE(file.Name, "subdir");
+}
+
+}  // namespace

@@ -1,0 +1,297 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "LoopbackPeer.h"
+#include "net/ClientSocket.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// Collects every packet the client cuts from the stream, in dispatch order.
+struct Collector {
+    explicit Collector(ConnectedClient& client) : client(client) {
+        client.OnPackets = [this] {
+            for (Bytes& packet : this->client.DrainQueue()) packets.push_back(packet);
+        };
+    }
+    bool WaitFor(std::size_t count) {
+        return client.PumpUntil([&] { return packets.size() >= count; });
+    }
+    ConnectedClient& client;
+    std::vector<Bytes> packets;
+};
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST(ClientSocketFraming, PacketsOfOneReadAreDispatchedInStreamOrder) {
+    ConnectedClient client;
+    Collector got(client);
+    const Bytes a{0xC1, 0x04, 0x02, 0xAA};
+    const Bytes b{0xC2, 0x00, 0x05, 0x09, 0xBB};
+    const Bytes c{0xC1, 0x03, 0x07};
+    client.Peer().Write(Concat({a, b, c}));
+    ASSERT_TRUE(got.WaitFor(3));
+    EXPECT_EQ(got.packets, (std::vector<Bytes>{a, b, c}));
+    EXPECT_EQ(client.Socket().RecvBufferLength(), 0);
+}
+
+TEST(ClientSocketFraming, SplitPacketIsMovedToTheFrontAndCompletedLater) {
+    ConnectedClient client;
+    Collector got(client);
+    const Bytes first{0xC1, 0x05, 0x02, 0x01, 0x02};
+    Bytes second{0xC2, 0x01, 0x00, 0x09};
+    for (int i = 4; i < 256; ++i) second.push_back(static_cast<std::uint8_t>(i));
+    client.Peer().Write(Concat({first, Bytes(second.begin(), second.begin() + 100)}));
+    ASSERT_TRUE(got.WaitFor(1));
+    ASSERT_TRUE(client.PumpUntil([&] { return client.Socket().RecvBufferLength() == 100; }));
+    client.Peer().Write(Bytes(second.begin() + 100, second.end()));
+    ASSERT_TRUE(got.WaitFor(2));
+    EXPECT_EQ(got.packets[0], first);
+    EXPECT_EQ(got.packets[1], second);
+}
+
+TEST(ClientSocketFraming, FewerThanThreeBytesWaitEvenWhenTheyMakeAPacket) {
+    ConnectedClient client;
+    Collector got(client);
+    client.Peer().Write({0xC1, 0x02});
+    ASSERT_TRUE(client.PumpUntil([&] { return client.Socket().RecvBufferLength() == 2; }));
+    client.PumpIdle();
+    EXPECT_TRUE(got.packets.empty());
+    client.Peer().Write({0xC1, 0x03, 0x07});
+    ASSERT_TRUE(got.WaitFor(2));
+    EXPECT_EQ(got.packets, (std::vector<Bytes>{{0xC1, 0x02}, {0xC1, 0x03, 0x07}}));
+}
+
+TEST(ClientSocketFraming, BadHeadOrZeroLengthDiscardsTheBufferAndLaterDataFramesAgain) {
+    ConnectedClient client;
+    Collector got(client);
+    client.Peer().Write({0xC3, 0x04, 0x02, 0x01, 0xC1, 0x03, 0x02});
+    ASSERT_TRUE(client.PumpUntil([&] { return client.Socket().RecvBufferLength() == 0; }));
+    client.PumpIdle();
+    EXPECT_TRUE(got.packets.empty());
+
+    // Packets before the zero length are kept; the rest of that read is dropped.
+    client.Peer().Write({0xC1, 0x03, 0x02, 0xC1, 0x00, 0xC1, 0x03, 0x05});
+    ASSERT_TRUE(got.WaitFor(1));
+    client.PumpIdle();
+    EXPECT_EQ(client.Socket().RecvBufferLength(), 0);
+    client.Peer().Write({0xC1, 0x03, 0x09});
+    ASSERT_TRUE(got.WaitFor(2));
+    EXPECT_EQ(got.packets, (std::vector<Bytes>{{0xC1, 0x03, 0x02}, {0xC1, 0x03, 0x09}}));
+}
+
+TEST(ClientSocketFraming, LengthIsNeverTakenFromBytesThatHaveNotArrived) {
+    ConnectedClient client;
+    Collector got(client);
+    // Leaves 0x01 at buffer offset 4, where the next read's lone head byte would look for
+    // its length.
+    client.Peer().Write({0xC1, 0x07, 0x01, 0x02, 0x01, 0x01, 0x01});
+    ASSERT_TRUE(got.WaitFor(1));
+    client.Peer().Write({0xC1, 0x03, 0x09, 0xC1});
+    ASSERT_TRUE(got.WaitFor(2));
+    ASSERT_TRUE(client.PumpUntil([&] { return client.Socket().RecvBufferLength() == 1; }));
+    client.Peer().Write({0x03, 0x04});
+    ASSERT_TRUE(got.WaitFor(3));
+    client.PumpIdle();
+    ASSERT_EQ(got.packets.size(), 3u);
+    EXPECT_EQ(got.packets[2], (Bytes{0xC1, 0x03, 0x04}));
+}
+
+TEST(ClientSocketFraming, PacketLongerThanTheBufferStallsWithoutBusyLooping) {
+    ConnectedClient client;
+    Collector got(client);
+    Bytes huge{0xC2, 0x20, 0x00, 0x09};
+    huge.resize(6000, 0x55);
+    client.Peer().Write(huge);
+    ASSERT_TRUE(client.PumpUntil([&] { return client.Socket().RecvBufferLength() == 4096; }));
+    client.PumpIdle();
+    EXPECT_TRUE(got.packets.empty());
+    EXPECT_EQ(client.Loop().RunFor(0), 0u) << "a stalled stream must not keep the loop busy";
+}
+
+TEST(ClientSocketQueue, TenSlotsServedLowestFirstAndTheEleventhDropped) {
+    CClientSocket socket;
+    for (std::uint8_t i = 0; i < 10; ++i) {
+        const std::uint8_t packet[4] = {0xC1, 0x04, 0x07, i};
+        ASSERT_EQ(socket.QueuePacket(packet, 4), CClientSocket::kQueued);
+    }
+    const std::uint8_t extra[4] = {0xC1, 0x04, 0x07, 99};
+    EXPECT_EQ(socket.QueuePacket(extra, 4), CClientSocket::kQueueFull);
+    std::vector<std::uint8_t> big(4097, 0);
+    EXPECT_EQ(socket.QueuePacket(big.data(), 4097), CClientSocket::kPacketTooLong);
+
+    int length = 0;
+    EXPECT_EQ(socket.NextPacket(&length)[3], 0);
+    EXPECT_EQ(length, 4);
+    // The freed lowest slot is reused and served before the older ones above it.
+    EXPECT_EQ(socket.QueuePacket(extra, 4), CClientSocket::kQueued);
+    EXPECT_EQ(socket.NextPacket()[3], 99);
+    for (std::uint8_t i = 1; i < 10; ++i) EXPECT_EQ(socket.NextPacket()[3], i);
+    EXPECT_EQ(socket.NextPacket(), nullptr);
+}
+
+TEST(ClientSocketQueue, UndrainedStreamKeepsOnlyTheFirstTenPackets) {
+    ConnectedClient client;  // no dispatch: packets stay queued
+    Bytes stream;
+    for (std::uint8_t i = 0; i < 11; ++i) stream.insert(stream.end(), {0xC1, 0x04, 0x07, i});
+    client.Peer().Write(stream);
+    ASSERT_TRUE(client.PumpUntil([&] { return client.Socket().RecvBufferLength() == 0; }));
+    client.PumpIdle();
+    const auto packets = client.DrainQueue();
+    ASSERT_EQ(packets.size(), 10u);
+    for (std::uint8_t i = 0; i < 10; ++i) EXPECT_EQ(packets[i][3], i);
+}
+
+TEST(ClientSocketSend, ClosedConnectionSendsNothing) {
+    CClientSocket never;
+    const std::uint8_t bytes[3] = {0xC1, 0x03, 0x09};
+    EXPECT_FALSE(never.Send(bytes, 3));
+
+    ConnectedClient client;
+    client.Socket().Close();
+    EXPECT_FALSE(client.Socket().Send(bytes, 3));
+    EXPECT_FALSE(client.Socket().IsOpen());
+    EXPECT_TRUE(client.Peer().ReadAvailable(50).empty());
+}
+
+// Sends numbered 1000-byte blocks until one is buffered; returns everything handed to Send.
+Bytes FillUntilBuffered(CClientSocket& socket, int* counter) {
+    Bytes all;
+    for (int i = 0; i < 200000; ++i) {
+        Bytes block(1000, static_cast<std::uint8_t>((*counter)++));
+        all.insert(all.end(), block.begin(), block.end());
+        if (!socket.Send(block.data(), static_cast<int>(block.size()))) break;
+    }
+    return all;
+}
+
+TEST(ClientSocketSend, BlockedBytesGoOutOnceAndInOrderWhenWritable) {
+    ConnectedClient client;
+    CClientSocket& socket = client.Socket();
+    int counter = 0;
+    Bytes expected = FillUntilBuffered(socket, &counter);
+    ASSERT_GT(socket.SendBufferLength(), 0);
+    ASSERT_TRUE(socket.IsOpen());
+    // Later packets queue behind the buffered bytes instead of overtaking them.
+    const Bytes small{0xC1, 0x03, 0x09};
+    if (socket.SendBufferLength() + 3 <= CClientSocket::kBufferSize) {
+        socket.Send(small.data(), 3);
+        expected.insert(expected.end(), small.begin(), small.end());
+    }
+
+    Bytes received;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (received.size() < expected.size() && std::chrono::steady_clock::now() < deadline) {
+        Bytes part = client.Peer().ReadAvailable(5);
+        received.insert(received.end(), part.begin(), part.end());
+        client.Loop().RunFor(5);
+    }
+    client.PumpIdle();
+    const Bytes rest = client.Peer().ReadAvailable(20);
+    received.insert(received.end(), rest.begin(), rest.end());
+    EXPECT_EQ(socket.SendBufferLength(), 0);
+    ASSERT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected);
+}
+
+TEST(ClientSocketSend, OverflowingTheSendBufferDropsTheConnection) {
+    ConnectedClient client;
+    CClientSocket& socket = client.Socket();
+    int counter = 0;
+    FillUntilBuffered(socket, &counter);
+    ASSERT_TRUE(socket.IsOpen());
+    Bytes big(4000, 0x11);
+    for (int i = 0; i < 8 && socket.IsOpen(); ++i) socket.Send(big.data(), 4000);
+    EXPECT_FALSE(socket.IsOpen());
+}
+
+TEST(ClientSocketEvents, PeerHangupStopsTheWatchButKeepsTheSocket) {
+    ConnectedClient client;
+    Collector got(client);
+    client.Peer().Write({0xC1, 0x03, 0x02});
+    ASSERT_TRUE(got.WaitFor(1));
+    ::shutdown(client.Peer().Fd(), SHUT_RDWR);
+    ASSERT_TRUE(client.PumpUntil([&] { return client.Loop().WatchCount() == 0; }));
+    EXPECT_TRUE(client.Socket().IsOpen());
+    EXPECT_EQ(client.Loop().RunFor(0), 0u);
+}
+
+TEST(ClientSocketConnect, FailuresReportFalseAndMessage144WithoutALoop) {
+    std::vector<std::string> shown;
+    CClientSocket lonely;
+    lonely.SetMessageSink([&](const std::string& text, const std::string& caption,
+                              MessageBoxIcon) { shown.push_back(caption + ":" + text); },
+                          [](int number) { return "text " + std::to_string(number); });
+    EXPECT_FALSE(lonely.Connect("127.0.0.1", 1));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Error:text 144"}));
+
+    PollEventLoop loop;
+    CClientSocket socket;
+    ASSERT_TRUE(socket.CreateSocket(loop, nullptr));
+    EXPECT_FALSE(
+        socket.Connect("127.0.0.1", static_cast<std::uint16_t>(testsupport::FreeLoopbackPort())));
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_FALSE(socket.Connect("no-such-host.invalid", 44405));
+    loop.RunFor(0);
+    EXPECT_EQ(loop.WatchCount(), 0u);
+}
+
+TEST(ClientSocketConnect, CloseBeforeTheHandOverLeavesNoWatch) {
+    LoopbackPeer peer;
+    PollEventLoop loop;
+    CClientSocket socket;
+    ASSERT_TRUE(socket.CreateSocket(loop, nullptr));
+    ASSERT_TRUE(socket.Connect("127.0.0.1", static_cast<std::uint16_t>(peer.Port())));
+    socket.Close();
+    loop.RunFor(0);
+    EXPECT_EQ(loop.WatchCount(), 0u);
+    EXPECT_FALSE(socket.IsOpen());
+}
+
+TEST(ClientSocketConnect, AConnectThatCannotCompleteIsAbandonedAtOnce) {
+    // A listener whose accept queue is full drops further connection requests, so the next
+    // connect stays pending.
+    LoopbackPeer peer(0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(peer.Port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    PollEventLoop loop;
+    CClientSocket socket;
+    ASSERT_TRUE(socket.CreateSocket(loop, nullptr));
+    auto attempt = std::async(std::launch::async, [&] {
+        return socket.Connect("127.0.0.1", static_cast<std::uint16_t>(peer.Port()));
+    });
+    const bool finishedEarly =
+        attempt.wait_for(std::chrono::milliseconds(300)) == std::future_status::ready;
+    const auto abandonedAt = std::chrono::steady_clock::now();
+    socket.AbandonConnects();
+    const bool connected = attempt.get();
+    const auto waited = std::chrono::steady_clock::now() - abandonedAt;
+    for (int fd : fillers) ::close(fd);
+    if (finishedEarly && connected) GTEST_SKIP() << "this kernel accepted beyond the backlog";
+    EXPECT_FALSE(connected);
+    EXPECT_LT(waited, std::chrono::seconds(5));
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_FALSE(socket.Connect("127.0.0.1", static_cast<std::uint16_t>(peer.Port())));
+}
+
+}  // namespace

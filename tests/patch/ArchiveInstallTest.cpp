@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "patch/PatchEngine.h"
+#include "patch/RecordingPatchHost.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ListTree;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+// Writes a real zip with Python's zipfile: entries deflated unless `stored`.
+void MakeZip(const fs::path& zip, const Entries& entries, bool stored = false) {
+    std::vector<std::string> argv = {
+        "/usr/bin/python3", "-c",
+        "import sys, zipfile\n"
+        "m = zipfile.ZIP_STORED if sys.argv[2] == 's' else zipfile.ZIP_DEFLATED\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w', m) as z:\n"
+        "    a = sys.argv[3:]\n"
+        "    for i in range(0, len(a), 2):\n"
+        "        z.writestr(zipfile.ZipInfo(a[i], (2020, 1, 2, 3, 4, 6)), a[i + 1])\n",
+        zip.string(), stored ? "s" : "d"};
+    for (const auto& [name, contents] : entries) {
+        argv.push_back(name);
+        argv.push_back(contents);
+    }
+    const auto result = testsupport::Run(argv);
+    ASSERT_EQ(result.ExitCode, 0) << result.Stderr;
+}
+
+class ArchiveInstallTest : public ::testing::Test {
+protected:
+    TempDir sandbox;
+    fs::path game = sandbox / "game";
+    RecordingPatchHost host;
+    PatchEngine engine{host, GamePath(game)};
+
+    void SetUp() override { fs::create_directories(game / "Temp"); }
+};
+
+TEST_F(ArchiveInstallTest, UnpacksWithSubstitutesAndReplacesConfig) {
+    WriteFile(game / "config.ini", "[LOGIN]\nVersion=1.00.00\n");
+    WriteFile(game / "DATA" / "A.BMD", "old a");
+    WriteFile(game / "kamsg.dll", "running kamsg");
+    MakeZip(game / "Temp" / "up_list.zip", {{"Data/", ""},
+                                            {"Data/a.bmd", "new a"},
+                                            {"Data/kamsg.dll", "nested kamsg"},
+                                            {"Data/Sub/deep.att", std::string(40000, 'd')},
+                                            {"KAMSG.DLL", "root kamsg"},
+                                            {"Torvane.exe", "launcher"},
+                                            {"message.wtf", "texts"},
+                                            {"vk_zp.dll", "zp"},
+                                            {"config.ini", "[LOGIN]\nVersion=1.00.02\n"}});
+
+    ASSERT_TRUE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+    EXPECT_EQ(host.StatusMessages, (std::vector<int>{146}));
+    EXPECT_TRUE(host.Boxes.empty());
+    EXPECT_EQ(host.CloseCalls, 0);
+    EXPECT_EQ(ReadFile(game / "DATA" / "A.BMD"), "new a");             // existing spelling kept
+    EXPECT_EQ(ReadFile(game / "DATA" / "kamsg.dll"), "nested kamsg");  // whole name compared
+    EXPECT_EQ(ReadFile(game / "DATA" / "Sub" / "deep.att"), std::string(40000, 'd'));
+    EXPECT_EQ(ReadFile(game / "kamsg.dll"), "running kamsg");
+    EXPECT_EQ(ReadFile(game / "kamsg._ll"), "root kamsg");
+    EXPECT_EQ(ReadFile(game / "Torvane._xe"), "launcher");
+    EXPECT_EQ(ReadFile(game / "message._tf"), "texts");
+    EXPECT_EQ(ReadFile(game / "vk_zp._ll"), "zp");
+    EXPECT_EQ(ReadFile(game / "config.ini"), "[LOGIN]\nVersion=1.00.02\n");
+    EXPECT_EQ(ListTree(game),
+              (std::vector<std::string>{"DATA/A.BMD", "DATA/Sub/deep.att", "DATA/kamsg.dll",
+                                        "Torvane._xe", "config.ini", "kamsg._ll", "kamsg.dll",
+                                        "message._tf", "vk_zp._ll"}));
+    // The entry's time is stamped on the written file.
+    const auto written = fs::last_write_time(game / "DATA" / "A.BMD");
+    EXPECT_LT(written, fs::last_write_time(game / "config.ini") - std::chrono::hours(24 * 365));
+}
+
+TEST_F(ArchiveInstallTest, StoredEntriesAndExactBufferSizes) {
+    MakeZip(game / "Temp" / "up_list.zip",
+            {{"exact.bin", std::string(16384, 'x')}, {"empty.txt", ""}, {"config.ini", "c"}}, true);
+    ASSERT_TRUE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+    EXPECT_EQ(ReadFile(game / "exact.bin"), std::string(16384, 'x'));
+    EXPECT_TRUE(fs::exists(game / "empty.txt"));
+    EXPECT_EQ(fs::file_size(game / "empty.txt"), 0u);
+}
+
+TEST_F(ArchiveInstallTest, ArchiveWithoutConfigEndsWithConfigError) {
+    MakeZip(game / "Temp" / "up_list.zip", {{"a.txt", "a"}});
+    EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+    ASSERT_EQ(host.Boxes.size(), 1u);
+    EXPECT_EQ(host.Boxes[0].Text, "\"config.ini\" error");
+    EXPECT_EQ(host.Boxes[0].Icon, MessageBoxIcon::Stop);
+    EXPECT_EQ(host.CloseCalls, 1);
+    EXPECT_EQ(ReadFile(game / "a.txt"), "a");  // everything else was written first
+}
+
+TEST_F(ArchiveInstallTest, HostileNamesWriteNothing) {
+    for (const std::string hostile : {"../evil.txt", "/tmp/torvane-evil.txt", "C:/evil.txt",
+                                      "Data/../../evil.txt", "Data\\..\\..\\evil.txt"}) {
+        SCOPED_TRACE(hostile);
+        host.Boxes.clear();
+        host.CloseCalls = 0;
+        MakeZip(game / "Temp" / "up_list.zip",
+                {{"first.txt", "1"}, {hostile, "evil"}, {"config.ini", "c"}});
+        EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+        ASSERT_EQ(host.Boxes.size(), 1u);
+        EXPECT_EQ(host.Boxes[0].Icon, MessageBoxIcon::Stop);
+        EXPECT_EQ(host.CloseCalls, 1);
+        EXPECT_EQ(ListTree(sandbox.Path()), (std::vector<std::string>{"game/Temp/up_list.zip"}));
+    }
+    EXPECT_FALSE(fs::exists("/tmp/torvane-evil.txt"));
+}
+
+TEST_F(ArchiveInstallTest, DamagedArchivesFailWithoutClosingTheWindow) {
+    WriteFile(game / "Temp" / "up_list.zip", "this is no zip archive at all");
+    EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+    EXPECT_EQ(host.StatusMessages, (std::vector<int>{146, 138}));
+    EXPECT_EQ(host.CloseCalls, 0);
+
+    EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\absent.zip"));
+    EXPECT_EQ(host.CloseCalls, 0);
+}
+
+TEST_F(ArchiveInstallTest, EntryWithBadCrcDoesNotReplaceTheInstalledFile) {
+    WriteFile(game / "b.txt", "good");
+    const fs::path zip = game / "Temp" / "up_list.zip";
+    MakeZip(zip, {{"a.txt", "aaaa"}, {"b.txt", "PAYLOAD-B"}, {"config.ini", "c"}}, true);
+    std::string bytes = ReadFile(zip);
+    const auto at = bytes.find("PAYLOAD-B");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] = 'X';
+    WriteFile(zip, bytes);
+
+    EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+    EXPECT_EQ(host.StatusMessages.back(), 138);
+    EXPECT_EQ(ReadFile(game / "b.txt"), "good");
+    EXPECT_EQ(ListTree(game), (std::vector<std::string>{"Temp/up_list.zip", "a.txt", "b.txt"}));
+}
+
+TEST_F(ArchiveInstallTest, PackedPatchDeletesDownloadsAndUnpacks) {
+    WriteFile(game / "Data" / "old.bmd", "old");
+    MakeZip(sandbox / "served.zip", {{"Data/new.bmd", "new"}, {"config.ini", "c"}});
+    const PatchList list =
+        ParsePatchList("#PACKINGVERSION# \"Data\\new.bmd\" \"Torvane.exe\" @ \"Data\\old.bmd\"");
+
+    std::vector<std::string> requests;
+    const auto download = [&](const std::string& remote, const std::string& local) {
+        requests.push_back(remote + " -> " + local);
+        fs::copy_file(sandbox / "served.zip", game / "Temp" / "up_list.zip");
+        return true;
+    };
+    ASSERT_TRUE(engine.InstallPackedPatch(list, download));
+    EXPECT_EQ(requests, (std::vector<std::string>{"up_list.zip -> Temp\\up_list.zip"}));
+    EXPECT_FALSE(fs::exists(game / "Data" / "old.bmd"));
+    EXPECT_EQ(ReadFile(game / "Data" / "new.bmd"), "new");
+    EXPECT_FALSE(fs::exists(game / "Temp" / "up_list.zip"));
+    EXPECT_EQ(engine.SelfUpdatePending, 1);
+
+    const auto failing = [](const std::string&, const std::string&) { return false; };
+    EXPECT_FALSE(engine.InstallPackedPatch(list, failing));
+    EXPECT_EQ(host.StatusMessages.back(), 138);
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+// The instance lock, code page conversion, deployment settings and the desktop entry.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/CodePage.h"
+#include "platform/DeploymentSettings.h"
+#include "platform/DesktopEntry.h"
+#include "platform/InstanceLock.h"
+#include "support/TestSupport.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+}  // namespace
+
+TEST(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstGoes) {
+    TempDir dir;
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.Path().string());
+    {
+        InstanceLock first("Torvane");
+        EXPECT_FALSE(first.AlreadyExists());
+        EXPECT_TRUE(std::filesystem::exists(dir / "Torvane.lock"));
+        InstanceLock second("Torvane");
+        EXPECT_TRUE(second.AlreadyExists());
+        InstanceLock other("Other/../name");  // odd names stay inside the runtime directory
+        EXPECT_FALSE(other.AlreadyExists());
+    }
+    InstanceLock again("Torvane");
+    EXPECT_FALSE(again.AlreadyExists());
+    EXPECT_EQ(testsupport::ListTree(dir.Path()).size(), 2u);
+}
+
+TEST(CodePageTest, ConvertsBothWaysAndNeverFails) {
+    EXPECT_EQ(DecodeToUtf8("\xB0\xA1 ok", "CP949"), "\xEA\xB0\x80 ok");  // U+AC00
+    EXPECT_EQ(EncodeFromUtf8("\xEA\xB0\x80 ok", "CP949"), "\xB0\xA1 ok");
+    EXPECT_EQ(DecodeToUtf8("\xD6\xD0", "GBK"), "\xE4\xB8\xAD");  // U+4E2D
+    EXPECT_EQ(EncodeFromUtf8("\xE4\xB8\xAD", "GBK"), "\xD6\xD0");
+
+    // A lead byte with a bad trail, and one cut off at the end.
+    EXPECT_EQ(DecodeToUtf8("a\xFF"
+                           "b\xB0",
+                           "CP949"),
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
+    // A character the target lacks becomes one '?', whatever its UTF-8 length; so does
+    // broken UTF-8.
+    EXPECT_EQ(EncodeFromUtf8("x\xF0\x9F\x98\x80y", "CP949"), "x?y");
+    EXPECT_EQ(EncodeFromUtf8("x\xC3y", "CP949"), "x?y");
+    EXPECT_EQ(DecodeToUtf8("plain", "UTF-8"), "plain");
+    EXPECT_EQ(DecodeToUtf8("", "CP949"), "");
+    // An unknown code page still gives readable ASCII.
+    EXPECT_EQ(DecodeToUtf8("ab\xB0\xA1", "NO-SUCH-CODE-PAGE"), "ab\xEF\xBF\xBD\xEF\xBF\xBD");
+    const std::string big(100000, '\xFF');  // longer than one conversion buffer, all invalid
+    EXPECT_EQ(DecodeToUtf8(big + "\xB0\xA1", "CP949").size(), big.size() * 3 + 3);
+}
+
+TEST(DeploymentSettingsTest, DefaultsFollowTheEnvironment) {
+    TempDir dir;
+    ScopedEnv config("XDG_CONFIG_HOME", (dir / "cfg").string());
+    ScopedEnv desktop("XDG_DESKTOP_DIR", "");
+    ScopedEnv home("HOME", (dir / "home").string());
+    std::filesystem::create_directories(dir / "prefix" / "bin");
+    std::filesystem::create_directories(dir / "prefix" / "assets");
+
+    DeploymentSettings settings = DefaultDeploymentSettings(dir / "prefix" / "bin");
+    EXPECT_EQ(settings.DataDirectory, dir / "prefix" / "assets");
+    EXPECT_EQ(settings.SkinDirectory, dir / "prefix" / "assets" / "skin");
+    EXPECT_EQ(settings.RegistryDirectory, dir / "cfg" / "torvane" / "registry");
+    EXPECT_EQ(settings.DesktopDirectory, dir / "home" / "Desktop");
+    EXPECT_EQ(settings.ConnectPort, 44405);
+
+    WriteFile(dir / "cfg" / "user-dirs.dirs",
+              "# comment\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    settings = DefaultDeploymentSettings(dir / "prefix" / "bin");
+    EXPECT_EQ(settings.DesktopDirectory, dir / "home" / "Schreibtisch");
+}
+
+TEST(DeploymentSettingsTest, FileOverridesDefaultsAndReportsProblems) {
+    TempDir dir;
+    DeploymentSettings base = DefaultDeploymentSettings(dir / "bin");
+    const DeploymentSettings untouched = LoadDeploymentSettings(dir / "absent.conf", base);
+    EXPECT_EQ(untouched.ConnectAddress, base.ConnectAddress);
+    EXPECT_TRUE(untouched.Warnings.empty());
+
+    WriteFile(dir / "torvane.conf",
+              "# deployment\n"
+              "connect_address = connect.example.net  \n"
+              "connect_port=5000\n"
+              "scramble_key = 0x01, 0xA2, 3c, FF\n"
+              "launch_command = wine\n"
+              "data_dir = data\n"
+              "registry_dir = /var/lib/reg\n"
+              "code_page = GBK\n"
+              "product_name = My Game\n"
+              "transfer_stall_seconds = 15\n"
+              "colour = blue\n"
+              "connect_port = 70000\n"
+              "scramble_key = 01 02 03\n"
+              "code_page = NOPE-1\n"
+              "this line is broken\n"
+              "connect_address = " +
+                  std::string(50, 'a') + "\n");
+    const DeploymentSettings s = LoadDeploymentSettings(dir / "torvane.conf", base);
+    EXPECT_EQ(s.ConnectAddress, "connect.example.net");
+    EXPECT_EQ(s.ConnectPort, 5000);
+    EXPECT_EQ(s.ScrambleKey, (std::array<std::uint8_t, 4>{0x01, 0xA2, 0x3C, 0xFF}));
+    EXPECT_EQ(s.LaunchCommand, "wine");
+    EXPECT_EQ(s.DataDirectory, dir / "data");
+    EXPECT_EQ(s.SkinDirectory, dir / "data" / "skin");
+    EXPECT_EQ(s.RegistryDirectory, "/var/lib/reg");
+    EXPECT_EQ(s.CodePage, "GBK");
+    EXPECT_EQ(s.ProductName, "My Game");
+    EXPECT_EQ(s.TransferStallSeconds, 15);
+    ASSERT_EQ(s.Warnings.size(), 6u);
+    EXPECT_NE(s.Warnings[0].find("torvane.conf:11: unknown key \"colour\""), std::string::npos)
+        << s.Warnings[0];
+    EXPECT_NE(s.Warnings[4].find(":15:"), std::string::npos) << s.Warnings[4];
+}
+
+TEST(DesktopEntryTest, WritesAnEscapedEntryOnlyIntoAnExistingDirectory) {
+    TempDir dir;
+    DeploymentSettings settings;
+    settings.ProductName = "Torvane";
+    settings.DesktopDirectory = dir / "Desktop";
+    const std::filesystem::path launcher = "/games/My Game 100%/$HOME/torvane";
+    EXPECT_FALSE(CreateDesktopShortcut(launcher, settings));
+    EXPECT_FALSE(std::filesystem::exists(dir / "Desktop"));
+
+    std::filesystem::create_directories(dir / "Desktop");
+    WriteFile(dir / "Desktop" / "Torvane.desktop", "stale");
+    ASSERT_TRUE(CreateDesktopShortcut(launcher, settings));
+    const std::string text = ReadFile(dir / "Desktop" / "Torvane.desktop");
+    EXPECT_EQ(text,
+              "[Desktop Entry]\nType=Application\nName=Torvane\n"
+              "Exec=\"/games/My Game 100%%/\\\\$HOME/torvane\"\n"
+              "Path=/games/My Game 100%/$HOME\nTerminal=false\n");
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "Desktop" / "Torvane.desktop").c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IXUSR);
+
+    EXPECT_NE(DesktopEntryText("/a\\b/run", "x").find("Exec=\"/a\\\\\\\\b/run\""),
+              std::string::npos);
+}

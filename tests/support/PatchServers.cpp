@@ -1,0 +1,138 @@
+#include "support/PatchServers.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+namespace {
+
+bool Executable(const char* path) {
+    return ::access(path, X_OK) == 0;
+}
+
+}  // namespace
+
+PyFtpServer::PyFtpServer(const fs::path& root, const FtpServerOptions& options) {
+    port_ = FreeLoopbackPort();
+    std::vector<std::string> argv = {"/usr/bin/python3",
+                                     SourcePath("tests/support/ftp_server.py").string(),
+                                     "--port",
+                                     std::to_string(port_),
+                                     "--root",
+                                     root.string(),
+                                     "--user",
+                                     options.User,
+                                     "--password",
+                                     options.Password,
+                                     "--connections-file",
+                                     (scratch_ / "connections").string()};
+    if (options.NoMlsd) argv.push_back("--no-mlsd");
+    if (options.Stall) argv.push_back("--stall");
+    for (const auto& [name, count] : options.RefuseRetr) {
+        argv.push_back("--refuse-retr");
+        argv.push_back(name + ":" + std::to_string(count));
+    }
+    for (const auto& [name, bytes] : options.Truncate) {
+        argv.push_back("--truncate");
+        argv.push_back(name + ":" + std::to_string(bytes));
+    }
+    ChildProcess::Options childOptions;
+    childOptions.StderrFile = scratch_ / "server.log";
+    child_ = std::make_unique<ChildProcess>(argv, childOptions);
+    ready_ = WaitForPort(port_);
+}
+
+int PyFtpServer::ConnectionCount() const {
+    std::ifstream in(scratch_ / "connections");
+    int count = 0;
+    std::string line;
+    while (std::getline(in, line)) ++count;
+    // The readiness probe of WaitForPort is a connection too.
+    return count > 0 ? count - 1 : 0;
+}
+
+void MakeWorldReadable(const fs::path& root) {
+    std::error_code ec;
+    fs::permissions(root,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    ec);
+    for (const auto& entry : fs::recursive_directory_iterator(root, ec)) {
+        const bool dir = entry.is_directory();
+        fs::permissions(entry.path(),
+                        dir ? fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec
+                            : fs::perms::owner_read | fs::perms::owner_write |
+                                  fs::perms::group_read | fs::perms::others_read,
+                        ec);
+    }
+}
+
+std::string VsftpdServer::SkipReason() {
+    if (!Executable("/usr/sbin/vsftpd")) return "vsftpd is not installed";
+    if (::geteuid() != 0) return "vsftpd needs root here";
+    if (!::getpwnam("ftp")) return "the ftp account is missing";
+    return {};
+}
+
+VsftpdServer::VsftpdServer(const fs::path& root) {
+    MakeWorldReadable(root);
+    // vsftpd wants the parents of its chroot reachable as the ftp user.
+    MakeWorldReadable(scratch_.Path());
+    port_ = FreeLoopbackPort();
+    fs::create_directories(scratch_ / "empty");
+    const fs::path config = scratch_ / "vsftpd.conf";
+    WriteFile(config, "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port_) +
+                          "\nbackground=NO\nanonymous_enable=YES\nno_anon_password=YES\n"
+                          "local_enable=NO\nwrite_enable=NO\nanon_root=" +
+                          root.string() +
+                          "\nftp_username=ftp\nsecure_chroot_dir=" + (scratch_ / "empty").string() +
+                          "\npasv_enable=YES\nseccomp_sandbox=NO\nisolate=NO\n"
+                          "isolate_network=NO\nxferlog_enable=NO\nsyslog_enable=NO\n"
+                          "max_clients=0\nmax_per_ip=0\n");
+    ChildProcess::Options childOptions;
+    childOptions.StderrFile = scratch_ / "server.log";
+    child_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/sbin/vsftpd", config.string()}, childOptions);
+    ready_ = WaitForPort(port_);
+}
+
+std::string NginxServer::SkipReason() {
+    if (!Executable("/usr/sbin/nginx")) return "nginx is not installed";
+    return {};
+}
+
+NginxServer::NginxServer(const fs::path& root) {
+    port_ = FreeLoopbackPort();
+    const fs::path dir = scratch_.Path();
+    fs::create_directories(dir / "logs");
+    const fs::path config = dir / "nginx.conf";
+    const std::string user = ::geteuid() == 0 ? "user root;\n" : "";
+    WriteFile(config,
+              user +
+                  "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+                  "pid " +
+                  (dir / "nginx.pid").string() + ";\nerror_log " +
+                  (dir / "logs/error.log").string() +
+                  ";\nevents { worker_connections 64; }\nhttp {\n"
+                  "  access_log off;\n"
+                  "  client_body_temp_path " +
+                  (dir / "body").string() + ";\n  proxy_temp_path " + (dir / "proxy").string() +
+                  ";\n  fastcgi_temp_path " + (dir / "fastcgi").string() + ";\n  uwsgi_temp_path " +
+                  (dir / "uwsgi").string() + ";\n  scgi_temp_path " + (dir / "scgi").string() +
+                  ";\n  server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n    root " +
+                  root.string() + ";\n  }\n}\n");
+    ChildProcess::Options childOptions;
+    childOptions.StderrFile = dir / "server.log";
+    child_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/sbin/nginx", "-p", dir.string(), "-c", config.string()},
+        childOptions);
+    ready_ = WaitForPort(port_);
+}
+
+}  // namespace testsupport

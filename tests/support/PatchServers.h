@@ -1,0 +1,74 @@
+#pragma once
+// Real patch servers for the tests, each on a free loopback port, stopped when the object
+// dies: pyftpdlib (with optional misbehaviour), vsftpd (anonymous, as root) and nginx.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace testsupport {
+
+struct FtpServerOptions {
+    std::string User = "patch";
+    std::string Password = "secret";
+    bool NoMlsd = false;                                  // hide MLSD: clients must use LIST
+    std::vector<std::pair<std::string, int>> RefuseRetr;  // file name, how many RETR to refuse
+    std::vector<std::pair<std::string, int>> Truncate;    // file name, bytes actually sent
+    bool Stall = false;                                   // RETR is accepted, then nothing moves
+};
+
+class PyFtpServer {
+public:
+    PyFtpServer(const std::filesystem::path& root, const FtpServerOptions& options = {});
+    bool Ready() const { return ready_; }
+    int Port() const { return port_; }
+    // Control connections accepted so far.
+    int ConnectionCount() const;
+
+private:
+    TempDir scratch_;
+    int port_ = 0;
+    bool ready_ = false;
+    std::unique_ptr<ChildProcess> child_;
+};
+
+// Anonymous vsftpd serving `root` (made world-readable). Needs root and the "ftp" account.
+class VsftpdServer {
+public:
+    explicit VsftpdServer(const std::filesystem::path& root);
+    // Empty when vsftpd can run here, else why not (for GTEST_SKIP).
+    static std::string SkipReason();
+    bool Ready() const { return ready_; }
+    int Port() const { return port_; }
+
+private:
+    TempDir scratch_;
+    int port_ = 0;
+    bool ready_ = false;
+    std::unique_ptr<ChildProcess> child_;
+};
+
+// nginx serving `root` as static files on 127.0.0.1:Port().
+class NginxServer {
+public:
+    explicit NginxServer(const std::filesystem::path& root);
+    static std::string SkipReason();
+    bool Ready() const { return ready_; }
+    int Port() const { return port_; }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    TempDir scratch_;
+    int port_ = 0;
+    bool ready_ = false;
+    std::unique_ptr<ChildProcess> child_;
+};
+
+// Makes `root` and everything below it readable by other users (servers that drop rights).
+void MakeWorldReadable(const std::filesystem::path& root);
+
+}  // namespace testsupport

@@ -1,0 +1,90 @@
+"""FTP server for the transfer and patch-session tests (pyftpdlib, one process per test).
+
+Besides serving a directory it can misbehave on purpose: refuse the first N RETR of a file,
+send only the first bytes of a file, hide MLSD, or throttle every transfer to a stall.
+Every accepted control connection appends one line to --connections-file.
+"""
+import argparse
+import io
+import os
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", default="patch")
+    parser.add_argument("--password", default="secret")
+    parser.add_argument("--passive-ports", default="")
+    parser.add_argument("--no-mlsd", action="store_true")
+    parser.add_argument("--refuse-retr", action="append", default=[], help="NAME:COUNT")
+    parser.add_argument("--truncate", action="append", default=[], help="NAME:BYTES")
+    parser.add_argument("--stall", action="store_true", help="accept RETR, then send nothing")
+    parser.add_argument("--connections-file", default="")
+    args = parser.parse_args()
+
+    refuse = {}
+    for item in args.refuse_retr:
+        name, count = item.rsplit(":", 1)
+        refuse[name] = int(count)
+    truncate = {}
+    for item in args.truncate:
+        name, size = item.rsplit(":", 1)
+        truncate[name] = int(size)
+
+    class FS(AbstractedFS):
+        def open(self, filename, mode):
+            base = os.path.basename(filename)
+            if base in truncate and "r" in mode:
+                with open(filename, "rb") as f:
+                    data = f.read(truncate[base])
+                buf = io.BytesIO(data)
+                buf.name = filename
+                return buf
+            return super().open(filename, mode)
+
+    class Handler(FTPHandler):
+        def on_connect(self):
+            if args.connections_file:
+                with open(args.connections_file, "a") as f:
+                    f.write("connect\n")
+
+        def ftp_RETR(self, file):
+            base = os.path.basename(file)
+            if args.stall:
+                # The data connection stays open and idle: a transfer that never moves.
+                self.respond("150 File status okay. About to open data connection.")
+                return None
+            if refuse.get(base, 0) > 0:
+                refuse[base] -= 1
+                self.respond("550 Try again later.")
+                return None
+            return super().ftp_RETR(file)
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elr")
+    Handler.authorizer = authorizer
+    Handler.abstracted_fs = FS
+    Handler.banner = "test server ready"
+    if args.no_mlsd:
+        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+                              if k not in ("MLSD", "MLST")}
+    if args.passive_ports:
+        low, high = args.passive_ports.split("-")
+        Handler.passive_ports = range(int(low), int(high) + 1)
+
+    server = FTPServer(("127.0.0.1", args.port), Handler)
+    server.max_cons = 256
+    sys.stdout.write("ready\n")
+    sys.stdout.flush()
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

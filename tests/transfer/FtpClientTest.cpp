@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/FtpClient.h"
+#include "support/PatchServers.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using testsupport::FtpServerOptions;
+using testsupport::PyFtpServer;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+std::string Pattern(std::size_t size) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 131 + i / 977) & 0xff);
+    return data;
+}
+
+// A small server tree: a root file, a directory with files, a nested directory.
+void FillRoot(const fs::path& root) {
+    WriteFile(root / "version.wvd", "\"1.00.01\"\n");
+    fs::create_directories(root / "1.00.01" / "Data" / "Player");
+    WriteFile(root / "1.00.01" / "list.inf", "\"a.bmd\"\n");
+    WriteFile(root / "1.00.01" / "a.bmd", Pattern(300000));
+    WriteFile(root / "1.00.01" / "empty.txt", "");
+    WriteFile(root / "1.00.01" / "Data" / "Player" / "p.bmd", "player");
+}
+
+// Reads a remote file the way the session does: 2048-byte chunks until the end.
+std::string ReadAll(FtpFileReader& reader, FtpFileReader::Status* last) {
+    std::string data;
+    char buffer[2048];
+    for (;;) {
+        std::size_t count = 0;
+        const auto status = reader.Read(buffer, sizeof buffer, &count);
+        if (status == FtpFileReader::Status::Data) {
+            EXPECT_LE(count, sizeof buffer);
+            data.append(buffer, count);
+            continue;
+        }
+        if (status == FtpFileReader::Status::Pending) continue;
+        *last = status;
+        return data;
+    }
+}
+
+class FtpClientTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        FillRoot(root_.Path());
+        FtpServerOptions options;
+        options.NoMlsd = GetParam();
+        server_ = std::make_unique<PyFtpServer>(root_.Path(), options);
+        ASSERT_TRUE(server_->Ready());
+        ASSERT_TRUE(client_.Connect("127.0.0.1", static_cast<std::uint16_t>(server_->Port()),
+                                    "patch", "secret"))
+            << client_.LastErrorText();
+    }
+    TempDir root_;
+    TempDir local_;
+    std::unique_ptr<PyFtpServer> server_;
+    FtpClient client_;
+};
+
+TEST_P(FtpClientTest, DirectoriesListingAndDownloadsOverOneControlConnection) {
+    const int connectionsAtStart = server_->ConnectionCount();
+    EXPECT_EQ(client_.ServerOffersMlsd(), !GetParam());
+    EXPECT_EQ(client_.GetCurrentDirectory(), "/");
+
+    ASSERT_TRUE(client_.GetFile("version.wvd", local_ / "version.wvd"));
+    EXPECT_EQ(ReadFile(local_ / "version.wvd"), "\"1.00.01\"\n");
+
+    ASSERT_TRUE(client_.SetCurrentDirectory("1.00.01"));
+    const std::string patchDirectory = client_.GetCurrentDirectory();
+    EXPECT_EQ(patchDirectory, "/1.00.01");
+    const auto listing = client_.ListDirectory();
+    ASSERT_TRUE(listing.has_value());
+    bool sawData = false, sawBmd = false, sawEmpty = false;
+    for (const auto& entry : *listing) {
+        if (entry.Name == "Data") sawData = entry.IsDirectory;
+        if (entry.Name == "a.bmd") sawBmd = !entry.IsDirectory && entry.Size == 300000;
+        if (entry.Name == "empty.txt") sawEmpty = entry.Size == 0;
+        EXPECT_NE(entry.Name, ".");
+        EXPECT_NE(entry.Name, "..");
+    }
+    EXPECT_TRUE(sawData && sawBmd && sawEmpty);
+
+    // Streamed read in chunks, then the same file whole.
+    auto reader = client_.OpenFile("a.bmd");
+    ASSERT_TRUE(reader);
+    FtpFileReader::Status last{};
+    EXPECT_EQ(ReadAll(*reader, &last), Pattern(300000));
+    EXPECT_EQ(last, FtpFileReader::Status::End);
+    reader.reset();
+    auto emptyReader = client_.OpenFile("empty.txt");
+    ASSERT_TRUE(emptyReader);
+    EXPECT_EQ(ReadAll(*emptyReader, &last), "");
+    EXPECT_EQ(last, FtpFileReader::Status::End);
+    emptyReader.reset();
+
+    // Absolute switches and coming back to a remembered directory.
+    ASSERT_TRUE(client_.SetCurrentDirectory("/1.00.01/Data/Player/"));
+    EXPECT_EQ(client_.GetCurrentDirectory(), "/1.00.01/Data/Player");
+    ASSERT_TRUE(client_.GetFile("p.bmd", local_ / "p.bmd"));
+    EXPECT_EQ(ReadFile(local_ / "p.bmd"), "player");
+    ASSERT_TRUE(client_.SetCurrentDirectory("/"));
+    ASSERT_TRUE(client_.GetFile("version.wvd", local_ / "v2"));
+    ASSERT_TRUE(client_.SetCurrentDirectory(patchDirectory));
+    ASSERT_TRUE(client_.GetFile("list.inf", local_ / "list.inf"));
+
+    EXPECT_EQ(server_->ConnectionCount(), connectionsAtStart);
+}
+
+TEST_P(FtpClientTest, MissingThingsFailAndLeaveStateAlone) {
+    ASSERT_TRUE(client_.SetCurrentDirectory("1.00.01"));
+    EXPECT_FALSE(client_.SetCurrentDirectory("no-such-dir"));
+    EXPECT_EQ(client_.GetCurrentDirectory(), "/1.00.01");
+    EXPECT_FALSE(client_.SetCurrentDirectory("/no/such"));
+    EXPECT_EQ(client_.GetCurrentDirectory(), "/1.00.01");
+
+    WriteFile(local_ / "keep.bmd", "old");
+    EXPECT_FALSE(client_.GetFile("missing.bmd", local_ / "keep.bmd"));
+    EXPECT_EQ(ReadFile(local_ / "keep.bmd"), "old");
+    EXPECT_EQ(testsupport::ListTree(local_.Path()), std::vector<std::string>{"keep.bmd"});
+    EXPECT_EQ(client_.OpenFile("missing.bmd"), nullptr);
+    // Names that would smuggle commands or paths are refused before anything is sent.
+    EXPECT_EQ(client_.OpenFile("a.bmd\r\nDELE a.bmd"), nullptr);
+    EXPECT_FALSE(client_.GetFile("../version.wvd", local_ / "x"));
+    EXPECT_FALSE(client_.SetCurrentDirectory("a\r\nRMD x"));
+    // The session goes on after the failures.
+    auto reader = client_.OpenFile("a.bmd");
+    ASSERT_TRUE(reader);
+}
+
+INSTANTIATE_TEST_SUITE_P(MlsdAndList, FtpClientTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "List" : "Mlsd"; });
+
+TEST(FtpClient, WrongLoginUnknownPortAndHostileHostFail) {
+    TempDir root;
+    PyFtpServer server(root.Path());
+    ASSERT_TRUE(server.Ready());
+    FtpClient client;
+    EXPECT_FALSE(
+        client.Connect("127.0.0.1", static_cast<std::uint16_t>(server.Port()), "patch", "wrong"));
+    EXPECT_NE(client.LastError(), 0);
+    EXPECT_FALSE(client.IsOpen());
+    const int closedPort = testsupport::FreeLoopbackPort();
+    EXPECT_FALSE(client.Connect("127.0.0.1", static_cast<std::uint16_t>(closedPort), "a", "b"));
+    EXPECT_FALSE(client.Connect("evil@127.0.0.1/x", static_cast<std::uint16_t>(server.Port()),
+                                "patch", "secret"));
+}
+
+TEST(FtpClient, RefusedOpensTruncatedFilesAndStallsFail) {
+    TempDir root;
+    WriteFile(root / "busy.bin", Pattern(5000));
+    WriteFile(root / "short.bin", Pattern(100000));
+    FtpServerOptions options;
+    options.RefuseRetr = {{"busy.bin", 2}};
+    options.Truncate = {{"short.bin", 1000}};
+    PyFtpServer server(root.Path(), options);
+    ASSERT_TRUE(server.Ready());
+    FtpClient client;
+    ASSERT_TRUE(
+        client.Connect("127.0.0.1", static_cast<std::uint16_t>(server.Port()), "patch", "secret"));
+    EXPECT_EQ(client.OpenFile("busy.bin"), nullptr);
+    EXPECT_EQ(client.OpenFile("busy.bin"), nullptr);
+    auto reader = client.OpenFile("busy.bin");
+    ASSERT_TRUE(reader);
+    FtpFileReader::Status last{};
+    EXPECT_EQ(ReadAll(*reader, &last), Pattern(5000));
+    reader.reset();
+
+    // The listing says 100000; the server sends 1000 and ends cleanly. The reader reports
+    // what it got; the caller compares with the listed size.
+    auto shortReader = client.OpenFile("short.bin");
+    ASSERT_TRUE(shortReader);
+    EXPECT_EQ(ReadAll(*shortReader, &last).size(), 1000u);
+    EXPECT_EQ(shortReader->Received(), 1000u);
+}
+
+TEST(FtpClient, StalledTransferFails) {
+    TempDir root;
+    TempDir local;
+    WriteFile(root / "big.bin", Pattern(200000));
+    FtpServerOptions options;
+    options.Stall = true;
+    PyFtpServer server(root.Path(), options);
+    ASSERT_TRUE(server.Ready());
+    FtpClient client(FtpClient::Options{2});
+    ASSERT_TRUE(
+        client.Connect("127.0.0.1", static_cast<std::uint16_t>(server.Port()), "patch", "secret"));
+    EXPECT_FALSE(client.GetFile("big.bin", local / "big.bin"));
+    EXPECT_FALSE(fs::exists(local / "big.bin"));
+    auto reader = client.OpenFile("big.bin");
+    if (reader) {
+        FtpFileReader::Status last{};
+        const std::string got = ReadAll(*reader, &last);
+        EXPECT_EQ(last, FtpFileReader::Status::Failed);
+        EXPECT_LT(got.size(), 200000u);
+    }
+}
+
+TEST(FtpClient, CloseWhileReadingMakesTheReaderFail) {
+    TempDir root;
+    WriteFile(root / "a.bin", Pattern(1000000));
+    PyFtpServer server(root.Path());
+    ASSERT_TRUE(server.Ready());
+    FtpClient client;
+    ASSERT_TRUE(
+        client.Connect("127.0.0.1", static_cast<std::uint16_t>(server.Port()), "patch", "secret"));
+    auto reader = client.OpenFile("a.bin");
+    ASSERT_TRUE(reader);
+    char buffer[2048];
+    std::size_t count = 0;
+    while (reader->Read(buffer, sizeof buffer, &count) == FtpFileReader::Status::Pending) {
+    }
+    // What a close button's handler does between two chunks.
+    client.Close();
+    EXPECT_EQ(reader->Read(buffer, sizeof buffer, &count), FtpFileReader::Status::Failed);
+    EXPECT_EQ(count, 0u);
+    reader.reset();
+    EXPECT_FALSE(client.IsOpen());
+    EXPECT_FALSE(client.SetCurrentDirectory("x"));
+}
+
+TEST(FtpClient, WorksAgainstVsftpd) {
+    const std::string skip = testsupport::VsftpdServer::SkipReason();
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    TempDir root;
+    TempDir local;
+    FillRoot(root.Path());
+    testsupport::VsftpdServer server(root.Path());
+    ASSERT_TRUE(server.Ready());
+    FtpClient client;
+    ASSERT_TRUE(
+        client.Connect("127.0.0.1", static_cast<std::uint16_t>(server.Port()), "anonymous", "x"))
+        << client.LastErrorText();
+    ASSERT_TRUE(client.SetCurrentDirectory("1.00.01"));
+    EXPECT_FALSE(client.SetCurrentDirectory("nope"));
+    const auto listing = client.ListDirectory();
+    ASSERT_TRUE(listing.has_value());
+    bool sawBmd = false;
+    for (const auto& entry : *listing) sawBmd |= entry.Name == "a.bmd" && entry.Size == 300000;
+    EXPECT_TRUE(sawBmd);
+    auto reader = client.OpenFile("a.bmd");
+    ASSERT_TRUE(reader);
+    FtpFileReader::Status last{};
+    EXPECT_EQ(ReadAll(*reader, &last), Pattern(300000));
+    reader.reset();
+    ASSERT_TRUE(client.SetCurrentDirectory("/1.00.01/Data/Player"));
+    ASSERT_TRUE(client.GetFile("p.bmd", local / "p.bmd"));
+    EXPECT_EQ(ReadFile(local / "p.bmd"), "player");
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// torvane-tool: operator commands for message tables, zip archives and compressed data files.
+// Scripts rely on the command lines and output formats printed by Usage().
+
+#include <cstdio>
+#include <string>
+
+#include "Commands.h"
+
+namespace {
+
+void Usage() {
+    std::fputs(
+        "usage:\n"
+        "  torvane-tool wtf build SRC DEST [--codepage CP]\n"
+        "  torvane-tool wtf dump FILE [--codepage CP]\n"
+        "  torvane-tool wtf get FILE N [--codepage CP]\n"
+        "  torvane-tool zip list ARCHIVE\n"
+        "  torvane-tool zip test ARCHIVE\n"
+        "  torvane-tool zip extract ARCHIVE DIR\n"
+        "  torvane-tool vkc restore FILE DESTDIR\n",
+        stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        Usage();
+        return 64;
+    }
+    const std::string group = argv[1];
+    const std::string verb = argv[2];
+    const Arguments args(argv + 3, argv + argc);
+    struct Command {
+        const char* Group;
+        const char* Verb;
+        int (*Run)(const Arguments&);
+    };
+    static const Command commands[] = {
+        {"wtf", "build", WtfBuild},     {"wtf", "dump", WtfDump}, {"wtf", "get", WtfGet},
+        {"zip", "list", ZipList},       {"zip", "test", ZipTest}, {"zip", "extract", ZipExtract},
+        {"vkc", "restore", VkcRestore},
+    };
+    for (const Command& command : commands)
+        if (group == command.Group && verb == command.Verb) return command.Run(args);
+    Usage();
+    return 64;
+}
