@@ -23,6 +23,7 @@ done
 [ -x "$tool" ] || { echo "build torvane-tool first: cmake --build $build --target torvane-tool" >&2; exit 1; }
 
 work=${WORK_DIR:-$(mktemp -d /tmp/torvane-bench-archive.XXXXXX)}
+mkdir -p "$work"
 cleanup() { [ -n "${KEEP:-}" ] || rm -rf "$work"; }
 trap cleanup EXIT
 cd "$work"

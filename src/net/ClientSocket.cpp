@@ -94,7 +94,7 @@ void CClientSocket::ShowError(int messageNumber, bool withNumber, int number) {
 }
 
 bool CClientSocket::Initialize() {
-    Socket = kInvalidSocket;
+    // Nothing to start here. "No socket yet" is -1, never 0: descriptor 0 is a real one.
     return true;
 }
 

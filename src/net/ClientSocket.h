@@ -60,7 +60,7 @@ public:
     // nothing is shown. Set before the connect thread starts.
     void SetMessageSink(MessageBoxFunction showMessage, TextSource getText);
 
-    // No socket library to start on this platform: always true.
+    // No socket library to start on this platform: always true, and nothing changes.
     bool Initialize();
     // Connect thread. Creates the IPv4 stream socket; `loop` receives its events once
     // connected and `onPackets` runs after every receive. False (with message 143) when no

@@ -118,7 +118,8 @@ public:
     bool InstallFromTemp();
     // Deletes the "Temp" copies of the logged files, then the log.
     bool FinishPatchLog();
-    // The deletions of a packed list; notes the launcher's own file (SelfUpdatePending).
+    // The deletions of a packed list (read as packed whatever its flags); notes the
+    // launcher's own file (SelfUpdatePending).
     // False (status message 119, nothing deleted) when the list names an unusable path.
     bool ApplyDeleteEntries(const PatchList& list);
     // Unpacks the archive (a game-directory-relative path) into the game directory.

@@ -107,7 +107,7 @@ bool PatchEngine::FinishPatchLog() {
 
 bool PatchEngine::ApplyDeleteEntries(const PatchList& list) {
     // Refuse the whole list before touching anything when one of its names is unusable.
-    for (const PatchListItem& item : list.Items) {
+    for (const PatchListItem& item : list.PackedItems) {
         const bool deletes = item.What == PatchListItem::Kind::DeleteFile ||
                              item.What == PatchListItem::Kind::DeleteDirectory;
         if (deletes && (item.Truncated || !GamePath::IsSafe(item.Name))) {
@@ -115,7 +115,7 @@ bool PatchEngine::ApplyDeleteEntries(const PatchList& list) {
             return false;
         }
     }
-    for (const PatchListItem& item : list.Items) {
+    for (const PatchListItem& item : list.PackedItems) {
         std::error_code ec;
         switch (item.What) {
             case PatchListItem::Kind::File:

@@ -26,13 +26,14 @@ PatchList Parse(CTokenReader& reader, const std::string& text) {
 
     reader.OpenTokenText(text);
     std::string subdirectory;
-    const auto add = [&](PatchListItem::Kind what, const std::string& sub) {
+    const auto add = [&](std::vector<PatchListItem>& items, PatchListItem::Kind what,
+                         const std::string& sub) {
         PatchListItem item;
         item.What = what;
         item.Name = reader.TokenText();
         item.Subdirectory = sub;
         item.Truncated = reader.TokenTruncated();
-        list.Items.push_back(std::move(item));
+        items.push_back(std::move(item));
     };
 
     if (!list.Flags.PackingVersion) {
@@ -41,27 +42,28 @@ PatchList Parse(CTokenReader& reader, const std::string& text) {
                 // Whatever follows the number is the new subdirectory, as the sessions read it.
                 if (reader.ReadToken() == TokenEnd) break;
                 subdirectory = reader.TokenText();
-                add(PatchListItem::Kind::Subdirectory, "");
+                add(list.Items, PatchListItem::Kind::Subdirectory, "");
             } else if (kind == TokenName) {
-                add(PatchListItem::Kind::File, subdirectory);
+                add(list.Items, PatchListItem::Kind::File, subdirectory);
             }
         }
-    } else {
-        for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd;) {
+        reader.OpenTokenText(text);
+    }
+    for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd;) {
+        if (kind == TokenName) {
+            add(list.PackedItems, PatchListItem::Kind::File, "");
+        } else if (kind == TokenDelete) {
+            kind = reader.ReadToken();
             if (kind == TokenName) {
-                add(PatchListItem::Kind::File, "");
-            } else if (kind == TokenDelete) {
-                kind = reader.ReadToken();
-                if (kind == TokenName) {
-                    add(PatchListItem::Kind::DeleteFile, "");
-                } else if (kind == TokenNumber) {
-                    if (reader.ReadToken() == TokenName) {
-                        add(PatchListItem::Kind::DeleteDirectory, "");
-                    }
+                add(list.PackedItems, PatchListItem::Kind::DeleteFile, "");
+            } else if (kind == TokenNumber) {
+                if (reader.ReadToken() == TokenName) {
+                    add(list.PackedItems, PatchListItem::Kind::DeleteDirectory, "");
                 }
             }
         }
     }
+    if (list.Flags.PackingVersion) list.Items = list.PackedItems;
     reader.CloseTokenFile();
     return list;
 }
@@ -77,8 +79,10 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 bool PatchList::HasTruncatedName() const {
-    for (const PatchListItem& item : Items) {
-        if (item.Truncated) return true;
+    for (const auto* items : {&Items, &PackedItems}) {
+        for (const PatchListItem& item : *items) {
+            if (item.Truncated) return true;
+        }
     }
     return false;
 }

@@ -36,7 +36,10 @@ struct PatchListItem {
 
 struct PatchList {
     PatchListFlags Flags;
-    std::vector<PatchListItem> Items;  // in file order
+    std::vector<PatchListItem> Items;  // in file order, read as the flags say
+    // The same list read as a packed list whatever its flags: the HTTP session treats every
+    // patch as packed, and the deletions are taken from here.
+    std::vector<PatchListItem> PackedItems;
 
     // True when any item's name was cut (callers refuse such a list).
     bool HasTruncatedName() const;

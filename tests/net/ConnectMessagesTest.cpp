@@ -203,8 +203,8 @@ TEST_F(MessagesFixture, ShortPacketsAreIgnoredAndNeverReadPastTheirEnd) {
             if (size >= 1) packet[0] = 0xC1;
             if (size >= 3) packet[2] = code;
             // A heap copy of exactly `size` bytes lets the sanitizers catch overreads.
-            auto exact = std::make_unique<std::uint8_t[]>(size + 1);
-            std::memcpy(exact.get(), packet.data(), size);
+            auto exact = std::make_unique<std::uint8_t[]>(size);
+            if (size > 0) std::memcpy(exact.get(), packet.data(), size);
             messages.HandlePacket(exact.get(), size);
         }
     }

@@ -173,3 +173,28 @@ TEST(Connectd, BrokenStreamsDispatchNothingFromTheBrokenPart) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Connectd, ServesClientsOneAfterAnother) {
+    Connectd server(kServers, {"--max-clients", "2"});
+    for (int client = 0; client < 2; ++client) {
+        Launcher launcher;
+        ASSERT_TRUE(launcher.Connect(server.Port()));
+        ASSERT_TRUE(launcher.PumpUntil([&] { return launcher.Called("ready"); }));
+        launcher.state->Connection.Close();
+    }
+    EXPECT_EQ(server.Process().Wait(20000), 0);
+}
+
+TEST(Connectd, BadSettingsStopTheServerWithTheLineNamed) {
+    TempDir dir;
+    testsupport::WriteFile(dir / "bad.conf", "patch = ftp\nserver.10.name = Eleven\n");
+    const auto result = testsupport::Run({testsupport::ProgramPath("torvane-connectd").string(),
+                                          "--config", (dir / "bad.conf").string()},
+                                         {}, 20000);
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_NE(result.Stderr.find("bad.conf:2"), std::string::npos) << result.Stderr;
+}
+
+}  // namespace

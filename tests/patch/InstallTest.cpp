@@ -135,6 +135,14 @@ TEST_F(InstallTest, DeleteEntriesOfAPackedList) {
     EXPECT_GT(host.Pumps, 0);
 }
 
+TEST_F(InstallTest, DeleteEntriesDoNotNeedThePackingKey) {
+    // HTTP patches are packed whatever their list says.
+    WriteFile(game / "old.txt", "o");
+    ASSERT_TRUE(engine.ApplyDeleteEntries(ParsePatchList("\"Torvane.exe\" @ \"old.txt\"")));
+    EXPECT_FALSE(fs::exists(game / "old.txt"));
+    EXPECT_EQ(engine.SelfUpdatePending, 1);
+}
+
 TEST_F(InstallTest, HostileDeleteEntriesDeleteNothing) {
     WriteFile(sandbox / "victim.txt", "v");
     WriteFile(game / "a.txt", "a");

@@ -1,6 +1,6 @@
 #pragma once
-// Text helpers of the operator tool: code page conversion through iconv and the escapes used
-// in message source files.
+// Text helpers of the operator tool: strict code page conversion and the escapes used in
+// message source files.
 
 #include <optional>
 #include <string>
@@ -8,8 +8,6 @@
 
 // UTF-8 to `codePage`; nullopt when some character has no encoding there.
 std::optional<std::string> EncodeStrict(std::string_view utf8, const std::string& codePage);
-// `codePage` to UTF-8; bytes that do not decode become U+FFFD.
-std::string DecodeLenient(std::string_view bytes, const std::string& codePage);
 // True when iconv knows `codePage`.
 bool CodePageKnown(const std::string& codePage);
 

@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "ToolText.h"
 #include "platform/AtomicFile.h"
+#include "platform/CodePage.h"
 #include "text/MessageTable.h"
 #include "text/MessageTableWriter.h"
 
@@ -55,7 +56,7 @@ bool LoadTable(CMessageTable& table, const std::string& path, const std::string&
     table.SetMessageBoxFunction(
         [&](const std::string& text, const std::string& caption, MessageBoxIcon) {
             boxShown = true;
-            std::cerr << caption << ": " << DecodeLenient(text, codePage) << "\n";
+            std::cerr << caption << ": " << DecodeToUtf8(text, codePage) << "\n";
         });
     table.Load(path);
     return table.FirstRecord() != nullptr || !boxShown;
@@ -134,7 +135,7 @@ int WtfDump(const Arguments& given) {
     CMessageTable table;
     const bool loaded = LoadTable(table, args[0], *codePage);
     for (const MessageNode* node = table.FirstRecord(); node; node = node->next)
-        std::cout << node->number << '\t' << Escape(DecodeLenient(node->text, *codePage)) << '\n';
+        std::cout << node->number << '\t' << Escape(DecodeToUtf8(node->text, *codePage)) << '\n';
     return loaded ? 0 : 1;
 }
 
@@ -149,6 +150,6 @@ int WtfGet(const Arguments& given) {
     }
     CMessageTable table;
     const bool loaded = LoadTable(table, args[0], *codePage);
-    std::cout << DecodeLenient(table.GetText(static_cast<int>(*number)), *codePage) << '\n';
+    std::cout << DecodeToUtf8(table.GetText(static_cast<int>(*number)), *codePage) << '\n';
     return loaded ? 0 : 1;
 }

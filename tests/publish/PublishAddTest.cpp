@@ -1,0 +1,279 @@
+// `add`: what a published version holds, read back with the launcher's own list reader.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "PublishFixture.h"
+#include "Publisher.h"
+#include "patch/PatchList.h"
+#include "platform/ProfileFile.h"
+
+namespace fs = std::filesystem;
+using namespace publishtest;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::IsEmpty;
+using Kind = PatchListItem::Kind;
+
+namespace {
+
+std::vector<std::pair<Kind, std::string>> Items(const PatchList& list) {
+    std::vector<std::pair<Kind, std::string>> out;
+    for (const auto& item : list.Items) out.emplace_back(item.What, item.Name);
+    return out;
+}
+
+std::string ConfigVersion(const std::string& ini, const testsupport::TempDir& dir) {
+    testsupport::WriteFile(dir / "probe.ini", ini);
+    char value[32] = {};
+    GetPrivateProfileStringA("LOGIN", "Version", "", value, sizeof value, dir / "probe.ini");
+    return value;
+}
+
+const Tree kFirst = {
+    {"config.ini", "[LOGIN]\r\nVersion=0.0.0\r\nServer=1\r\n"},
+    {"main.exe", "MZ game"},
+    {"Data/Player/hero.bmd", "hero v1"},
+    {"Data/Player/Old/gone.bmd", "old"},
+    {"Data/world.att", "world"},
+    {"2ndmap.att", "starts with a digit"},
+};
+
+const Tree kSecond = {
+    {"config.ini", "[LOGIN]\r\nVersion=0.0.0\r\nServer=1\r\n"},
+    {"main.exe", "MZ game"},
+    {"Data/Player/hero.bmd", "hero v2"},
+    {"Data/world.att", "world"},
+    {"Data/Sound/New/ring.wav", "riff"},
+    {"2ndmap.att", "starts with a digit"},
+};
+
+}  // namespace
+
+TEST(PublishAdd, FirstPackedVersionCarriesEverythingAndItsOwnConfig) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "v1", kFirst);
+    auto result = PublishVersion(Options(dir / "repo", "1.00.01", dir / "v1", PatchMode::Packed));
+    ASSERT_TRUE(result.Published) << (result.Errors.empty() ? "" : result.Errors[0]);
+
+    EXPECT_EQ(testsupport::ReadFile(dir / "repo/version.wvd"), "\"1.00.01\"\n");
+    auto list = ReadPatchList(dir / "repo/1.00.01/list.inf");
+    ASSERT_TRUE(list);
+    EXPECT_TRUE(list->Flags.PackingVersion);
+    EXPECT_FALSE(list->Flags.TestServer);
+    // Root files first, parents before children, every name quoted (2ndmap.att included).
+    EXPECT_THAT(
+        Items(*list),
+        ElementsAre(std::pair{Kind::File, "2ndmap.att"}, std::pair{Kind::File, "config.ini"},
+                    std::pair{Kind::File, "main.exe"}, std::pair{Kind::File, "Data\\world.att"},
+                    std::pair{Kind::File, "Data\\Player\\hero.bmd"},
+                    std::pair{Kind::File, "Data\\Player\\Old\\gone.bmd"}));
+
+    auto zip = ReadZip(dir / "repo/1.00.01/up_list.zip");
+    EXPECT_EQ(zip.size(), 6u);
+    EXPECT_EQ(zip["Data/Player/hero.bmd"], "hero v1");
+    EXPECT_EQ(ConfigVersion(zip["config.ini"], dir), "1.00.01");
+    EXPECT_THAT(zip["config.ini"], HasSubstr("Server=1"));  // the tree's other settings stay
+    // Nothing else is left in the repository.
+    EXPECT_THAT(Listing(dir / "repo"),
+                ElementsAre("1.00.01/", "1.00.01/list.inf", "1.00.01/up_list.zip", "version.wvd"));
+}
+
+TEST(PublishAdd, PackedChangesBecomeFilesAndDeleteEntriesChildrenFirst) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "v1", kFirst);
+    MakeTree(dir / "v2", kSecond);
+    ASSERT_TRUE(
+        PublishVersion(Options(dir / "repo", "1.00.01", dir / "v1", PatchMode::Packed)).Published);
+    auto o = Options(dir / "repo", "1.00.02", dir / "v2", PatchMode::Packed);
+    o.OldTree = dir / "v1";
+    o.TestServer = true;
+    auto result = PublishVersion(o);
+    ASSERT_TRUE(result.Published);
+    EXPECT_EQ(result.DeleteCount, 2u);
+
+    EXPECT_EQ(testsupport::ReadFile(dir / "repo/version.wvd"), "\"1.00.01\"\n\"1.00.02\"\n");
+    auto list = ReadPatchList(dir / "repo/1.00.02/list.inf");
+    ASSERT_TRUE(list);
+    EXPECT_TRUE(list->Flags.TestServer);
+    EXPECT_THAT(Items(*list),
+                ElementsAre(std::pair{Kind::File, "config.ini"},
+                            std::pair{Kind::File, "Data\\Player\\hero.bmd"},
+                            std::pair{Kind::File, "Data\\Sound\\New\\ring.wav"},
+                            std::pair{Kind::DeleteFile, "Data\\Player\\Old\\gone.bmd"},
+                            std::pair{Kind::DeleteDirectory, "Data\\Player\\Old"}));
+    auto zip = ReadZip(dir / "repo/1.00.02/up_list.zip");
+    EXPECT_EQ(zip.size(), 3u);  // unchanged files stay out; config.ini always goes
+    EXPECT_EQ(ConfigVersion(zip["config.ini"], dir), "1.00.02");
+}
+
+TEST(PublishAdd, ConfigIsAddedWhenTheTreeHasNone) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "v1", {{"a.txt", "a"}});
+    ASSERT_TRUE(
+        PublishVersion(Options(dir / "repo", "2.1.3", dir / "v1", PatchMode::Packed)).Published);
+    auto zip = ReadZip(dir / "repo/2.1.3/up_list.zip");
+    ASSERT_EQ(zip.count("config.ini"), 1u);
+    EXPECT_EQ(ConfigVersion(zip["config.ini"], dir), "2.1.3");
+}
+
+TEST(PublishAdd, PerFileListSwitchesOneLevelAtATimeWithFilesSideBySide) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "v1", {{"root.txt", "r"}, {"Data/Player/Deep/x.bmd", "x"}, {"Empty/", ""}});
+    auto result = PublishVersion(Options(dir / "repo", "1.0.1", dir / "v1", PatchMode::Files));
+    ASSERT_TRUE(result.Published);
+    auto list = ReadPatchList(dir / "repo/1.0.1/list.inf");
+    ASSERT_TRUE(list);
+    EXPECT_FALSE(list->Flags.PackingVersion);
+    EXPECT_FALSE(list->Flags.NewToolVersion);
+    EXPECT_THAT(
+        Items(*list),
+        ElementsAre(std::pair{Kind::File, "root.txt"}, std::pair{Kind::Subdirectory, "Data"},
+                    std::pair{Kind::Subdirectory, "Data\\Player"},
+                    std::pair{Kind::Subdirectory, "Data\\Player\\Deep"},
+                    std::pair{Kind::File, "x.bmd"}, std::pair{Kind::Subdirectory, "Empty"}));
+    // Without absolute directories every file lies in the patch directory itself.
+    EXPECT_THAT(Listing(dir / "repo/1.0.1"), ElementsAre("list.inf", "root.txt", "x.bmd"));
+}
+
+TEST(PublishAdd, CompressedAbsoluteFilesAreSingleBzip2StreamsInTheirDirectories) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "v1",
+             {{"a.txt", std::string(100000, 'a')}, {"Data/a.txt", ""}, {"Data/Sub/b.att", "b"}});
+    auto o = Options(dir / "repo", "1.0.1", dir / "v1", PatchMode::Compressed);
+    o.AbsoluteDirectories = true;
+    ASSERT_TRUE(PublishVersion(o).Published);
+    auto list = ReadPatchList(dir / "repo/1.0.1/list.inf");
+    ASSERT_TRUE(list);
+    EXPECT_TRUE(list->Flags.Compressed);
+    EXPECT_TRUE(list->Flags.NewToolVersion);
+    EXPECT_THAT(
+        Items(*list),
+        ElementsAre(std::pair{Kind::File, "a.txt.VKC"}, std::pair{Kind::Subdirectory, "Data"},
+                    std::pair{Kind::File, "a.txt.VKC"}, std::pair{Kind::Subdirectory, "Data\\Sub"},
+                    std::pair{Kind::File, "b.att.VKC"}));
+    EXPECT_EQ(Bunzip(dir / "repo/1.0.1/a.txt.VKC"), std::string(100000, 'a'));
+    EXPECT_EQ(Bunzip(dir / "repo/1.0.1/Data/a.txt.VKC"), "");  // empty files survive compression
+    EXPECT_EQ(Bunzip(dir / "repo/1.0.1/Data/Sub/b.att.VKC"), "b");
+}
+
+TEST(PublishAdd, SameTreesGiveByteIdenticalRepositories) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "v1", kFirst);
+    MakeTree(dir / "v2", kSecond);
+    for (const char* repo : {"r1", "r2"}) {
+        ASSERT_TRUE(PublishVersion(Options(dir / repo, "1.00.01", dir / "v1", PatchMode::Packed))
+                        .Published);
+        auto o = Options(dir / repo, "1.00.02", dir / "v2", PatchMode::Compressed);
+        o.OldTree = dir / "v1";
+        ASSERT_TRUE(PublishVersion(o).Published);
+    }
+    auto files = testsupport::ListTree(dir / "r1");
+    EXPECT_EQ(files, testsupport::ListTree(dir / "r2"));
+    for (const auto& f : files)
+        EXPECT_EQ(testsupport::ReadFile(dir / "r1" / f), testsupport::ReadFile(dir / "r2" / f))
+            << f;
+}
+
+TEST(PublishAdd, RefusesBadNamesAndLabelsWritingNothing) {
+    struct Case {
+        const char* what;
+        Tree tree;
+        std::string label;
+        PatchMode mode;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"blank", {{"Data/my file.bmd", "x"}}, "1.0.2", PatchMode::Packed, "blank"},
+        {"quote", {{"a\"b.txt", "x"}}, "1.0.2", PatchMode::Packed, "double quote"},
+        {"back-slash", {{"..\\evil.txt", "x"}}, "1.0.2", PatchMode::Packed, "back-slash"},
+        {"case twins",
+         {{"Data/A.bmd", "1"}, {"Data/a.bmd", "2"}},
+         "1.0.2",
+         PatchMode::Packed,
+         "letter case"},
+        {"case twin dirs",
+         {{"Data/x", "1"}, {"DATA/y", "2"}},
+         "1.0.2",
+         PatchMode::Packed,
+         "letter case"},
+        {"not newer", {{"a.txt", "x"}}, "1.0.1", PatchMode::Packed, "not newer"},
+        {"older", {{"a.txt", "x"}}, "0.9.9", PatchMode::Packed, "not newer"},
+        {"too long", {{"a.txt", "x"}}, "1.000.002", PatchMode::Packed, "8 characters"},
+        {"byte overflow", {{"a.txt", "x"}}, "1.0.300", PatchMode::Packed, "255"},
+        {"not a version", {{"a.txt", "x"}}, "v1.0.2", PatchMode::Packed, "three numbers"},
+        {"flat collision",
+         {{"a/x.bmd", "1"}, {"b/X.bmd", "2"}},
+         "1.0.2",
+         PatchMode::Files,
+         "share a file name"},
+        {"empty over ftp", {{"a.txt", ""}}, "1.0.2", PatchMode::Files, "empty"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::TempDir dir;
+        MakeTree(dir / "v0", {{"a.txt", "0"}});
+        ASSERT_TRUE(PublishVersion(Options(dir / "repo", "1.0.1", dir / "v0", PatchMode::Packed))
+                        .Published);
+        auto before = Listing(dir / "repo");
+        std::string versions = testsupport::ReadFile(dir / "repo/version.wvd");
+        MakeTree(dir / "v1", c.tree);
+        auto result = PublishVersion(Options(dir / "repo", c.label, dir / "v1", c.mode));
+        EXPECT_FALSE(result.Published);
+        ASSERT_FALSE(result.Errors.empty());
+        EXPECT_THAT(result.Errors[0], HasSubstr(c.message));
+        EXPECT_EQ(Listing(dir / "repo"), before);
+        EXPECT_EQ(testsupport::ReadFile(dir / "repo/version.wvd"), versions);
+    }
+}
+
+TEST(PublishAdd, LinksOutOfTheTreeAreRefused) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "outside", {{"secret.txt", "s"}});
+    MakeTree(dir / "v1", {{"a.txt", "a"}});
+    fs::create_symlink(dir / "outside/secret.txt", dir / "v1/link.txt");
+    auto result = PublishVersion(Options(dir / "repo", "1.0.1", dir / "v1", PatchMode::Packed));
+    EXPECT_FALSE(result.Published);
+    ASSERT_EQ(result.Errors.size(), 1u);
+    EXPECT_THAT(result.Errors[0], HasSubstr("leads out of the tree"));
+    EXPECT_FALSE(fs::exists(dir / "repo/version.wvd"));
+}
+
+TEST(PublishAdd, WarnsAboutSubstituteNamesStaleDataAndPerFileRemovals) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "v1", {{"old.txt", "o"}, {"a.txt", "a"}});
+    MakeTree(dir / "v2", {{"a.txt", "a"},
+                          {"Torvane.exe", "launcher"},
+                          {"Data/kamsg.dll", "k"},
+                          {"ring.OZJ", "marker"},
+                          {"loose.bmd", "doomed"}});
+    auto o = Options(dir / "repo", "1.0.1", dir / "v2", PatchMode::Files);
+    o.OldTree = dir / "v1";
+    auto result = PublishVersion(o);
+    ASSERT_TRUE(result.Published);
+    std::string all;
+    for (const auto& w : result.Warnings) all += w + "\n";
+    EXPECT_THAT(all, HasSubstr("\"Torvane._xe\""));
+    EXPECT_THAT(all, HasSubstr("starts the game"));
+    // Per-file installers compare the bare file name, so Data/kamsg.dll is substituted too.
+    EXPECT_THAT(all, HasSubstr("\"Data/kamsg.dll\" is installed as \"kamsg._ll\""));
+    EXPECT_THAT(all, HasSubstr("loose.bmd"));
+    EXPECT_THAT(all, HasSubstr("1 removed files"));
+
+    // Packed patches compare whole paths: Data/kamsg.dll keeps its place.
+    auto packed = Options(dir / "repo2", "1.0.1", dir / "v2", PatchMode::Packed);
+    auto packedResult = PublishVersion(packed);
+    ASSERT_TRUE(packedResult.Published);
+    for (const auto& w : packedResult.Warnings) EXPECT_THAT(w, testing::Not(HasSubstr("kamsg")));
+}
+
+TEST(PublishAdd, AppendsToAnExistingListKeepingItsBytes) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "v1", {{"a.txt", "a"}});
+    fs::create_directories(dir / "repo");
+    testsupport::WriteFile(dir / "repo/version.wvd", "// history\r\n\"1.00.01\"\r\n\"1.00.02\"");
+    ASSERT_TRUE(
+        PublishVersion(Options(dir / "repo", "1.00.03", dir / "v1", PatchMode::Packed)).Published);
+    EXPECT_EQ(testsupport::ReadFile(dir / "repo/version.wvd"),
+              "// history\r\n\"1.00.01\"\r\n\"1.00.02\"\n\"1.00.03\"\n");
+}

@@ -1,0 +1,429 @@
+#include "Publisher.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <system_error>
+
+#include "CompressedFileWriter.h"
+#include "PackedArchiveWriter.h"
+#include "PatchListWriter.h"
+#include "PatchNames.h"
+#include "TreeDiff.h"
+#include "TreeScan.h"
+#include "VersionLabel.h"
+#include "patch/PatchEngine.h"
+#include "platform/AtomicFile.h"
+#include "platform/ProfileFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The launcher's FTP listing keeps at most this many files of one remote directory.
+constexpr std::size_t kMaxRemoteDirectoryFiles = 999;
+// Sizes travel as 32-bit numbers.
+constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFull;
+constexpr const char* kCompressedSuffix = ".VKC";
+
+std::string ParentOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Quote(const std::string& path) {
+    return "\"" + path + "\"";
+}
+
+bool CopyWithTime(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec) return false;
+    fs::last_write_time(to, fs::last_write_time(from, ec), ec);
+    return true;
+}
+
+// Everything worked out before a byte is written.
+struct Plan {
+    TreeScan NewTree;
+    TreeDiff Diff;
+    std::string VersionListText;  // the version list's new contents
+    std::vector<std::string> Errors;
+    std::vector<std::string> Warnings;
+};
+
+void CheckLabel(const PublishOptions& o, Plan& plan) {
+    std::string problem = LabelProblem(o.Label);
+    if (!problem.empty()) {
+        plan.Errors.push_back("label " + Quote(o.Label) + ": " + problem);
+        return;
+    }
+    fs::path listFile = o.Repository / o.VersionFile;
+    std::error_code ec;
+    std::string existing;
+    if (fs::exists(listFile, ec)) {
+        std::string error;
+        auto entries = ReadVersionListFile(listFile, error);
+        if (!entries) {
+            plan.Errors.push_back(listFile.string() + ": " + error);
+            return;
+        }
+        if (entries->size() >= kMaxVersionListEntries) {
+            plan.Errors.push_back(listFile.string() + " already lists " +
+                                  std::to_string(entries->size()) +
+                                  " versions, the most the launcher reads");
+        }
+        LabelVersion version = ReadLabelVersion(o.Label);
+        for (const auto& e : *entries) {
+            if (e.Version.Packed() >= version.Packed()) {
+                plan.Errors.push_back("label " + Quote(o.Label) + " (" + version.Text() +
+                                      ") is not newer than the listed " + Quote(e.Label) + " (" +
+                                      e.Version.Text() + ")");
+                break;
+            }
+        }
+        std::ifstream in(listFile, std::ios::binary);
+        std::stringstream buffer;
+        buffer << in.rdbuf();
+        existing = buffer.str();
+        if (!existing.empty() && existing.back() != '\n') existing += "\n";
+    }
+    if (fs::exists(o.Repository / o.Label, ec)) {
+        plan.Errors.push_back((o.Repository / o.Label).string() +
+                              " already exists: a label names one version only");
+    }
+    plan.VersionListText = existing + Quote(o.Label) + "\n";
+}
+
+void CheckPerFile(const PublishOptions& o, Plan& plan) {
+    const TreeDiff& d = plan.Diff;
+    for (const auto& path : d.KindChanges) {
+        plan.Errors.push_back(Quote(path) +
+                              " changes between file and directory: only --packed can do that");
+    }
+    for (const auto& f : d.Published) {
+        if (o.Mode == PatchMode::Files && f.Size == 0) {
+            plan.Errors.push_back(Quote(f.Path) +
+                                  " is empty: the launcher's FTP transfer refuses empty files "
+                                  "(use --compressed or --packed)");
+        }
+    }
+    // The launcher looks each file up by its bare name in one remote directory listing: the
+    // patch directory, or with --absolute-dirs the file's own directory.
+    std::map<std::string, std::map<std::string, std::string>> listings;
+    listings[""].emplace("list.inf", "list.inf");
+    for (const auto& f : d.Published) {
+        std::string dir = o.AbsoluteDirectories ? FoldCase(ParentOf(f.Path)) : std::string();
+        std::string name =
+            FoldCase(NameOf(f.Path) + (o.Mode == PatchMode::Compressed ? kCompressedSuffix : ""));
+        auto [where, fresh] = listings[dir].emplace(name, f.Path);
+        if (!fresh) {
+            plan.Errors.push_back(Quote(f.Path) + " and " + Quote(where->second) +
+                                  " share a file name in one server directory "
+                                  "(use --absolute-dirs or --packed)");
+        }
+    }
+    for (const auto& [dir, files] : listings) {
+        if (files.size() > kMaxRemoteDirectoryFiles) {
+            plan.Errors.push_back("server directory " +
+                                  Quote(o.Label + (dir.empty() ? "" : "/") + dir) + " would hold " +
+                                  std::to_string(files.size()) +
+                                  " files; the launcher lists at most 999");
+        }
+    }
+    if (!d.RemovedFiles.empty() || !d.RemovedDirectories.empty()) {
+        plan.Warnings.push_back(std::to_string(d.RemovedFiles.size()) + " removed files and " +
+                                std::to_string(d.RemovedDirectories.size()) +
+                                " removed directories stay on players' disks: only packed "
+                                "patches carry deletions");
+    }
+}
+
+void WarnAboutNames(const PublishOptions& o, Plan& plan) {
+    for (const auto& f : plan.Diff.Published) {
+        // Per-file installers compare the file name alone, the unpacker the whole path.
+        auto substitute = o.Mode == PatchMode::Packed
+                              ? PatchEngine::SubstituteName(ToBackslashes(f.Path), true)
+                              : PatchEngine::SubstituteName(NameOf(f.Path), false);
+        if (!substitute || FoldCase(*substitute) == "config._ni") continue;
+        std::string note = Quote(f.Path) + " is installed as " + Quote(*substitute) +
+                           " in the game directory, not under its own name";
+        if (EqualsIgnoringCase(NameOf(f.Path), PatchEngine::kProgramFileName))
+            note += "; the launcher stops patching after this version and starts the game";
+        plan.Warnings.push_back(note);
+    }
+    if (o.Mode == PatchMode::Packed) {
+        for (const auto& dir : plan.Diff.NewDirectories) {
+            bool hasFile =
+                std::any_of(plan.Diff.Published.begin(), plan.Diff.Published.end(),
+                            [&](const TreeEntry& f) { return f.Key.starts_with(dir.Key + "/"); });
+            if (!hasFile) {
+                plan.Warnings.push_back("directory " + Quote(dir.Path) +
+                                        " holds no new file: a packed patch cannot create it");
+            }
+        }
+    }
+    // After every FTP patch the launcher deletes loose game data from the game directory
+    // when one of its trigger files lies there.
+    std::vector<std::string> triggers;
+    std::vector<std::string> victims;
+    for (const auto& e : plan.NewTree.Entries) {
+        if (e.IsDirectory || e.Path.find('/') != std::string::npos) continue;
+        if (IsStaleDataTrigger(e.Path)) triggers.push_back(e.Path);
+        if (IsStaleDataVictim(e.Path)) victims.push_back(e.Path);
+    }
+    if (!triggers.empty() && !victims.empty()) {
+        std::string list;
+        for (const auto& v : victims) list += (list.empty() ? "" : ", ") + v;
+        plan.Warnings.push_back(Quote(triggers.front()) +
+                                " in the game directory makes the launcher delete these loose "
+                                "files after each FTP patch: " +
+                                list);
+    }
+}
+
+Plan MakePlan(const PublishOptions& o) {
+    Plan plan;
+    CheckLabel(o, plan);
+    plan.NewTree = ScanTree(o.NewTree);
+    for (auto& e : plan.NewTree.Errors) plan.Errors.push_back("new tree: " + e);
+    std::optional<TreeScan> oldTree;
+    if (o.OldTree) {
+        oldTree = ScanTree(*o.OldTree);
+        // The old tree is only compared against; its odd names are not published.
+        for (auto& e : oldTree->Errors) plan.Warnings.push_back("old tree: " + e);
+    }
+    plan.Diff = DiffTrees(oldTree, plan.NewTree);
+    for (auto& e : plan.Diff.Errors) plan.Errors.push_back(e);
+    for (const auto& f : plan.Diff.Published) {
+        if (f.Size > kMaxFileSize)
+            plan.Errors.push_back(Quote(f.Path) + " is 4 GiB or larger: the launcher cannot");
+    }
+    // Names the launcher itself uses in the game directory: it deletes the list and the
+    // version list after each session, the log after each patch, and "Temp" at game start.
+    for (const auto& e : plan.NewTree.Entries) {
+        if (e.Key == "list.inf" || e.Key == FoldCase(o.VersionFile) || e.Key == "patch.log" ||
+            e.Key == "temp") {
+            plan.Errors.push_back(Quote(e.Path) +
+                                  " is a name the launcher uses for itself in the game "
+                                  "directory and would delete");
+        }
+    }
+    if (o.Mode != PatchMode::Packed) CheckPerFile(o, plan);
+    if (o.AbsoluteDirectories && o.Mode == PatchMode::Packed)
+        plan.Errors.push_back("--absolute-dirs applies to per-file patches only");
+    WarnAboutNames(o, plan);
+    if (plan.Diff.Published.empty() && plan.Diff.RemovedFiles.empty() &&
+        plan.Diff.RemovedDirectories.empty()) {
+        plan.Warnings.push_back("no file changed between the trees");
+    }
+    return plan;
+}
+
+// The archive's "config.ini": the new tree's own with "Version" set to the label, or one that
+// holds only that.
+bool MakeConfigMember(const PublishOptions& o, const Plan& plan, const fs::path& scratch,
+                      ArchiveMember& member, std::string& error) {
+    fs::path work = scratch / "config.ini";
+    member.Name = "config.ini";
+    member.ModificationTime = 0;
+    for (const auto& e : plan.NewTree.Entries) {
+        if (!e.IsDirectory && e.Key == "config.ini") {
+            if (!CopyWithTime(e.Source, work)) {
+                error = "cannot copy " + e.Source.string();
+                return false;
+            }
+            member.Name = e.Path;
+            member.ModificationTime = FileModificationTime(e.Source);
+        }
+    }
+    if (member.ModificationTime == 0) {
+        // No file to take a time from: the newest file of the tree, so that the same tree
+        // gives the same archive.
+        for (const auto& e : plan.NewTree.Entries) {
+            if (!e.IsDirectory)
+                member.ModificationTime =
+                    std::max(member.ModificationTime, FileModificationTime(e.Source));
+        }
+        if (member.ModificationTime == 0) member.ModificationTime = 315532800;  // 1980-01-01
+    }
+    if (!WritePrivateProfileStringA("LOGIN", "Version", o.Label.c_str(), work)) {
+        error = "cannot write the archive's config.ini";
+        return false;
+    }
+    std::ifstream in(work, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    member.FromContents = true;
+    member.Contents = buffer.str();
+    return true;
+}
+
+bool WritePacked(const PublishOptions& o, const Plan& plan, const fs::path& stage,
+                 const fs::path& scratch, PublishResult& result, std::string& error) {
+    std::vector<ArchiveMember> members;
+    ArchiveMember config;
+    if (!MakeConfigMember(o, plan, scratch, config, error)) return false;
+    std::vector<TreeEntry> ordered;
+    for (const auto& f : plan.Diff.Published) {
+        if (f.Key != "config.ini") ordered.push_back(f);
+    }
+    TreeEntry configEntry;
+    configEntry.Path = config.Name;
+    configEntry.Key = FoldCase(config.Name);
+    ordered.push_back(configEntry);
+    std::sort(ordered.begin(), ordered.end(), TreeOrderLess);
+
+    PackedListContent list;
+    list.TestServer = o.TestServer;
+    for (const auto& f : ordered) {
+        if (f.Key == "config.ini") {
+            members.push_back(config);
+        } else {
+            ArchiveMember m;
+            m.Name = f.Path;
+            m.Source = f.Source;
+            m.ModificationTime = FileModificationTime(f.Source);
+            members.push_back(std::move(m));
+        }
+        list.Files.push_back(ToBackslashes(f.Path));
+    }
+    for (const auto& f : plan.Diff.RemovedFiles) list.DeletedFiles.push_back(ToBackslashes(f.Path));
+    for (const auto& d : plan.Diff.RemovedDirectories)
+        list.DeletedDirectories.push_back(ToBackslashes(d.Path));
+    if (!WritePackedArchive(stage / "up_list.zip", members, error)) return false;
+    if (!WriteFileAtomically(stage / "list.inf", WritePackedList(o.Label, list))) {
+        error = "cannot write list.inf";
+        return false;
+    }
+    result.FileCount = members.size();
+    result.DeleteCount = list.DeletedFiles.size() + list.DeletedDirectories.size();
+    return true;
+}
+
+bool WritePerFile(const PublishOptions& o, const Plan& plan, const fs::path& stage,
+                  PublishResult& result, std::string& error) {
+    bool compressed = o.Mode == PatchMode::Compressed;
+    // Directories to switch to: every directory of a published file and every new
+    // directory, each with all its parents, in the new tree's order (parents first).
+    std::set<std::string> wanted;
+    auto want = [&](std::string dirKey) {
+        while (!dirKey.empty()) {
+            wanted.insert(dirKey);
+            dirKey = ParentOf(dirKey);
+        }
+    };
+    std::map<std::string, std::vector<const TreeEntry*>> filesByDir;
+    for (const auto& f : plan.Diff.Published) {
+        want(ParentOf(f.Key));
+        filesByDir[ParentOf(f.Key)].push_back(&f);
+    }
+    for (const auto& d : plan.Diff.NewDirectories) want(d.Key);
+
+    PerFileListContent list;
+    list.TestServer = o.TestServer;
+    list.Compressed = compressed;
+    list.AbsoluteDirectories = o.AbsoluteDirectories;
+    std::vector<std::pair<std::string, std::string>> dirs = {{"", ""}};  // key, path
+    for (const auto& e : plan.NewTree.Entries) {
+        if (e.IsDirectory && wanted.count(e.Key)) dirs.emplace_back(e.Key, e.Path);
+    }
+    for (const auto& [key, path] : dirs) {
+        PerFileDirectory entry;
+        entry.Path = ToBackslashes(path);
+        fs::path serverDir = stage;
+        if (o.AbsoluteDirectories && !path.empty()) {
+            serverDir = stage / path;
+            std::error_code ec;
+            fs::create_directories(serverDir, ec);
+            if (ec) {
+                error = "cannot create " + serverDir.string();
+                return false;
+            }
+        }
+        for (const TreeEntry* f : filesByDir[key]) {
+            std::string name = NameOf(f->Path);
+            if (compressed) {
+                name += kCompressedSuffix;
+                if (!WriteCompressedFile(f->Source, serverDir / name)) {
+                    error = "cannot compress " + f->Source.string();
+                    return false;
+                }
+                std::error_code ec;
+                fs::last_write_time(serverDir / name, fs::last_write_time(f->Source, ec), ec);
+            } else if (!CopyWithTime(f->Source, serverDir / name)) {
+                error = "cannot copy " + f->Source.string();
+                return false;
+            }
+            entry.Files.push_back(name);
+            ++result.FileCount;
+        }
+        list.Directories.push_back(std::move(entry));
+    }
+    if (!WriteFileAtomically(stage / "list.inf", WritePerFileList(o.Label, list))) {
+        error = "cannot write list.inf";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+PublishResult PublishVersion(const PublishOptions& o) {
+    PublishResult result;
+    Plan plan = MakePlan(o);
+    result.Warnings = plan.Warnings;
+    if (!plan.Errors.empty()) {
+        result.Errors = plan.Errors;
+        return result;
+    }
+
+    std::error_code ec;
+    fs::create_directories(o.Repository, ec);
+    std::string suffix = "." + o.Label + ".partial-" + std::to_string(::getpid());
+    fs::path stage = o.Repository / suffix;
+    fs::path scratch = o.Repository / (suffix + "-work");
+    fs::path final = o.Repository / o.Label;
+    auto cleanup = [&] {
+        std::error_code ignored;
+        fs::remove_all(stage, ignored);
+        fs::remove_all(scratch, ignored);
+    };
+    if (!fs::create_directory(stage, ec) || !fs::create_directory(scratch, ec)) {
+        result.Errors.push_back("cannot create a directory in " + o.Repository.string());
+        cleanup();
+        return result;
+    }
+    std::string error;
+    bool ok = o.Mode == PatchMode::Packed ? WritePacked(o, plan, stage, scratch, result, error)
+                                          : WritePerFile(o, plan, stage, result, error);
+    if (ok) {
+        // The version directory appears whole, and only then does the version list name it,
+        // so a launcher never sees half a version.
+        fs::rename(stage, final, ec);
+        if (ec) {
+            ok = false;
+            error = "cannot rename the new version into place: " + ec.message();
+        } else if (!WriteFileAtomically(o.Repository / o.VersionFile, plan.VersionListText)) {
+            ok = false;
+            error = "cannot write " + (o.Repository / o.VersionFile).string();
+            fs::remove_all(final, ec);
+        }
+    }
+    cleanup();
+    if (!ok) {
+        result.Errors.push_back(error);
+        return result;
+    }
+    result.Published = true;
+    return result;
+}

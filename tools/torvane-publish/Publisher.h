@@ -1,0 +1,31 @@
+#pragma once
+// `torvane-publish add`: turns the difference between two game trees into one new version of a
+// patch repository, in the layout the launcher's FTP and HTTP sessions read.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class PatchMode { Packed, Files, Compressed };
+
+struct PublishOptions {
+    std::filesystem::path Repository;
+    std::string Label;
+    std::optional<std::filesystem::path> OldTree;  // absent: first version, everything is new
+    std::filesystem::path NewTree;
+    PatchMode Mode = PatchMode::Packed;
+    bool AbsoluteDirectories = false;  // per-file patches: files in server subdirectories
+    bool TestServer = false;
+    std::string VersionFile = "version.wvd";
+};
+
+struct PublishResult {
+    bool Published = false;
+    std::vector<std::string> Errors;    // why nothing was written
+    std::vector<std::string> Warnings;  // published, but the operator should know
+    std::size_t FileCount = 0;          // files carried by the new version
+    std::size_t DeleteCount = 0;        // delete entries written
+};
+
+PublishResult PublishVersion(const PublishOptions& options);

@@ -1,0 +1,5 @@
+#include "QuietPatchHost.h"
+
+std::string QuietPatchHost::MessageText(int messageNumber) {
+    return "message " + std::to_string(messageNumber);
+}

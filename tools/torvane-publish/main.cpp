@@ -1,0 +1,113 @@
+// torvane-publish: the operator's tool for a patch repository.
+//   add REPO --label L [--from OLD_TREE] --to NEW_TREE (--packed | --files | --compressed)
+//       [--absolute-dirs] [--test-server] [--version-file NAME]
+//   check REPO [--version-file NAME]
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Publisher.h"
+#include "RepositoryChecker.h"
+
+namespace {
+
+int Usage() {
+    std::fputs(
+        "usage: torvane-publish add REPO --label L [--from OLD_TREE] --to NEW_TREE\n"
+        "                           (--packed | --files | --compressed) [--absolute-dirs]\n"
+        "                           [--test-server] [--version-file NAME]\n"
+        "       torvane-publish check REPO [--version-file NAME]\n",
+        stderr);
+    return 2;
+}
+
+int RunAdd(const std::vector<std::string>& args) {
+    PublishOptions o;
+    int modes = 0;
+    bool haveTo = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--label") {
+            if (!value(o.Label)) return Usage();
+        } else if (a == "--from") {
+            if (!value(v)) return Usage();
+            o.OldTree = v;
+        } else if (a == "--to") {
+            if (!value(v)) return Usage();
+            o.NewTree = v;
+            haveTo = true;
+        } else if (a == "--packed") {
+            o.Mode = PatchMode::Packed;
+            ++modes;
+        } else if (a == "--files") {
+            o.Mode = PatchMode::Files;
+            ++modes;
+        } else if (a == "--compressed") {
+            o.Mode = PatchMode::Compressed;
+            ++modes;
+        } else if (a == "--absolute-dirs") {
+            o.AbsoluteDirectories = true;
+        } else if (a == "--test-server") {
+            o.TestServer = true;
+        } else if (a == "--version-file") {
+            if (!value(o.VersionFile)) return Usage();
+        } else if (o.Repository.empty() && !a.starts_with("--")) {
+            o.Repository = a;
+        } else {
+            std::fprintf(stderr, "torvane-publish: unknown argument %s\n", a.c_str());
+            return Usage();
+        }
+    }
+    if (o.Repository.empty() || o.Label.empty() || !haveTo || modes != 1) return Usage();
+
+    PublishResult result = PublishVersion(o);
+    for (const auto& w : result.Warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
+    for (const auto& e : result.Errors) std::fprintf(stderr, "error: %s\n", e.c_str());
+    if (!result.Published) {
+        std::fprintf(stderr, "torvane-publish: nothing written\n");
+        return 1;
+    }
+    std::printf("published %s: %zu files, %zu delete entries\n", o.Label.c_str(), result.FileCount,
+                result.DeleteCount);
+    return 0;
+}
+
+int RunCheck(const std::vector<std::string>& args) {
+    CheckOptions o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--version-file" && i + 1 < args.size()) {
+            o.VersionFile = args[++i];
+        } else if (o.Repository.empty() && !a.starts_with("--")) {
+            o.Repository = a;
+        } else {
+            std::fprintf(stderr, "torvane-publish: unknown argument %s\n", a.c_str());
+            return Usage();
+        }
+    }
+    if (o.Repository.empty()) return Usage();
+    CheckReport report = CheckRepository(o);
+    for (const auto& n : report.Notes) std::printf("note: %s\n", n.c_str());
+    for (const auto& p : report.Problems) std::printf("problem: %s\n", p.c_str());
+    std::printf("%zu versions checked, %zu problems\n", report.VersionsChecked,
+                report.Problems.size());
+    return report.Problems.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    std::vector<std::string> args(argv + 2, argv + argc);
+    if (std::strcmp(argv[1], "add") == 0) return RunAdd(args);
+    if (std::strcmp(argv[1], "check") == 0) return RunCheck(args);
+    return Usage();
+}
