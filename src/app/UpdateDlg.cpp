@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "net/LauncherState.h"
+#include "options/GameSettings.h"
 #include "platform/CodePage.h"
 #include "platform/GamePath.h"
 #include "text/MessageTable.h"
@@ -14,7 +15,6 @@
 namespace {
 
 constexpr const char* kClickSound = "data\\sound\\beep.wav";
-constexpr const char* kConfigKey = "SOFTWARE\\Varnok\\KA\\Config";
 constexpr const char* kProductTitleName = "Quenmar";
 
 constexpr WindowRect kStatusArea{226, 47, 563, 68};
@@ -38,8 +38,32 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
       services_(std::move(services)),
       registry_(environment_.Settings.RegistryDirectory),
       engine_(*this, GamePath(environment_.GameDirectory)),
-      messages_(g_State, *this) {
+      messages_(g_State, *this),
+      ftpSession_(engine_, environment_.Settings.TransferStallSeconds),
+      httpSession_(engine_, environment_.Settings.TransferStallSeconds) {
     engine_.LoadLocalVersion();
+    // The patch sessions of this window, unless a test supplies its own.
+    if (!services_.RunFtpPatch) {
+        services_.RunFtpPatch = [this](PatchEngine&, const PatchServerInfo& info) {
+            return ftpSession_.RunFtpPatch(info.HostText(), info.Port, info.UserText(),
+                                           info.PasswordText(), info.VersionFileText());
+        };
+    }
+    if (!services_.CloseFtpConnection)
+        services_.CloseFtpConnection = [this] { ftpSession_.CloseFtpConnection(); };
+    if (!services_.SetHttpPatchServer) {
+        services_.SetHttpPatchServer = [this](PatchEngine&, const PatchServerInfo& info) {
+            httpSession_.SetHttpPatchServer(info);
+        };
+    }
+    if (!services_.StartHttpPatch) {
+        services_.StartHttpPatch = [this](PatchEngine&) {
+            if (!httpSession_.StartHttpPatch()) return false;
+            WatchHttpPatch();
+            return true;
+        };
+    }
+    if (!services_.StopHttpPatch) services_.StopHttpPatch = [this] { StopHttpPatchSession(); };
     // The connect-server connection of the shared state, unless a test supplies its own.
     if (!services_.Connect) {
         services_.Connect = [this](const std::string& address, std::uint16_t port) {
@@ -55,6 +79,9 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
 CUpdateDlg::~CUpdateDlg() {
     alive_->store(false);
     StopConnectThread();
+    StopHttpPatchSession();
+    // The connection's packet handler points into this object.
+    if (services_.CloseConnection) services_.CloseConnection();
     g_State.Connection.SetMessageSink(nullptr, nullptr);
 }
 
@@ -92,18 +119,8 @@ void CUpdateDlg::BuildControls() {
 }
 
 void CUpdateDlg::SyncWindowModeSetting() {
-    bool created = false;
-    if (registry_.CreateKey(RegistryRoot::CurrentUser, kConfigKey, &created) !=
-        Registry::Status::Ok)
-        return;
-    std::uint32_t value = 0;
-    if (!created && registry_.QueryDword(RegistryRoot::CurrentUser, kConfigKey, "WindowMode",
-                                         &value) == Registry::Status::Ok) {
-        windowMode_ = value;
-        return;
-    }
-    windowMode_ = 0;
-    registry_.SetDword(RegistryRoot::CurrentUser, kConfigKey, "WindowMode", 0);
+    // The options model owns the value; the window keeps what it read in its hidden check box.
+    windowMode_ = static_cast<std::uint32_t>(::SyncWindowModeSetting(registry_));
 }
 
 void CUpdateDlg::PrepareWorkingFiles() {

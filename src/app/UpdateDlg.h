@@ -23,6 +23,8 @@
 #include "app/WindowAdapter.h"
 #include "net/ConnectMessages.h"
 #include "net/ConnectServerEvents.h"
+#include "patch/FtpPatchSession.h"
+#include "patch/HttpPatchSession.h"
 #include "patch/PatchEngine.h"
 #include "patch/PatchHost.h"
 #include "platform/DeploymentSettings.h"
@@ -147,6 +149,8 @@ private:
     void StopConnectThread();
     void ConnectThreadProc();
     void ConnectThreadSleep(std::uint32_t ms);
+    void WatchHttpPatch();
+    void StopHttpPatchSession();
     void PostToWindow(std::function<void()> task);
     void OnExitButton();
     void PlayClick();
@@ -172,6 +176,10 @@ private:
     std::thread::id guiThread_ = std::this_thread::get_id();
     PatchEngine engine_;
     ConnectMessages messages_;
+    FtpPatchSession ftpSession_;
+    HttpPatchSession httpSession_;
+    // Notices when the HTTP worker has ended without making the client current.
+    std::thread httpWatcher_;
 
     std::string statusText_;
     std::string titleText_;

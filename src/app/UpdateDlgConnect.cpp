@@ -1,5 +1,7 @@
-// The connect thread of CUpdateDlg: tries the connect server about once a second until a
-// connection stands or the go-ahead has come, and never keeps the window from closing.
+// The worker threads of CUpdateDlg: the connect thread, which tries the connect server about
+// once a second until a connection stands or the go-ahead has come and never keeps the window
+// from closing; and the watcher that tells the front end when an HTTP patch session ended
+// without making the client current.
 
 #include <chrono>
 
@@ -57,4 +59,29 @@ void CUpdateDlg::ConnectThreadProc() {
         }
         ConnectThreadSleep(500);
     }
+}
+
+void CUpdateDlg::WatchHttpPatch() {
+    if (httpWatcher_.joinable()) httpWatcher_.join();
+    httpWatcher_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(sleepMutex_);
+        while (!closing_ && httpSession_.Running())
+            sleepWake_.wait_for(lock, std::chrono::milliseconds(100));
+        lock.unlock();
+        if (closing_) return;
+        // Runs after everything the worker posted: the ready state, if it came, is set.
+        PostToWindow([this] {
+            if (!closing_ && connected_ == 0 && observer_.PatchFailed) observer_.PatchFailed();
+        });
+    });
+}
+
+void CUpdateDlg::StopHttpPatchSession() {
+    {
+        std::lock_guard<std::mutex> lock(sleepMutex_);
+        closing_ = true;
+    }
+    sleepWake_.notify_all();
+    httpSession_.Stop();
+    if (httpWatcher_.joinable()) httpWatcher_.join();
 }

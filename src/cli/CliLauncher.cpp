@@ -76,6 +76,7 @@ int RunCliLauncher(const std::vector<std::string>& arguments) {
     PollEventLoop loop;
     CliWindow* window = nullptr;
     int status = kFailed;
+    bool readySeen = false;
 
     LauncherFrontEnd frontEnd;
     frontEnd.Loop = &loop;
@@ -93,6 +94,9 @@ int RunCliLauncher(const std::vector<std::string>& arguments) {
     frontEnd.BeforeRun = [&](CUpdateDlg& dialog) {
         ControllerObserver observer;
         observer.Ready = [&] {
+            // The go-ahead may come more than once (patch session, then the server's own).
+            if (readySeen) return;
+            readySeen = true;
             window->FinishProgressLine();
             PrintServerList(stdout, settings.CodePage);
             // Act after the packet that brought the go-ahead has been handled.

@@ -67,8 +67,9 @@ protected:
     }
 
     // Starts the connect server with ten entries (the fifth disabled) and the go-ahead.
-    std::unique_ptr<ChildProcess> StartConnectServer(int port) {
-        std::string config = "patch = none\n";
+    std::unique_ptr<ChildProcess> StartConnectServer(int port,
+                                                     const std::string& patch = "patch = none\n") {
+        std::string config = patch;
         for (int i = 0; i < 10; ++i) {
             config +=
                 "server." + std::to_string(i) + ".name = World" + std::to_string(i + 1) + "\n";
@@ -146,6 +147,23 @@ TEST_F(CliEndToEndTest, WithoutStartItEndsOnceTheListIsShown) {
     const auto disabled = RunCli({"--pick", "5", "--start"});
     EXPECT_EQ(disabled.ExitCode, 1) << disabled.Stdout << disabled.Stderr;
     EXPECT_FALSE(std::filesystem::exists(stubOutput.string() + ".part"));
+}
+
+TEST_F(CliEndToEndTest, UnreachablePatchServersFailTheSession) {
+    const int closedPort = testsupport::FreeLoopbackPort();
+    for (const std::string& patch :
+         {"patch = ftp\npatch_host = 127.0.0.1\npatch_port = " + std::to_string(closedPort) +
+              "\npatch_user = u\npatch_password = p\npatch_version_file = version.wvd\n",
+          "patch = http\npatch_host = 127.0.0.1:" + std::to_string(closedPort) +
+              "\npatch_version_file = version.wvd\n"}) {
+        const int port = testsupport::FreeLoopbackPort();
+        auto server = StartConnectServer(port, patch);
+        WriteLauncherConfig(port);
+        const auto result = RunCli({"--pick", "1", "--start"});
+        EXPECT_EQ(result.ExitCode, 1) << patch << result.Stdout << result.Stderr;
+        EXPECT_EQ(result.Stdout.find("server 1:"), std::string::npos) << result.Stdout;
+        EXPECT_FALSE(std::filesystem::exists(stubOutput.string() + ".part"));
+    }
 }
 
 TEST_F(CliEndToEndTest, BadUsage) {
