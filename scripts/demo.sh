@@ -175,7 +175,7 @@ cd "$game"
 status=0
 if [ "$front" = cli ]; then
   "$bin/torvane-cli" --config "$run/torvane.conf" --game-dir "$game" \
-    --connect "127.0.0.1:$connect_port" --pick 0 --start || status=$?
+    --connect "127.0.0.1:$connect_port" --pick 1 --start || status=$?
 else
   TORVANE_CONFIG="$run/torvane.conf" "$bin/torvane" || status=$?
 fi
