@@ -29,8 +29,10 @@ struct MainWindowPaintState {
     std::string StatusText;
     std::string TitleText;
     std::array<std::string, 2> PercentText;
-    std::array<int, 2> BarRange{};    // total bar, file bar
+    std::array<int, 2> BarRange{};  // total bar, file bar
     std::array<int, 2> BarPosition{};
+    // The patch session's "n/m" caption drawn with the progress display; empty when none.
+    std::string ProgressCaption;
 };
 
 class WindowAdapter {
@@ -68,7 +70,8 @@ public:
     // Opens a web link in the user's browser; failures are ignored by the caller.
     virtual void OpenLink(const std::string& url) = 0;
 
-    // Ends the modal run of the main window (the process then ends).
+    // Ends the modal run of the main window: the front end makes EventLoop::Run() return
+    // (the process then ends). Called once, from CUpdateDlg::OnClose.
     virtual void CloseWindow() = 0;
 
     // Handles one pending window event, if any, without blocking (see EventLoop::PumpOne).

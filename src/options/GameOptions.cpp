@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/CodePage.h"
 #include "text/MessageTable.h"
 
 namespace {
@@ -71,6 +72,10 @@ int GameOptions::SelectedColorDepth() const {
 
 void GameOptions::SetIdText(std::string_view text) {
     idText_ = std::string(text.substr(0, kMaxIdLength));
+}
+
+void GameOptions::SetIdText(std::string_view text, const std::string& codePage) {
+    idText_ = std::string(text.substr(0, FitToCharacters(text, kMaxIdLength, codePage)));
 }
 
 void GameOptions::ChooseResolution(int choice) {

@@ -51,6 +51,8 @@ public:
 
     // The player's input. The account name is cut to kMaxIdLength bytes.
     void SetIdText(std::string_view text);
+    // The same, never cutting a character of `codePage` (the deployment's) in half.
+    void SetIdText(std::string_view text, const std::string& codePage);
     void SetSoundChecked(bool checked) { soundChecked_ = checked; }
     void SetMusicChecked(bool checked) { musicChecked_ = checked; }
     void SetWindowModeChecked(bool checked) { windowModeChecked_ = checked; }

@@ -266,13 +266,20 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
             }
 
             bool skip = false;
+            bool logged = false;
             if (resume) {
                 if (engine_.IsLoggedVersionDifferent()) {
                     engine_.Log().Remove();
                     resume = false;
                     engine_.AppendVersionLine();
-                } else if (engine_.IsFileLogged(logName)) {
-                    skip = true;
+                } else if ((logged = engine_.IsFileLogged(logName))) {
+                    // Only a copy that is still in "Temp" counts: a run that ended while the
+                    // copies were being cleared leaves log lines without files, and
+                    // skipping those would fail the installation on every later run.
+                    const auto copy =
+                        engine_.Resolve(std::string(PatchEngine::kTempDirectory) + "\\" + logName);
+                    std::error_code ec;
+                    skip = copy && fs::is_regular_file(*copy, ec);
                 }
             }
             if (!skip) {
@@ -289,7 +296,9 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
                     }
                     DeleteLocal(local);
                 }
-                engine_.AppendLogLine('F', logName);
+                // One line per file: the log's cleanup treats a second line for a file it has
+                // already removed as a failed deletion and would keep the log.
+                if (!logged) engine_.AppendLogLine('F', logName);
             }
         }
         engine_.Pump();

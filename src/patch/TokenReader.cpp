@@ -4,6 +4,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <system_error>
 #include <utility>
 
@@ -32,6 +33,9 @@ float NumberValue(const std::string& text) {
         return text.front() == '-' ? -HUGE_VALF : HUGE_VALF;
     }
     if (result.ec != std::errc()) return 0.0f;
+    // Beyond float's range the narrowing is undefined; the value saturates instead.
+    if (value > std::numeric_limits<float>::max()) return HUGE_VALF;
+    if (value < -std::numeric_limits<float>::max()) return -HUGE_VALF;
     return static_cast<float>(value);
 }
 

@@ -78,3 +78,40 @@ std::string DecodeToUtf8(std::string_view bytes, const std::string& codePage) {
 std::string EncodeFromUtf8(std::string_view utf8, const std::string& codePage) {
     return Convert(utf8, codePage.c_str(), "UTF-8", "?", true);
 }
+
+std::size_t FitToCharacters(std::string_view bytes, std::size_t limit,
+                            const std::string& codePage) {
+    if (bytes.size() <= limit) return bytes.size();
+    iconv_t cd = ::iconv_open("UTF-8", codePage.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return limit;
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = limit;
+    // The bytes just past the limit decide whether the last character is whole: convert
+    // character by character and stop before one that would cross it.
+    std::size_t fit = 0;
+    while (fit < limit) {
+        char buffer[16];
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        std::size_t step = 1;
+        for (; step <= 4 && fit + step <= bytes.size(); ++step) {
+            in = const_cast<char*>(bytes.data() + fit);
+            inLeft = step;
+            outPtr = buffer;
+            outLeft = sizeof buffer;
+            ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            if (::iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1)) {
+                break;  // a whole character of `step` bytes
+            }
+            if (errno != EINVAL) {
+                step = 1;  // not a character: the byte stands alone
+                break;
+            }
+        }
+        if (step > 4 || fit + step > bytes.size()) step = 1;
+        if (fit + step > limit) break;
+        fit += step;
+    }
+    ::iconv_close(cd);
+    return fit;
+}

@@ -1,7 +1,7 @@
 #pragma once
 // Single-instance guard: an advisory lock (flock) on "<name>.lock" in the user's runtime
-// directory ($XDG_RUNTIME_DIR, else the temporary directory). The lock is held for as long
-// as the object lives; the launcher keeps it until the process ends.
+// directory ($XDG_RUNTIME_DIR), else on "<name>-<uid>.lock" in the temporary directory. The lock is
+// held for as long as the object lives; the launcher keeps it until the process ends.
 
 #include <string>
 

@@ -15,41 +15,6 @@ using testsupport::WriteFile;
 
 namespace {
 
-// Five versions of every kind: per-file, compressed, absolute directories, packed, and one
-// for the test client only. Returns the game tree a normal client ends with.
-Tree BuildStandardRepo(const fs::path& server) {
-    WriteFile(server / "version.wvd",
-              VersionList({"1.00.01", "1.00.02", "1.00.03", "1.00.04", "1.00.05"}));
-    WriteTree(server,
-              {
-                  {"1.00.01/list.inf",
-                   "\"a.bmd\"\n\"old.txt\"\n1 \"Data\\Player\"\n\"p.bmd\"\n"
-                   "2 \"Data\"\n\"kamsg.dll\"\n"},
-                  {"1.00.01/a.bmd", Content("a1")},
-                  {"1.00.01/old.txt", Content("old")},
-                  {"1.00.01/p.bmd", Content("p", 70000)},
-                  {"1.00.01/kamsg.dll", Content("kamsg")},
-                  {"1.00.02/list.inf", "#COMPRESSED#\n\"a.bmd.VKC\"\n1 \"Data\"\n\"c.bmd.VKC\"\n"},
-                  {"1.00.03/list.inf", "#NEWTOOLVERSION#\n\"r.txt\"\n1 \"Data\\Map\"\n\"m.att\"\n"},
-                  {"1.00.03/r.txt", Content("r")},
-                  {"1.00.03/Data/Map/m.att", Content("m")},
-                  {"1.00.04/list.inf",
-                   "#PACKINGVERSION#\n\"Data\\z.bmd\"\n\"config.ini\"\n@ \"old.txt\"\n"},
-                  {"1.00.05/list.inf", "#TEST_SERVER#\n\"t.bmd\"\n"},
-                  {"1.00.05/t.bmd", Content("t")},
-              });
-    Bzip(Content("a2"), server / "1.00.02" / "a.bmd.VKC");
-    Bzip(Content("c", 200000), server / "1.00.02" / "c.bmd.VKC");
-    Zip({{"config.ini", "[LOGIN]\r\nVersion=1.00.04\r\n"}, {"Data/z.bmd", Content("z")}},
-        server / "1.00.04" / "up_list.zip");
-    return {
-        {"a.bmd", Content("a2")},        {"Data/Player/p.bmd", Content("p", 70000)},
-        {"kamsg._ll", Content("kamsg")}, {"Data/c.bmd", Content("c", 200000)},
-        {"r.txt", Content("r")},         {"Data/Map/m.att", Content("m")},
-        {"Data/z.bmd", Content("z")},    {"config.ini", ""},  // compared by value below
-    };
-}
-
 class FtpSessionTest : public SessionFixture {
 protected:
     void StartServer(const FtpServerOptions& options = {}) {
@@ -273,6 +238,43 @@ TEST_F(FtpSessionTest, LogOfAnotherVersionIsRestarted) {
     ASSERT_TRUE(Run(session)) << LastStatus();
     EXPECT_EQ(ReadFile(Game() / "a.bmd"), Content("new"));
     ExpectCleanEnd();
+}
+
+TEST_F(FtpSessionTest, LoggedFileWhoseTempCopyIsGoneIsFetchedAgain) {
+    // What a run killed while clearing the "Temp" copies leaves behind.
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
+    WriteTree(Server(), {{"1.00.01/list.inf", "\"a.bmd\"\n\"b.bmd\"\n"},
+                         {"1.00.01/a.bmd", Content("a")},
+                         {"1.00.01/b.bmd", Content("b")}});
+    WriteFile(Game() / "patch.log", "V 1.0.1\nF a.bmd\nF b.bmd\n");
+    WriteFile(Game() / "Temp" / "b.bmd", Content("b"));
+    StartServer();
+    FtpPatchSession session(NewEngine());
+    ASSERT_TRUE(Run(session)) << LastStatus();
+    EXPECT_EQ(ReadFile(Game() / "a.bmd"), Content("a"));
+    EXPECT_EQ(ReadFile(Game() / "b.bmd"), Content("b"));
+    ExpectCleanEnd();
+}
+
+TEST_F(FtpSessionTest, NewLauncherFileHandsOffToTheGameAndStopsPatching) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01", "1.00.02"}));
+    WriteTree(Server(), {{"1.00.01/list.inf", "\"Torvane.exe\"\n\"message.wtf\"\n"},
+                         {"1.00.01/Torvane.exe", Content("launcher")},
+                         {"1.00.01/message.wtf", Content("texts")},
+                         {"1.00.02/list.inf", "\"later.bmd\"\n"},
+                         {"1.00.02/later.bmd", Content("later")}});
+    StartServer();
+    PatchEngine& engine = NewEngine();
+    FtpPatchSession session(engine);
+    ASSERT_TRUE(Run(session)) << LastStatus();
+    EXPECT_EQ(Host().GameStarts, 1);
+    EXPECT_EQ(Host().ReadyCalls, 0);
+    EXPECT_EQ(ReadFile(Game() / "Torvane._xe"), Content("launcher"));
+    EXPECT_EQ(ReadFile(Game() / "message._tf"), Content("texts"));
+    EXPECT_FALSE(fs::exists(Game() / "Torvane.exe"));
+    EXPECT_FALSE(fs::exists(Game() / "later.bmd"));
+    EXPECT_EQ(ConfigVersion(), "1.00.01");
+    EXPECT_FALSE(fs::exists(Game() / "patch.log"));
 }
 
 TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndDeletesThePartialFile) {

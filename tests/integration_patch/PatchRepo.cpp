@@ -65,4 +65,39 @@ std::string VersionList(const std::vector<std::string>& labels) {
     return text;
 }
 
+// Five versions of every kind: per-file, compressed, absolute directories, packed, and one
+// for the test client only. Returns the game tree a normal client ends with.
+Tree BuildStandardRepo(const fs::path& server) {
+    testsupport::WriteFile(server / "version.wvd",
+                           VersionList({"1.00.01", "1.00.02", "1.00.03", "1.00.04", "1.00.05"}));
+    WriteTree(server,
+              {
+                  {"1.00.01/list.inf",
+                   "\"a.bmd\"\n\"old.txt\"\n1 \"Data\\Player\"\n\"p.bmd\"\n"
+                   "2 \"Data\"\n\"kamsg.dll\"\n"},
+                  {"1.00.01/a.bmd", Content("a1")},
+                  {"1.00.01/old.txt", Content("old")},
+                  {"1.00.01/p.bmd", Content("p", 70000)},
+                  {"1.00.01/kamsg.dll", Content("kamsg")},
+                  {"1.00.02/list.inf", "#COMPRESSED#\n\"a.bmd.VKC\"\n1 \"Data\"\n\"c.bmd.VKC\"\n"},
+                  {"1.00.03/list.inf", "#NEWTOOLVERSION#\n\"r.txt\"\n1 \"Data\\Map\"\n\"m.att\"\n"},
+                  {"1.00.03/r.txt", Content("r")},
+                  {"1.00.03/Data/Map/m.att", Content("m")},
+                  {"1.00.04/list.inf",
+                   "#PACKINGVERSION#\n\"Data\\z.bmd\"\n\"config.ini\"\n@ \"old.txt\"\n"},
+                  {"1.00.05/list.inf", "#TEST_SERVER#\n\"t.bmd\"\n"},
+                  {"1.00.05/t.bmd", Content("t")},
+              });
+    Bzip(Content("a2"), server / "1.00.02" / "a.bmd.VKC");
+    Bzip(Content("c", 200000), server / "1.00.02" / "c.bmd.VKC");
+    Zip({{"config.ini", "[LOGIN]\r\nVersion=1.00.04\r\n"}, {"Data/z.bmd", Content("z")}},
+        server / "1.00.04" / "up_list.zip");
+    return {
+        {"a.bmd", Content("a2")},        {"Data/Player/p.bmd", Content("p", 70000)},
+        {"kamsg._ll", Content("kamsg")}, {"Data/c.bmd", Content("c", 200000)},
+        {"r.txt", Content("r")},         {"Data/Map/m.att", Content("m")},
+        {"Data/z.bmd", Content("z")},    {"config.ini", ""},  // compared by value below
+    };
+}
+
 }  // namespace patchtest

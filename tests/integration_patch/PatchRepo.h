@@ -27,4 +27,9 @@ void Zip(const Tree& tree, const std::filesystem::path& target);
 // The version list: one quoted label per line.
 std::string VersionList(const std::vector<std::string>& labels);
 
+// Five versions on an FTP server, one of every kind: per-file with subdirectories,
+// compressed, absolute directories, packed, and one for the test client only. Returns the
+// game tree a normal client ends with (config.ini listed with empty contents).
+Tree BuildStandardRepo(const std::filesystem::path& server);
+
 }  // namespace patchtest

@@ -115,6 +115,12 @@ TEST(GameOptionsTest, PlayerInputIsWrittenOnlyBySave) {
         options.ChooseResolution(9);  // not a button: ignored
         options.ChooseColorDepth(1);
         EXPECT_EQ(options.IdText(), "abcdefghij");
+        // Ten bytes, but never half of a double-byte character.
+        options.SetIdText("a\xB0\xA1\xB0\xA1\xB0\xA1\xB0\xA1\xB0\xA1", "CP949");
+        EXPECT_EQ(options.IdText(), "a\xB0\xA1\xB0\xA1\xB0\xA1\xB0\xA1");
+        options.SetIdText("ab\xB0\xA1\xB0\xA1\xB0\xA1\xB0\xA1\xB0\xA1", "CP949");
+        EXPECT_EQ(options.IdText(), "ab\xB0\xA1\xB0\xA1\xB0\xA1\xB0\xA1");
+        options.SetIdText("abcdefghij", "CP949");
         EXPECT_EQ(options.SelectedResolution(), 4);
         // Nothing reaches the store before Save (a cancelled dialog just goes away).
         EXPECT_EQ(f.Dword("SoundOnOff"), 1u);

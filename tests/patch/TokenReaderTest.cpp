@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -99,6 +100,7 @@ TEST(TokenReader, LongTokensAreCutAndFlagged) {
     EXPECT_FALSE(reader.TokenTruncated());
     ASSERT_EQ(reader.ReadToken(), TokenNumber);
     EXPECT_TRUE(reader.TokenTruncated());
+    EXPECT_TRUE(std::isinf(reader.TokenValue()));  // saturates, as atof into a float does
     ASSERT_EQ(reader.ReadToken(), TokenName);
     EXPECT_EQ(reader.TokenText().size(), CTokenReader::kMaxTokenText);
     EXPECT_EQ(reader.ReadToken(), TokenEnd);

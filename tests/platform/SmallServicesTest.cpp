@@ -76,6 +76,20 @@ TEST(CodePageTest, ConvertsBothWaysAndNeverFails) {
     EXPECT_EQ(DecodeToUtf8("", "CP949"), "");
     // An unknown code page still gives readable ASCII.
     EXPECT_EQ(DecodeToUtf8("ab\xB0\xA1", "NO-SUCH-CODE-PAGE"), "ab\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(FitToCharacters("ab\xB0\xA1"
+                              "c",
+                              3, "CP949"),
+              2u);
+    EXPECT_EQ(FitToCharacters("ab\xB0\xA1"
+                              "c",
+                              4, "CP949"),
+              4u);
+    EXPECT_EQ(FitToCharacters("a\xEA\xB0\x80"
+                              "b",
+                              3, "UTF-8"),
+              1u);
+    EXPECT_EQ(FitToCharacters("\xFF\xFF\xFF", 2, "CP949"), 2u);
+    EXPECT_EQ(FitToCharacters("abc", 9, "CP949"), 3u);
     const std::string big(100000, '\xFF');  // longer than one conversion buffer, all invalid
     EXPECT_EQ(DecodeToUtf8(big + "\xB0\xA1", "CP949").size(), big.size() * 3 + 3);
 }

@@ -1,11 +1,15 @@
-// The GTK event loop: posts from other threads, socket watches, Quit before and during Run.
+// The GTK event loop (posts from other threads, socket watches, Quit before and during Run)
+// and the click sound.
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
+#include "ui/gtk/ClickSound.h"
 #include "ui/gtk/GtkEventLoop.h"
 
 namespace {
@@ -80,6 +84,27 @@ TEST(GtkEventLoop, InterestChangesTakeEffect) {
     loop.Unwatch(id);
     ::close(fds[0]);
     ::close(fds[1]);
+}
+
+}  // namespace
+
+namespace {
+
+// The click must never block or fail the caller: a missing file plays nothing, and a real one
+// plays (or, without a sound device here, quietly does not).
+TEST(ClickSound, PlaysAsynchronouslyOrNotAtAll) {
+    const char* before = std::getenv("TORVANE_SOUND");
+    const std::string saved = before ? before : "";
+    ::unsetenv("TORVANE_SOUND");
+    ClickSound::Play("/nonexistent/data/sound/beep.wav");
+    const auto beep = std::filesystem::path(TORVANE_BINARY_DIR) / "assets/data/sound/beep.wav";
+    if (std::filesystem::exists(beep)) {
+        for (int i = 0; i < 3; ++i) ClickSound::Play(beep);
+        GtkEventLoop loop;
+        for (int i = 0; i < 200; ++i) loop.PumpOne();  // lets the pipelines end or fail
+    }
+    if (before) ::setenv("TORVANE_SOUND", saved.c_str(), 1);
+    SUCCEED();
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "XvfbDisplay.h"
+#include "support/PatchServers.h"
 #include "support/TestSupport.h"
 #include "text/MessageTableWriter.h"
 #include "ui/DIBitmap.h"
@@ -110,8 +111,12 @@ protected:
                       title_ +
                       "\n"
                       "code_page = CP949\n");
+    }
 
-        std::string servers = "patch = none\n";
+    // The development connect server with ten entries (the fifth disabled) and `patch`
+    // settings lines ("patch = none" gives the go-ahead at once).
+    void StartConnectServer(const std::string& patch) {
+        std::string servers = patch;
         for (int i = 0; i < 10; ++i) {
             servers +=
                 "server." + std::to_string(i) + ".name = World " + std::to_string(i + 1) + "\n";
@@ -129,6 +134,21 @@ protected:
                                      std::to_string(port_)},
             serverOptions);
         ASSERT_TRUE(testsupport::WaitForPort(port_));
+    }
+
+    // Waits for the launcher's main window and notes where it is.
+    void FindMainWindow(std::string* window) {
+        ASSERT_TRUE(WaitFor([&] {
+            auto ids = WindowsTitled(title_);
+            if (ids.empty()) return false;
+            *window = ids.front();
+            return true;
+        })) << testsupport::ReadFile(dir_ / "launcher.log");
+        ASSERT_TRUE(WaitFor([&] {
+            auto origin = WindowOrigin(*window);
+            if (origin) origin_ = *origin;
+            return origin.has_value();
+        }));
     }
 
     std::unique_ptr<ChildProcess> StartLauncher(const std::string& log) {
@@ -167,19 +187,10 @@ protected:
 };
 
 TEST_F(LauncherProgramTest, RunsFromServerListToOptionsAndRefusesASecondInstance) {
+    StartConnectServer("patch = none\n");
     auto launcher = StartLauncher("launcher.log");
     std::string window;
-    ASSERT_TRUE(WaitFor([&] {
-        auto ids = WindowsTitled(title_);
-        if (ids.empty()) return false;
-        window = ids.front();
-        return true;
-    })) << testsupport::ReadFile(dir_ / "launcher.log");
-    ASSERT_TRUE(WaitFor([&] {
-        auto origin = WindowOrigin(window);
-        if (origin) origin_ = *origin;
-        return origin.has_value();
-    }));
+    FindMainWindow(&window);
 
     // Server view: ten buttons on their grid, the fifth (port 0) showing its disabled face.
     const auto first = skin::ServerButton(0);
@@ -263,6 +274,39 @@ TEST_F(LauncherProgramTest, RunsFromServerListToOptionsAndRefusesASecondInstance
     ASSERT_TRUE(Click(456 + 50, 136 + 12));
     ASSERT_TRUE(
         WaitFor([&] { return ShotShows(first.X + 11, first.Y + 12, PicturePixel(149, 11, 12)); }));
+    ASSERT_TRUE(Click(493 + 30, 337 + 12));
+    EXPECT_EQ(launcher->Wait(60000), 0);
+}
+
+TEST_F(LauncherProgramTest, PatchesFromAnFtpServerThenShowsTheServers) {
+    const auto server = dir_ / "patches";
+    WriteFile(server / "version.wvd", "\"1.00.01\"\n\"1.00.02\"\n");
+    WriteFile(server / "1.00.01" / "list.inf", "\"a.bmd\"\n1 \"Data\"\n\"b.bmd\"\n");
+    WriteFile(server / "1.00.01" / "a.bmd", std::string(200000, 'a'));
+    WriteFile(server / "1.00.01" / "b.bmd", std::string(1000, 'b'));
+    WriteFile(server / "1.00.02" / "list.inf", "\"a.bmd\"\n");
+    WriteFile(server / "1.00.02" / "a.bmd", std::string(300000, 'A'));
+    testsupport::PyFtpServer ftp(server);
+    if (!ftp.Ready()) GTEST_SKIP() << "pyftpdlib is not available";
+    StartConnectServer(
+        "patch = ftp\npatch_host = 127.0.0.1\npatch_port = " + std::to_string(ftp.Port()) +
+        "\npatch_user = patch\npatch_password = secret\n"
+        "patch_version_file = version.wvd\n");
+    auto launcher = StartLauncher("launcher.log");
+    std::string window;
+    FindMainWindow(&window);
+
+    // Patching ends in the server view with the files installed and the version saved.
+    const auto first = skin::ServerButton(0);
+    Glib::RefPtr<Gdk::Pixbuf> shot;
+    ASSERT_TRUE(WaitFor([&] {
+        return ShotShows(first.X + 11, first.Y + 12, PicturePixel(149, 11, 12), &shot);
+    })) << testsupport::ReadFile(dir_ / "launcher.log");
+    EXPECT_EQ(testsupport::ReadFile(game_ / "a.bmd"), std::string(300000, 'A'));
+    EXPECT_EQ(testsupport::ReadFile(game_ / "Data" / "b.bmd"), std::string(1000, 'b'));
+    EXPECT_NE(testsupport::ReadFile(game_ / "config.ini").find("1.00.02"), std::string::npos);
+    EXPECT_EQ(PixelAt(shot, 100, 300), PicturePixel(140, 100, 300));
+
     ASSERT_TRUE(Click(493 + 30, 337 + 12));
     EXPECT_EQ(launcher->Wait(60000), 0);
 }

@@ -251,6 +251,36 @@ TEST_F(MainWindowTest, OptionsDialogSavesWhatThePlayerChose) {
     EXPECT_EQ(value, 1u);
 }
 
+TEST_F(MainWindowTest, OptionsDialogEscapeWritesNothing) {
+    const char* key = "SOFTWARE\\Varnok\\KA\\Config";
+    ASSERT_EQ(registry_->SetDword(RegistryRoot::CurrentUser, key, "Resolution", 7),
+              Registry::Status::Ok);
+    bool escaped = false;
+    auto driver = Glib::signal_timeout().connect(
+        [&] {
+            for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
+                auto* dialog = dynamic_cast<COptionDlg*>(w);
+                if (!dialog || !dialog->get_mapped() || escaped) continue;
+                // No resolution is selected for a stored 7.
+                EXPECT_EQ(dialog->Model().SelectedResolution(), 0);
+                int x = 0, y = 0;
+                dialog->get_window()->get_origin(x, y);
+                XDoTool({"mousemove", "--sync", std::to_string(x + 200), std::to_string(y + 60)});
+                XDoTool({"key", "Escape"});
+                escaped = true;
+            }
+            return true;
+        },
+        200);
+    window_->RunOptionsDialog({1, 0, 2});
+    driver.disconnect();
+    EXPECT_TRUE(escaped);
+    std::uint32_t value = 0;
+    ASSERT_EQ(registry_->QueryDword(RegistryRoot::CurrentUser, key, "Resolution", &value),
+              Registry::Status::Ok);
+    EXPECT_EQ(value, 7u);
+}
+
 TEST(OlderLauncherWindow, IsAskedToCloseWhenTheLauncherStarts) {
     if (!TestDisplayReady()) GTEST_SKIP() << "no Xvfb or GTK display";
     Gtk::Window older;

@@ -19,7 +19,8 @@ namespace {
 
 bool SameText(const MainWindowPaintState& a, const MainWindowPaintState& b) {
     return a.ProgressVisible == b.ProgressVisible && a.StatusText == b.StatusText &&
-           a.TitleText == b.TitleText && a.PercentText == b.PercentText;
+           a.TitleText == b.TitleText && a.PercentText == b.PercentText &&
+           a.ProgressCaption == b.ProgressCaption;
 }
 
 }  // namespace
@@ -170,6 +171,8 @@ void GtkMainWindow::PaintOverBackground(const Cairo::RefPtr<Cairo::Context>& cr)
                     skin::kStatusTop, skin::kTextFontWidth);
     DrawCentredText(cr, Decode(paint_.TitleText), font, 0x000000, skin::kTitleCentreX,
                     skin::kTitleTop, skin::kTextFontWidth);
+    DrawCentredText(cr, Decode(paint_.ProgressCaption), font, skin::kCaptionColour,
+                    skin::kCaptionCentreX, skin::kCaptionTop, skin::kTextFontWidth);
     for (std::size_t i = 0; i < paint_.PercentText.size(); ++i) {
         DrawCentredText(cr, Decode(paint_.PercentText[i]), font, skin::kPercentColour,
                         skin::kPercentOrigins[i][0], skin::kPercentOrigins[i][1],

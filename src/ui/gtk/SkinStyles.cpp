@@ -17,6 +17,7 @@ void InstallSkinStyles() {
         "checkbutton.skin-box check, radiobutton.skin-box radio { min-width: 11px;"
         "  min-height: 11px; margin: 0; padding: 0; -gtk-icon-transform: scale(0.8); }"
         "entry.skin-entry { min-height: 0; padding: 0 2px; margin: 0; border-radius: 0;"
+        "  font-family: \"\xEB\x8F\x8B\xEC\x9B\x80\", \"Noto Sans CJK KR\", sans-serif;"
         "  font-size: 9pt; }");
     Gtk::StyleContext::add_provider_for_screen(screen, css,
                                                GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);

@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Patching over loopback: the launcher's FTP and HTTP sessions against curl plus the standard
+# unpackers doing the same work, side by side.
+#
+#   bench/patch/run.sh [build-dir]
+#
+# Generates FILES files (default 300) of SIZE_KIB KiB each (default 1024, so about 300 MiB),
+# then publishes them twice:
+#   per-file FTP: every file bzip2-compressed (".VKC"), served by pyftpdlib;
+#   packed HTTP:  one up_list.zip of all files, served by nginx.
+# and times, from a fresh game directory each:
+#   launcher FTP session (patch-session-driver)   vs  curl (one connection) + bzip2 -d
+#   launcher HTTP session (patch-session-driver)  vs  curl + unzip
+# printing wall time, the launcher/standard ratio and each side's peak resident set size
+# (/usr/bin/time). The installed trees are compared with the standard tools' output.
+# Needs the test build (patch-session-driver), pyftpdlib, nginx, curl, bzip2, unzip and
+# about 4 x the data size of free disk in WORK_DIR. Not run by tests or CI.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+src=$(pwd)
+build=${1:-build}
+driver=$(realpath "$build/bin/patch-session-driver")
+files=${FILES:-300}
+size_kib=${SIZE_KIB:-1024}
+for need in curl bzip2 unzip /usr/bin/time /usr/sbin/nginx; do
+  command -v "$need" >/dev/null || { echo "missing: $need" >&2; exit 1; }
+done
+[ -x "$driver" ] || { echo "build it first: cmake --build $build --target patch-session-driver" >&2; exit 1; }
+
+work=${WORK_DIR:-$(mktemp -d /tmp/torvane-bench-patch.XXXXXX)}
+mkdir -p "$work"
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+wait_port() { for _ in $(seq 200); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done; return 1; }
+
+echo "== generating $files files of $size_kib KiB"
+/usr/bin/python3 - "$files" "$size_kib" <<'PY'
+import os, random, sys
+files, size = int(sys.argv[1]), int(sys.argv[2]) * 1024
+rng = random.Random(7)
+words = [bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9))) for _ in range(4000)]
+os.makedirs("data", exist_ok=True)
+for i in range(files):
+    out = bytearray()
+    while len(out) < size:
+        out += rng.choice(words) + (b" " if rng.random() < 0.9 else bytes([rng.randrange(256)]))
+    with open(f"data/f{i:04d}.bmd", "wb") as f:
+        f.write(out[:size])
+PY
+printf '[LOGIN]\r\nVersion=1.00.01\r\n' > data/config.ini
+
+mkdir -p ftp/1.00.01 http/1.00.01
+printf '"1.00.01"\n' | tee ftp/version.wvd > http/version.wvd
+{ echo "#COMPRESSED#"; for f in data/f*.bmd; do echo "\"$(basename "$f").VKC\""; done; } > ftp/1.00.01/list.inf
+for f in data/f*.bmd; do bzip2 -c "$f" > "ftp/1.00.01/$(basename "$f").VKC"; done
+{ echo "#PACKINGVERSION#"; echo '"config.ini"'; } > http/1.00.01/list.inf
+(cd data && /usr/bin/python3 -c '
+import os, zipfile
+with zipfile.ZipFile("../http/1.00.01/up_list.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    for n in sorted(os.listdir(".")): z.write(n)')
+echo "   $(du -sm ftp | cut -f1) MiB compressed files, $(du -sm http | cut -f1) MiB archive"
+
+ftp_port=$(free_port)
+/usr/bin/python3 "$src/tests/support/ftp_server.py" --port "$ftp_port" --root "$work/ftp" >ftp.log 2>&1 &
+pids+=($!)
+http_port=$(free_port)
+mkdir -p nginx/logs
+cat > nginx/nginx.conf <<CONF
+$( [ "$(id -u)" = 0 ] && echo "user root;" )
+daemon off; master_process off; worker_processes 1;
+pid $work/nginx/nginx.pid; error_log $work/nginx/logs/error.log;
+events { worker_connections 64; }
+http { access_log off; sendfile on;
+  client_body_temp_path $work/nginx/b; proxy_temp_path $work/nginx/p; fastcgi_temp_path $work/nginx/f;
+  uwsgi_temp_path $work/nginx/u; scgi_temp_path $work/nginx/s;
+  server { listen 127.0.0.1:$http_port; root $work/http; } }
+CONF
+/usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" >nginx.log 2>&1 &
+pids+=($!)
+wait_port "$ftp_port"; wait_port "$http_port"
+
+# measure NAME COMMAND...: prints "seconds peak_kib" into $work/NAME.time
+measure() { local name=$1; shift; /usr/bin/time -f "%e %M" -o "$work/$name.time" "$@" >"$work/$name.out" 2>&1; }
+
+fresh() { rm -rf "$1"; mkdir -p "$1/Temp"; }
+
+echo "== per-file FTP (.VKC)"
+fresh game-ftp
+measure launcher-ftp "$driver" "$work/game-ftp" 127.0.0.1 "$ftp_port" patch secret version.wvd
+fresh std-ftp
+args=()
+for f in data/f*.bmd; do n=$(basename "$f").VKC; args+=(-o "std-ftp/$n" "ftp://127.0.0.1:$ftp_port/1.00.01/$n"); done
+printf '%s\n' "${args[@]}" > /dev/null
+measure std-ftp bash -c 'curl -s -u patch:secret "$@" && for f in std-ftp/*.VKC; do bzip2 -d -c "$f" > "${f%.VKC}" && rm "$f"; done' _ "${args[@]}"
+
+echo "== packed HTTP (up_list.zip)"
+fresh game-http
+measure launcher-http "$driver" --http "$work/game-http" "127.0.0.1:$http_port" version.wvd
+fresh std-http
+measure std-http bash -c "curl -s -o std-http/up_list.zip 'http://127.0.0.1:$http_port/1.00.01/up_list.zip?time=1' && unzip -o -qq std-http/up_list.zip -d std-http && rm std-http/up_list.zip"
+
+check() {  # launcher tree vs standard tree, data files only
+  diff -rq --exclude=Temp --exclude=config.ini --exclude=patch.log "$1" "$2" >/dev/null && echo same || echo DIFFERENT
+}
+row() {
+  read -r lt lm < "$work/$2.time"; read -r st sm < "$work/$3.time"
+  printf '%-16s launcher %7.2f s %8d KiB | standard %7.2f s %8d KiB | time ratio %5.2f | tree %s\n' \
+    "$1" "$lt" "$lm" "$st" "$sm" "$(echo "$lt / $st" | bc -l)" "$(check "$4" "$5")"
+}
+echo
+row "per-file FTP" launcher-ftp std-ftp game-ftp std-ftp
+row "packed HTTP" launcher-http std-http game-http std-http

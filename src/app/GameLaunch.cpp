@@ -1,0 +1,113 @@
+#include "app/GameLaunch.h"
+
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include "platform/GamePath.h"
+
+std::string ScrambleText(std::string_view text, const ScrambleKey& key) {
+    std::string out(text);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto sum = static_cast<std::uint8_t>(static_cast<std::uint8_t>(out[i]) + key[i % 4]);
+        out[i] = static_cast<char>(sum);
+    }
+    return out;
+}
+
+std::string BuildGameArguments(std::string_view address, std::string_view port,
+                               const ScrambleKey& key) {
+    std::string arguments = "connect ";
+    arguments += "/y";
+    arguments += ScrambleText(address, key);
+    arguments += " /z";
+    arguments += ScrambleText(port, key);
+    arguments += ' ';
+    return arguments;
+}
+
+int ShellResultMessage(int shellResult) {
+    switch (shellResult) {
+        case 0:
+            return 131;
+        case 2:
+        case 3:
+            return 133;
+        case 11:
+            return 132;
+        default:
+            return 0;
+    }
+}
+
+ConnectionRegistry::ConnectionRegistry(Registry& registry, ScrambleKey key, TickSource tick)
+    : registry_(registry), key_(key), tick_(std::move(tick)) {}
+
+bool ConnectionRegistry::WriteLaunchStamp() {
+    if (registry_.CreateKey(RegistryRoot::LocalMachine, kConnectionKey) != Registry::Status::Ok)
+        return false;
+    return registry_.SetDword(RegistryRoot::LocalMachine, kConnectionKey, "Key", tick_()) ==
+           Registry::Status::Ok;
+}
+
+std::uint32_t ConnectionRegistry::ReadLaunchStamp() const {
+    std::uint32_t stamp = 0;
+    if (registry_.QueryDword(RegistryRoot::LocalMachine, kConnectionKey, "Key", &stamp) !=
+        Registry::Status::Ok)
+        return 0xFFFFFFFFu;
+    return stamp;
+}
+
+void ConnectionRegistry::DeleteConnectionKey() {
+    registry_.DeleteKey(RegistryRoot::LocalMachine, kConnectionKey);
+}
+
+bool ConnectionRegistry::WriteConnectionParameters(const std::string& address, std::int32_t port) {
+    // A stamp that cannot be read counts as stale: read as 0xFFFFFFFF it would otherwise look
+    // fresh during the first five seconds after the tick counter starts or wraps.
+    std::uint32_t stamp = 0;
+    const bool haveStamp = registry_.QueryDword(RegistryRoot::LocalMachine, kConnectionKey, "Key",
+                                                &stamp) == Registry::Status::Ok;
+    if (!haveStamp || static_cast<std::uint32_t>(tick_() - stamp) > kLaunchStampMaxAgeMs) {
+        DeleteConnectionKey();
+        return false;
+    }
+    DeleteConnectionKey();
+
+    const std::string scrambled = ScrambleText(address, key_);
+    const std::uint32_t parameterB =
+        static_cast<std::uint32_t>(key_[address.size() % 4]) ^ static_cast<std::uint32_t>(port);
+
+    if (registry_.CreateKey(RegistryRoot::LocalMachine, kConnectionKey) != Registry::Status::Ok)
+        return false;
+    if (registry_.SetString(RegistryRoot::LocalMachine, kConnectionKey, "ParameterA", scrambled) !=
+        Registry::Status::Ok)
+        return false;
+    if (registry_.SetDword(RegistryRoot::LocalMachine, kConnectionKey, "ParameterB", parameterB) !=
+        Registry::Status::Ok)
+        return false;
+    WriteLaunchStamp();
+    return true;
+}
+
+void CleanTempDirectory(const std::filesystem::path& gameDir) {
+    std::error_code ec;
+    const std::filesystem::path temp = gameDir / "Temp";
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(temp, ec))) return;
+    std::vector<std::filesystem::path> entries;
+    for (std::filesystem::directory_iterator it(temp, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(it->path());
+    for (const auto& entry : entries) {
+        std::error_code removeError;
+        // remove_all does not follow symbolic links: a link is removed, never its target.
+        std::filesystem::remove_all(entry, removeError);
+    }
+    std::filesystem::remove(temp, ec);
+}
+
+bool ConfigFileExists(const std::filesystem::path& gameDir) {
+    const auto file = GamePath(gameDir).Resolve("config.ini");
+    if (!file) return false;
+    std::ifstream in(*file, std::ios::binary);
+    return in.good();
+}

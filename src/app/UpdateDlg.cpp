@@ -1,0 +1,470 @@
+#include "app/UpdateDlg.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#include "net/LauncherState.h"
+#include "platform/CodePage.h"
+#include "platform/GamePath.h"
+#include "text/MessageTable.h"
+#include "ui/ProgressBar.h"
+
+namespace {
+
+constexpr const char* kClickSound = "data\\sound\\beep.wav";
+constexpr const char* kConfigKey = "SOFTWARE\\Varnok\\KA\\Config";
+constexpr const char* kProductTitleName = "Quenmar";
+
+constexpr WindowRect kStatusArea{226, 47, 563, 68};
+constexpr WindowRect kTitleArea{383, 19, 563, 40};
+constexpr WindowRect kPercentArea{226, 71, 563, 124};
+constexpr WindowRect kWholeWindow{0, 0, 580, 380};
+
+constexpr int kBottomButtons[] = {ControlId::Link2, ControlId::Link1, ControlId::Link4,
+                                  ControlId::Link3, ControlId::Exit};
+
+// A fixed-size text field of the wire: up to its first NUL, never past its end.
+std::string FieldText(const char* field, std::size_t size) {
+    return std::string(field, strnlen(field, size));
+}
+
+}  // namespace
+
+CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, LauncherServices services)
+    : loop_(loop),
+      environment_(std::move(environment)),
+      services_(std::move(services)),
+      registry_(environment_.Settings.RegistryDirectory),
+      engine_(*this, GamePath(environment_.GameDirectory)),
+      messages_(g_State, *this),
+      ftpSession_(engine_, environment_.Settings.TransferStallSeconds),
+      httpSession_(engine_, environment_.Settings.TransferStallSeconds) {
+    engine_.LoadLocalVersion();
+    // The patch sessions of this window, unless a test supplies its own.
+    if (!services_.RunFtpPatch) {
+        services_.RunFtpPatch = [this](PatchEngine&, const PatchServerInfo& info) {
+            return ftpSession_.RunFtpPatch(info.HostText(), info.Port, info.UserText(),
+                                           info.PasswordText(), info.VersionFileText());
+        };
+    }
+    if (!services_.CloseFtpConnection)
+        services_.CloseFtpConnection = [this] { ftpSession_.CloseFtpConnection(); };
+    if (!services_.SetHttpPatchServer) {
+        services_.SetHttpPatchServer = [this](PatchEngine&, const PatchServerInfo& info) {
+            httpSession_.SetHttpPatchServer(info);
+        };
+    }
+    if (!services_.StartHttpPatch) {
+        services_.StartHttpPatch = [this](PatchEngine&) {
+            if (!httpSession_.StartHttpPatch()) return false;
+            WatchHttpPatch();
+            return true;
+        };
+    }
+    if (!services_.StopHttpPatch) services_.StopHttpPatch = [this] { StopHttpPatchSession(); };
+    // The connect-server connection of the shared state, unless a test supplies its own.
+    if (!services_.Connect) {
+        services_.Connect = [this](const std::string& address, std::uint16_t port) {
+            if (!g_State.Connection.CreateSocket(loop_, [this] { messages_.DispatchPackets(); }))
+                return false;
+            return g_State.Connection.Connect(address.c_str(), port);
+        };
+    }
+    if (!services_.AbandonConnect)
+        services_.AbandonConnect = [] { g_State.Connection.AbandonConnects(); };
+}
+
+CUpdateDlg::~CUpdateDlg() {
+    alive_->store(false);
+    StopConnectThread();
+    StopHttpPatchSession();
+    g_State.Connection.SetMessageSink(nullptr, nullptr);
+}
+
+std::string CUpdateDlg::Text(int number) const {
+    return GetText(number);
+}
+
+void CUpdateDlg::OnInitDialog() {
+    window_->SetBackgroundBitmap(140);
+    BuildControls();
+    SyncWindowModeSetting();
+    g_State.Connection.SetMessageSink(
+        [this](const std::string& text, const std::string& caption, MessageBoxIcon icon) {
+            ShowMessageBox(text, caption, icon);
+        },
+        [](int number) { return std::string(GetText(number)); });
+    g_State.Connection.Initialize();
+    PrepareWorkingFiles();
+    connectRequest_ = 1;
+    StartConnectThread();
+    if (services_.CreateDesktopEntry) services_.CreateDesktopEntry(environment_.ProgramPath);
+}
+
+void CUpdateDlg::BuildControls() {
+    for (int id : kBottomButtons) window_->ShowControl(id, false);
+    window_->ShowControl(ControlId::SmallClose, true);
+    window_->EnableControl(ControlId::Connect, false);
+    for (int id : {ControlId::Option, ControlId::Connect, ControlId::CloseBig})
+        window_->ShowControl(id, false);
+    for (int i = 0; i < kServerEntryCount; ++i)
+        window_->ShowControl(ControlId::FirstServer + i, false);
+    window_->MoveBrowser(228, 167, 336, 163);
+    window_->NavigateBrowser("http://" + environment_.Settings.NewsHost + "/gg.htm");
+    ShowProgressView();
+}
+
+void CUpdateDlg::SyncWindowModeSetting() {
+    bool created = false;
+    if (registry_.CreateKey(RegistryRoot::CurrentUser, kConfigKey, &created) !=
+        Registry::Status::Ok)
+        return;
+    std::uint32_t value = 0;
+    if (!created && registry_.QueryDword(RegistryRoot::CurrentUser, kConfigKey, "WindowMode",
+                                         &value) == Registry::Status::Ok) {
+        windowMode_ = value;
+        return;
+    }
+    windowMode_ = 0;
+    registry_.SetDword(RegistryRoot::CurrentUser, kConfigKey, "WindowMode", 0);
+}
+
+void CUpdateDlg::PrepareWorkingFiles() {
+    std::error_code ec;
+    const GamePath game(environment_.GameDirectory);
+    if (auto leftover = game.Resolve(environment_.Settings.ProductName + ".tmp"))
+        std::filesystem::remove(*leftover, ec);
+    if (auto temp = game.Resolve("Temp")) std::filesystem::create_directory(*temp, ec);
+}
+
+void CUpdateDlg::OnWindowThread(std::function<void()> task) {
+    if (OnGuiThread())
+        task();
+    else
+        PostToWindow(std::move(task));
+}
+
+void CUpdateDlg::PostToWindow(std::function<void()> task) {
+    std::weak_ptr<std::atomic<bool>> alive = alive_;
+    loop_.Post([alive, task = std::move(task)] {
+        auto flag = alive.lock();
+        if (flag && flag->load()) task();
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Painting
+
+MainWindowPaintState CUpdateDlg::PaintState() const {
+    MainWindowPaintState state;
+    state.ProgressVisible = g_State.ProgressVisible != 0;
+    state.StatusText = statusText_;
+    state.TitleText = titleText_;
+    // Percent texts belong to the progress view; the server view shows none.
+    if (state.ProgressVisible) state.PercentText = percentText_;
+    for (int i = 0; i < 2; ++i) {
+        state.BarRange[i] = barRange_[i];
+        state.BarPosition[i] = barPosition_[i];
+    }
+    state.ProgressCaption = engine_.ProgressCaption();
+    return state;
+}
+
+void CUpdateDlg::SetStatusText(const std::string& text) {
+    if (!OnGuiThread()) {
+        OnWindowThread([this, text] { SetStatusText(text); });
+        return;
+    }
+    statusText_ = text;
+    window_->Repaint(kStatusArea, PaintState());
+}
+
+void CUpdateDlg::SetStatusText(int messageNumber) {
+    SetStatusText(Text(messageNumber));
+}
+
+void CUpdateDlg::SetTitleText(const std::string& text) {
+    titleText_ = text;
+    window_->Repaint(kTitleArea, PaintState());
+}
+
+void CUpdateDlg::UpdateProgressText() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { UpdateProgressText(); });
+        return;
+    }
+    for (int i = 0; i < 2; ++i) {
+        percentText_[i] = g_State.ProgressVisible
+                              ? std::to_string(ProgressPercent(barPosition_[i], barRange_[i])) + "%"
+                              : std::string();
+    }
+    window_->Repaint(kPercentArea, PaintState());
+}
+
+void CUpdateDlg::RefreshWindow() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { RefreshWindow(); });
+        return;
+    }
+    window_->Repaint(kWholeWindow, PaintState());
+}
+
+void CUpdateDlg::SetBarRange(PatchBar bar, int range) {
+    barRange_.at(static_cast<int>(bar)) = std::max(range, 1);
+}
+
+void CUpdateDlg::SetBarPosition(PatchBar bar, int position) {
+    const int i = static_cast<int>(bar);
+    barPosition_.at(i) = std::clamp(position, 0, barRange_.at(i).load());
+}
+
+int CUpdateDlg::GetBarPosition(PatchBar bar) {
+    return barPosition_.at(static_cast<int>(bar));
+}
+
+int CUpdateDlg::GetBarPercent(PatchBar bar) {
+    const int i = static_cast<int>(bar);
+    return ProgressPercent(barPosition_.at(i), barRange_.at(i));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Views
+
+void CUpdateDlg::ShowProgressView() {
+    window_->SetBackgroundBitmap(163);
+    for (int id : kBottomButtons) window_->ShowControl(id, false);
+    window_->MoveBrowser(225, 176, 338, 184);
+    for (int i = 0; i < kServerEntryCount; ++i)
+        window_->ShowControl(ControlId::FirstServer + i, false);
+
+    std::string name;
+    const int selected = g_State.SelectedServer;
+    if (selected >= 0 && selected < kServerEntryCount)
+        name = FieldText(g_State.ServerEntries[selected].Name,
+                         sizeof(g_State.ServerEntries[selected].Name));
+    if (name.empty()) name = kProductTitleName;
+    const std::string& codePage = environment_.Settings.CodePage;
+    SetTitleText(EncodeFromUtf8("\xE3\x80\x8E", codePage) + name +
+                 EncodeFromUtf8("\xE3\x80\x8F", codePage));
+
+    g_State.ProgressVisible = 1;
+    RefreshWindow();
+}
+
+void CUpdateDlg::ShowServerView() {
+    window_->SetBackgroundBitmap(140);
+    for (int id : kBottomButtons) window_->ShowControl(id, true);
+    window_->MoveBrowser(228, 167, 336, 163);
+    for (int id : {ControlId::Option, ControlId::Connect, ControlId::CloseBig})
+        window_->ShowControl(id, false);
+    for (int i = 0; i < kServerEntryCount; ++i) {
+        const ServerEntry& entry = g_State.ServerEntries[i];
+        const int id = ControlId::FirstServer + i;
+        window_->SetButtonCaption(id, FieldText(entry.Name, sizeof(entry.Name)), 6, 12, 0x000000);
+        window_->EnableControl(id, entry.Port != 0);
+        window_->ShowControl(id, true);
+    }
+    g_State.ProgressVisible = 0;
+    RefreshWindow();
+}
+
+void CUpdateDlg::OnConnectReady() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { OnConnectReady(); });
+        return;
+    }
+    SetStatusText(126);
+    connected_ = 1;
+    connectRequest_ = 0;
+    readyToStart_ = 1;
+    UpdateProgressText();
+    ShowServerView();
+    g_State.ServerListReceived = 1;
+    if (observer_.Ready) observer_.Ready();
+}
+
+void CUpdateDlg::ResetToConnect() {
+    connected_ = 0;
+    connectRequest_ = 1;
+    SetStatusText(102);
+    HideStartButton();
+}
+
+void CUpdateDlg::ShowStartButton() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { ShowStartButton(); });
+        return;
+    }
+    window_->ShowControl(ControlId::Connect, true);
+    window_->EnableControl(ControlId::Connect, true);
+}
+
+void CUpdateDlg::EnableStartButton() {
+    window_->EnableControl(ControlId::Connect, true);
+}
+
+void CUpdateDlg::HideStartButton() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { HideStartButton(); });
+        return;
+    }
+    window_->ShowControl(ControlId::Connect, false);
+    window_->EnableControl(ControlId::Connect, false);
+}
+
+void CUpdateDlg::ShowAndEnableStartButton() {
+    ShowStartButton();
+}
+
+void CUpdateDlg::OnServerButton(int index) {
+    if (index < 0 || index >= kServerEntryCount) return;
+    g_State.SelectedServer = index;
+    if (g_State.ServerEntries[index].Port == 0) return;
+    PlayClick();
+    ShowProgressView();
+    for (int id : {ControlId::Option, ControlId::Connect, ControlId::CloseBig}) {
+        window_->ShowControl(id, true);
+        window_->EnableControl(id, true);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+void CUpdateDlg::PlayClick() {
+    window_->PlaySound(kClickSound);
+}
+
+bool CUpdateDlg::PreTranslateKeyDown(int keyCode) const {
+    return keyCode == 27;
+}
+
+void CUpdateDlg::OnCommand(int controlId) {
+    if (controlId >= ControlId::FirstServer &&
+        controlId < ControlId::FirstServer + kServerEntryCount) {
+        OnServerButton(controlId - ControlId::FirstServer);
+        return;
+    }
+    switch (controlId) {
+        case ControlId::Link2:
+        case ControlId::Link4:
+            PlayClick();
+            window_->OpenLink(Text(2000));
+            break;
+        case ControlId::Link1:
+            PlayClick();
+            window_->OpenLink(Text(2001));
+            break;
+        case ControlId::Link3:
+            PlayClick();
+            window_->OpenLink(Text(2003));
+            break;
+        case ControlId::Option:
+            PlayClick();
+            window_->RunOptionsDialog(ClientVersion());
+            break;
+        case ControlId::CloseBig:
+            PlayClick();
+            ShowServerView();
+            break;
+        case ControlId::Connect:
+            StartGame();
+            break;
+        case ControlId::Exit:
+        case ControlId::SmallClose:
+            OnExitButton();
+            break;
+        default:
+            break;
+    }
+}
+
+void CUpdateDlg::OnExitButton() {
+    PlayClick();
+    if (StopTransfer() == 1) {
+        if (services_.CloseConnection) services_.CloseConnection();
+        if (services_.CloseFtpConnection) services_.CloseFtpConnection();
+        OnClose();
+        return;
+    }
+    // A transfer runs (this handler runs inside its pumping): stop it and go back to
+    // connecting; the transfer loop sees the flag when control returns to it.
+    StopTransfer() = 1;
+    if (services_.CloseConnection) services_.CloseConnection();
+    if (services_.CloseFtpConnection) services_.CloseFtpConnection();
+    ResetToConnect();
+}
+
+void CUpdateDlg::OnClose() {
+    if (closing_.exchange(true)) return;
+    if (services_.CloseFtpConnection) services_.CloseFtpConnection();
+    if (services_.StopHttpPatch) services_.StopHttpPatch();
+    StopConnectThread();
+    window_->CloseWindow();
+}
+
+void CUpdateDlg::ShowMessageBox(const std::string& text, const std::string& caption,
+                                MessageBoxIcon icon) {
+    // From a worker the box is posted, not waited for: the GUI thread may be joining it.
+    if (!OnGuiThread()) {
+        OnWindowThread([this, text, caption, icon] { ShowMessageBox(text, caption, icon); });
+        return;
+    }
+    window_->ShowMessageBox(text, caption, icon);
+}
+
+void CUpdateDlg::ShowFormattedMessage(const std::string& text) {
+    ShowMessageBox(text, Text(128), MessageBoxIcon::None);
+}
+
+std::string CUpdateDlg::MessageText(int messageNumber) {
+    return Text(messageNumber);
+}
+
+void CUpdateDlg::CloseMainWindow() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { CloseMainWindow(); });
+        return;
+    }
+    OnClose();
+}
+
+void CUpdateDlg::CloseConnectServerConnection() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { CloseConnectServerConnection(); });
+        return;
+    }
+    if (services_.CloseConnection) services_.CloseConnection();
+}
+
+bool CUpdateDlg::PumpOneEvent() {
+    return window_->PumpOneEvent();
+}
+
+std::array<std::uint8_t, 3> CUpdateDlg::ClientVersion() const {
+    const VersionNumber& version = engine_.CurrentVersion;
+    return {version.Major, version.Minor, version.Build};
+}
+
+void CUpdateDlg::SetHttpPatchServer(const PatchServerInfo& codedInfo) {
+    if (services_.SetHttpPatchServer) services_.SetHttpPatchServer(engine_, codedInfo);
+}
+
+bool CUpdateDlg::StartHttpPatch() {
+    const bool started = services_.StartHttpPatch && services_.StartHttpPatch(engine_);
+    if (!started && observer_.PatchFailed) observer_.PatchFailed();
+    return started;
+}
+
+bool CUpdateDlg::RunFtpPatch(const PatchServerInfo& info) {
+    const bool current = services_.RunFtpPatch && services_.RunFtpPatch(engine_, info);
+    if (!current && observer_.PatchFailed) observer_.PatchFailed();
+    return current;
+}
+
+void CUpdateDlg::ShowStopMessage(int messageNumber) {
+    window_->ShowMessageBox(Text(messageNumber), environment_.Settings.ProductName,
+                            MessageBoxIcon::Stop);
+}

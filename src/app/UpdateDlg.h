@@ -1,0 +1,199 @@
+#pragma once
+// CUpdateDlg: the controller of the launcher's main window and of its whole run. It decides
+// what the window shows from the launcher's state (g_State and its own flags) and acts on the
+// screen only through WindowAdapter, so the window launcher, the terminal launcher and the
+// tests drive the same code.
+//
+// Threads: everything runs on the GUI thread except the connect thread, whose effects on the
+// window are posted to the GUI thread through the EventLoop. Public operations are GUI-thread
+// operations unless said otherwise.
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/LauncherServices.h"
+#include "app/WindowAdapter.h"
+#include "net/ConnectMessages.h"
+#include "net/ConnectServerEvents.h"
+#include "patch/FtpPatchSession.h"
+#include "patch/HttpPatchSession.h"
+#include "patch/PatchEngine.h"
+#include "patch/PatchHost.h"
+#include "platform/DeploymentSettings.h"
+#include "platform/EventLoop.h"
+#include "platform/Registry.h"
+
+// Control ids of the main window.
+namespace ControlId {
+inline constexpr int Option = 2000;
+inline constexpr int Connect = 2001;  // the start button
+inline constexpr int SmallClose = 2004;
+inline constexpr int CloseBig = 2010;
+inline constexpr int Link2 = 2020;
+inline constexpr int Link1 = 2021;
+inline constexpr int Link4 = 2022;
+inline constexpr int Link3 = 2023;
+inline constexpr int Exit = 2028;
+inline constexpr int Browser = 1004;
+inline constexpr int FirstServer = 6501;  // 6501..6510
+}  // namespace ControlId
+
+// Where the launcher runs and what the deployment chose.
+struct LauncherEnvironment {
+    DeploymentSettings Settings;
+    std::filesystem::path GameDirectory;  // the launcher's working directory
+    std::filesystem::path ProgramPath;    // the launcher's own file (desktop entry)
+};
+
+// What a front end may want to know beyond what the window shows (the terminal launcher
+// decides its exit status from these). All run on the GUI thread.
+struct ControllerObserver {
+    std::function<void()> Ready;        // the server view is up, the client is current
+    std::function<void()> PatchFailed;  // a patch session reported failure
+    std::function<void(int shellResult)> GameStarted;  // the post-patch start handed over
+};
+
+class CUpdateDlg : public ConnectServerEvents, public PatchHost {
+public:
+    CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, LauncherServices services);
+    virtual ~CUpdateDlg();
+    CUpdateDlg(const CUpdateDlg&) = delete;
+    CUpdateDlg& operator=(const CUpdateDlg&) = delete;
+
+    // The front end creates its window for this controller, then attaches it here before
+    // OnInitDialog. The window must outlive the controller's use of it (until OnClose).
+    void AttachWindow(WindowAdapter& window) { window_ = &window; }
+    void SetObserver(ControllerObserver observer) { observer_ = std::move(observer); }
+
+    // Window created: controls, views, settings sync, connect thread, desktop entry.
+    void OnInitDialog();
+    // A button press (dialog control id).
+    void OnCommand(int controlId);
+    // A key press before the window handles it; true when swallowed (Escape never closes).
+    bool PreTranslateKeyDown(int keyCode) const;
+    // The window is asked to close (window manager, or the launcher itself).
+    void OnClose();
+
+    // Main window operations. Those that the patch engine also reaches through PatchHost
+    // accept any thread and marshal to the GUI thread (see PatchHost.h); the rest are GUI
+    // thread only.
+    void SetStatusText(const std::string& text) override;
+    void SetStatusText(int messageNumber) override;
+    void SetTitleText(const std::string& text);
+    void UpdateProgressText() override;
+    void OnConnectReady() override;
+    void ResetToConnect();
+    void ShowProgressView();
+    void ShowServerView();
+    void OnServerButton(int index);
+    void ShowStartButton() override;
+    void HideStartButton() override;
+    void EnableStartButton();
+
+    void StartGame();
+    void StartGameAfterPatch() override;
+
+    void SetBarRange(PatchBar bar, int range) override;
+    void SetBarPosition(PatchBar bar, int position) override;
+    int GetBarPosition(PatchBar bar) override;
+    int GetBarPercent(PatchBar bar) override;
+    // Repaints the whole window from the current state.
+    void RefreshWindow() override;
+    bool PumpOneEvent() override;
+
+    void ShowMessageBox(const std::string& text, const std::string& caption,
+                        MessageBoxIcon icon) override;
+    void ShowFormattedMessage(const std::string& text) override;
+    // A box captioned with the product name, as the framework's own boxes are.
+    void ShowStopMessage(int messageNumber);
+    std::string MessageText(int messageNumber) override;
+    void CloseMainWindow() override;
+    void CloseConnectServerConnection() override;
+
+    // What the connect-server messages set off.
+    void SetStatusMessage(int number) override { SetStatusText(number); }
+    void ShowAndEnableStartButton() override;
+    std::array<std::uint8_t, 3> ClientVersion() const override;
+    void SetHttpPatchServer(const PatchServerInfo& codedInfo) override;
+    bool StartHttpPatch() override;
+    bool RunFtpPatch(const PatchServerInfo& info) override;
+
+    // State, for the front ends and tests.
+    MainWindowPaintState PaintState() const;
+    int Connected() const { return connected_; }
+    int ConnectRequest() const { return connectRequest_; }
+    int ReadyToStart() const { return readyToStart_; }
+    std::uint32_t WindowMode() const { return windowMode_; }
+    const LauncherEnvironment& Environment() const { return environment_; }
+    Registry& RegistryStore() { return registry_; }
+    PatchEngine& Engine() { return engine_; }
+
+    // The patch engine's transfer flag: 1 while no transfer may run.
+    std::atomic<int>& StopTransfer() { return engine_.StopTransfer; }
+
+    bool ConnectThreadRunning() const { return connectThread_.joinable(); }
+
+private:
+    void BuildControls();
+    void SyncWindowModeSetting();
+    void PrepareWorkingFiles();
+    void StartConnectThread();
+    void StopConnectThread();
+    void ConnectThreadProc();
+    void ConnectThreadSleep(std::uint32_t ms);
+    void WatchHttpPatch();
+    void StopHttpPatchSession();
+    void PostToWindow(std::function<void()> task);
+    void OnExitButton();
+    void PlayClick();
+    void CopySelectedServerToLaunch();
+    std::string GameArguments() const;
+    void ShowShellResult(int shellResult);
+    std::string Text(int number) const;
+    bool OnGuiThread() const { return std::this_thread::get_id() == guiThread_; }
+    // Runs `task` now on the GUI thread, or posts it there from another thread.
+    void OnWindowThread(std::function<void()> task);
+
+    EventLoop& loop_;
+    LauncherEnvironment environment_;
+    LauncherServices services_;
+    Registry registry_;
+    WindowAdapter* window_ = nullptr;
+    ControllerObserver observer_;
+
+    std::atomic<int> connected_{0};
+    std::atomic<int> connectRequest_{1};
+    std::atomic<int> readyToStart_{0};
+    std::uint32_t windowMode_ = 0;
+    std::thread::id guiThread_ = std::this_thread::get_id();
+    PatchEngine engine_;
+    ConnectMessages messages_;
+    FtpPatchSession ftpSession_;
+    HttpPatchSession httpSession_;
+    // Notices when the HTTP worker has ended without making the client current.
+    std::thread httpWatcher_;
+
+    std::string statusText_;
+    std::string titleText_;
+    std::array<std::string, 2> percentText_;
+    // Ranges and positions of the total and file bars, kept as CProgressBar keeps them
+    // (range at least 1, position within 0..range); written by the patch sessions from
+    // either thread, drawn by the window from the paint state.
+    std::array<std::atomic<int>, 2> barRange_{1, 1};
+    std::array<std::atomic<int>, 2> barPosition_{0, 0};
+
+    std::thread connectThread_;
+    std::atomic<bool> closing_{false};
+    std::mutex sleepMutex_;
+    std::condition_variable sleepWake_;
+    // Posted tasks check this before touching a controller that may be gone.
+    std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
+};

@@ -1,0 +1,87 @@
+// The worker threads of CUpdateDlg: the connect thread, which tries the connect server about
+// once a second until a connection stands or the go-ahead has come and never keeps the window
+// from closing; and the watcher that tells the front end when an HTTP patch session ended
+// without making the client current.
+
+#include <chrono>
+
+#include "app/UpdateDlg.h"
+#include "net/LauncherState.h"
+
+void CUpdateDlg::StartConnectThread() {
+    if (connectThread_.joinable()) return;
+    connectThread_ = std::thread([this] { ConnectThreadProc(); });
+}
+
+void CUpdateDlg::StopConnectThread() {
+    {
+        std::lock_guard<std::mutex> lock(sleepMutex_);
+        closing_ = true;
+    }
+    sleepWake_.notify_all();
+    if (!connectThread_.joinable()) return;
+    if (services_.AbandonConnect) services_.AbandonConnect();
+    connectThread_.join();
+}
+
+void CUpdateDlg::ConnectThreadSleep(std::uint32_t ms) {
+    if (services_.Sleep) {
+        services_.Sleep(ms);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(sleepMutex_);
+    sleepWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return closing_.load(); });
+}
+
+void CUpdateDlg::ConnectThreadProc() {
+    while (!closing_) {
+        if (g_State.ServerListReceived.load() == 1) return;
+        if (connectRequest_ == 1) {
+            PostToWindow([this] { SetStatusText(102); });
+            const bool connected =
+                services_.Connect && services_.Connect(g_State.ServerAddress, g_State.ServerPort);
+            if (connected) {
+                connectRequest_ = 0;
+                return;
+            }
+            if (closing_) return;
+            PostToWindow([this] { SetStatusText(107); });
+            ConnectThreadSleep(500);
+            if (closing_) return;
+            // The flags change here, in order with this thread's next attempt; only the
+            // window's part of ResetToConnect waits for the GUI thread.
+            connected_ = 0;
+            connectRequest_ = 1;
+            PostToWindow([this] {
+                SetStatusText(102);
+                HideStartButton();
+            });
+        }
+        ConnectThreadSleep(500);
+    }
+}
+
+void CUpdateDlg::WatchHttpPatch() {
+    if (httpWatcher_.joinable()) httpWatcher_.join();
+    httpWatcher_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(sleepMutex_);
+        while (!closing_ && httpSession_.Running())
+            sleepWake_.wait_for(lock, std::chrono::milliseconds(100));
+        lock.unlock();
+        if (closing_) return;
+        // Runs after everything the worker posted: the ready state, if it came, is set.
+        PostToWindow([this] {
+            if (!closing_ && connected_ == 0 && observer_.PatchFailed) observer_.PatchFailed();
+        });
+    });
+}
+
+void CUpdateDlg::StopHttpPatchSession() {
+    {
+        std::lock_guard<std::mutex> lock(sleepMutex_);
+        closing_ = true;
+    }
+    sleepWake_.notify_all();
+    httpSession_.Stop();
+    if (httpWatcher_.joinable()) httpWatcher_.join();
+}

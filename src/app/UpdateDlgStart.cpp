@@ -1,0 +1,88 @@
+// The start button and the start after a self-updating patch: hand the chosen server to the
+// game client and end the launcher.
+
+#include <cstring>
+
+#include "app/GameLaunch.h"
+#include "app/UpdateDlg.h"
+#include "net/LauncherState.h"
+
+void CUpdateDlg::CopySelectedServerToLaunch() {
+    int selected = g_State.SelectedServer;
+    if (selected < 0 || selected >= kServerEntryCount) selected = 0;
+    const ServerEntry& entry = g_State.ServerEntries[selected];
+    // The address field may fill all 16 bytes with no terminator: copy at most that much.
+    std::memset(g_State.LaunchAddress, 0, sizeof(g_State.LaunchAddress));
+    std::memcpy(g_State.LaunchAddress, entry.Address,
+                strnlen(entry.Address, sizeof(entry.Address)));
+    std::snprintf(g_State.LaunchPort, sizeof(g_State.LaunchPort), "%d",
+                  static_cast<int>(entry.Port));
+}
+
+std::string CUpdateDlg::GameArguments() const {
+    return BuildGameArguments(g_State.LaunchAddress, g_State.LaunchPort,
+                              environment_.Settings.ScrambleKey);
+}
+
+void CUpdateDlg::ShowShellResult(int shellResult) {
+    if (const int message = ShellResultMessage(shellResult)) ShowStopMessage(message);
+}
+
+void CUpdateDlg::StartGame() {
+    if (connected_ == 0) {
+        HideStartButton();
+        connectRequest_ = 1;
+        return;
+    }
+    PlayClick();
+    if (!ConfigFileExists(environment_.GameDirectory)) window_->RunOptionsDialog(ClientVersion());
+
+    CopySelectedServerToLaunch();
+    const std::string arguments = GameArguments();
+
+    if (readyToStart_ == 1) CleanTempDirectory(environment_.GameDirectory);
+
+    if (StopTransfer() == 1) {
+        if (services_.CloseConnection) services_.CloseConnection();
+        if (services_.CloseFtpConnection) services_.CloseFtpConnection();
+    } else {
+        StopTransfer() = 1;
+        if (services_.CloseConnection) services_.CloseConnection();
+        if (services_.CloseFtpConnection) services_.CloseFtpConnection();
+        ResetToConnect();
+    }
+
+    ConnectionRegistry connection(registry_, environment_.Settings.ScrambleKey, services_.Tick);
+    connection.WriteLaunchStamp();
+    if (!connection.WriteConnectionParameters(g_State.LaunchAddress,
+                                              std::atoi(g_State.LaunchPort))) {
+        ShowStopMessage(151);
+        OnClose();
+        return;
+    }
+
+    const int result = services_.StartGameClient
+                           ? services_.StartGameClient(environment_.Settings.GameClient, arguments)
+                           : 0;
+    ShowShellResult(result);
+    g_State.ServerListReceived = 1;
+    // The game owns the connection now; nothing of the launcher is cleaned up.
+    if (services_.EndProcess) services_.EndProcess(result);
+}
+
+void CUpdateDlg::StartGameAfterPatch() {
+    if (!OnGuiThread()) {
+        OnWindowThread([this] { StartGameAfterPatch(); });
+        return;
+    }
+    CopySelectedServerToLaunch();
+    const std::string arguments = GameArguments();
+    if (services_.CloseConnection) services_.CloseConnection();
+    if (services_.CloseFtpConnection) services_.CloseFtpConnection();
+    const int result = services_.StartGameClient
+                           ? services_.StartGameClient(environment_.Settings.GameClient, arguments)
+                           : 0;
+    ShowShellResult(result);
+    if (observer_.GameStarted) observer_.GameStarted(result);
+    OnClose();
+}

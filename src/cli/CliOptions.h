@@ -1,0 +1,26 @@
+#pragma once
+// The terminal launcher's command line:
+//   torvane-cli [--game-dir DIR] [--config FILE] [--connect HOST[:PORT]] [--pick N]
+//               [--start | --no-start] [--] [/t | /r | /l VERSION]
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CliOptions {
+    std::filesystem::path GameDirectory;  // empty: the current directory
+    std::filesystem::path ConfigFile;     // empty: torvane.conf beside the program
+    std::optional<std::string> ConnectHost;
+    std::optional<std::uint16_t> ConnectPort;
+    int Pick = 0;  // 1..10, 0: none
+    bool Start = false;
+    std::string LauncherCommandLine;  // the launcher's own switches, joined by blanks
+};
+
+// nullopt with `error` set on bad usage.
+std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& arguments,
+                                          std::string* error);
+
+extern const char* const kCliUsage;

@@ -1,0 +1,58 @@
+#pragma once
+// The main window of the terminal launcher: a WindowAdapter that prints.
+//   status lines       "status: TEXT" on stdout, whenever the first status line changes
+//   message boxes      "CAPTION: TEXT" on stderr
+//   progress           a live bar (percent, speed, current file) on a terminal, otherwise
+//                      "progress: TOTAL% FILE%" lines, at most four a second
+// Texts arrive as bytes in the deployment's code page and are printed as UTF-8.
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "app/WindowAdapter.h"
+#include "platform/EventLoop.h"
+
+class CliWindow : public WindowAdapter {
+public:
+    CliWindow(EventLoop& loop, std::string codePage, std::FILE* out, std::FILE* err, bool terminal);
+
+    void ShowControl(int controlId, bool visible) override;
+    void EnableControl(int, bool) override {}
+    void SetButtonCaption(int, const std::string&, int, int, std::uint32_t) override {}
+    void MoveBrowser(int, int, int, int) override {}
+    void NavigateBrowser(const std::string&) override {}
+    void SetBackgroundBitmap(int) override {}
+    void Repaint(const WindowRect& area, const MainWindowPaintState& state) override;
+    void ShowMessageBox(const std::string& text, const std::string& caption,
+                        MessageBoxIcon icon) override;
+    void RunOptionsDialog(const std::array<std::uint8_t, 3>& clientVersion) override;
+    void PlaySound(const std::string&) override {}
+    void OpenLink(const std::string& url) override;
+    void CloseWindow() override;
+    bool PumpOneEvent() override { return loop_.PumpOne(); }
+
+    // The last status line, UTF-8.
+    const std::string& LastStatus() const { return lastStatus_; }
+    // Ends a live progress bar's line so the next output starts on a fresh one.
+    void FinishProgressLine();
+
+private:
+    std::string Decode(const std::string& bytes) const;
+    void PrintProgress(const MainWindowPaintState& state);
+
+    EventLoop& loop_;
+    std::string codePage_;
+    std::FILE* out_;
+    std::FILE* err_;
+    bool terminal_;
+    bool closed_ = false;
+
+    std::string lastStatus_;
+    std::string lastProgress_;
+    bool progressLineOpen_ = false;
+    std::chrono::steady_clock::time_point lastProgressTime_{};
+    std::chrono::steady_clock::time_point speedSince_{};
+    int speedPosition_ = 0;
+    double bytesPerSecond_ = 0;
+};

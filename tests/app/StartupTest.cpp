@@ -1,0 +1,140 @@
+// Start-up: the command-line switches, the connect defaults, and the single instance.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "app/AppTestSupport.h"
+#include "app/CommandLine.h"
+#include "app/FormattedMessage.h"
+#include "app/UpdateApp.h"
+#include "net/LauncherState.h"
+#include "platform/InstanceLock.h"
+#include "text/MessageTableWriter.h"
+
+namespace {
+
+struct SwitchCase {
+    const char* Line;
+    int Mode;
+    int Test;
+    std::array<int, 3> Version;
+};
+
+TEST(CommandLineTest, SwitchTable) {
+    const SwitchCase cases[] = {
+        {"", 0, 0, {0, 0, 0}},
+        {"   ", 0, 0, {0, 0, 0}},
+        {"/t", 1, 1, {0, 0, 0}},
+        {"  /t  /l 1.2.3", 1, 1, {0, 0, 0}},  // only the first token counts
+        {"/r", 0, 0, {0, 0, 0}},
+        {"/l 2.5.7", 2, 0, {2, 5, 7}},
+        {"/l", 2, 0, {0, 0, 0}},
+        {"/l 1.2", 2, 0, {1, 2, 0}},
+        {"/l 300.2.3", 2, 0, {44, 2, 3}},
+        {"/l ..4...5.6.9", 2, 0, {4, 5, 6}},  // separators run together
+        {"/l 7a.8x.9", 2, 0, {7, 8, 9}},      // leading digits only
+        {"/l a.b.c", 2, 0, {0, 0, 0}},
+        {"/T", 0, 0, {0, 0, 0}},
+        {"/tt", 0, 0, {0, 0, 0}},
+        {"/test", 0, 0, {0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        ResetLauncherState();
+        ApplyCommandLineSwitches(c.Line, g_State);
+        EXPECT_EQ(g_State.LaunchMode, c.Mode) << c.Line;
+        EXPECT_EQ(g_State.TestServer, c.Test) << c.Line;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(g_State.CommandLineVersion[i], c.Version[i]) << c.Line;
+    }
+}
+
+TEST(CommandLineTest, RemovingTheTestFlagAndLeavingIt) {
+    ResetLauncherState();
+    g_State.TestServer = 1;
+    g_State.LaunchMode = 1;
+    ApplyCommandLineSwitches("/l 1.1.1", g_State);
+    EXPECT_EQ(g_State.TestServer, 1);  // "/l" does not touch the test flag
+    ApplyCommandLineSwitches("/r", g_State);
+    EXPECT_EQ(g_State.TestServer, 0);
+    EXPECT_EQ(g_State.LaunchMode, 0);
+}
+
+TEST(CommandLineTest, ConnectDefaultsAreBoundedAndFollowTheDeployment) {
+    ResetLauncherState();
+    DeploymentSettings settings;
+    settings.ConnectAddress = std::string(60, 'h');
+    ApplyConnectDefaults(settings);
+    EXPECT_EQ(std::string(g_State.ServerAddress), std::string(49, 'h'));
+    EXPECT_EQ(g_State.ServerPort, 44405);
+}
+
+TEST(FormattedMessageTest, ConversionCheck) {
+    EXPECT_TRUE(FormatConversionsAre("%s\n[Error Code : %d]", "sd"));
+    EXPECT_TRUE(FormatConversionsAre("100%% of %5.2s", "s"));
+    EXPECT_TRUE(FormatConversionsAre("no conversions", ""));
+    EXPECT_FALSE(FormatConversionsAre("%s %s", "s"));
+    EXPECT_FALSE(FormatConversionsAre("%d", "s"));
+    EXPECT_FALSE(FormatConversionsAre("%n", "d"));
+    EXPECT_FALSE(FormatConversionsAre("%ld", "d"));
+    EXPECT_FALSE(FormatConversionsAre("%*d", "d"));
+    EXPECT_FALSE(FormatConversionsAre("trailing %", ""));
+}
+
+TEST(FormattedMessageTest, BoxCaptionIsMessage128AndTextIsBounded) {
+    LoadNumberedTexts();
+    std::vector<RecordedBox> boxes;
+    MessageBoxFunction show = [&](const std::string& text, const std::string& caption,
+                                  MessageBoxIcon icon) {
+        boxes.push_back({text, caption, icon});
+    };
+    EXPECT_EQ(ShowFormattedMessage(show, "%s\n[Error Code : %d]", "T134", 12029), 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Text, "T134\n[Error Code : 12029]");
+    EXPECT_EQ(boxes[0].Caption, "T128");
+    EXPECT_EQ(boxes[0].Icon, MessageBoxIcon::None);
+    const std::string longText(5000, 'x');
+    ShowFormattedMessage(show, "%s", longText.c_str());
+    EXPECT_EQ(boxes[1].Text.size(), 1023u);
+}
+
+TEST(StartupTest, SecondInstanceIsRefusedWithMessage127) {
+    testsupport::TempDir dir;
+    ResetLauncherState();
+    const std::string product = "TorvaneTest" + std::to_string(getpid());
+    InstanceLock first(product);
+    ASSERT_FALSE(first.AlreadyExists());
+
+    std::vector<RecordedBox> boxes;
+    bool windowCreated = false;
+    PollEventLoop loop;
+    LauncherFrontEnd frontEnd;
+    frontEnd.Loop = &loop;
+    frontEnd.ShowMessageBox = [&](const std::string& text, const std::string& caption,
+                                  MessageBoxIcon icon) {
+        boxes.push_back({text, caption, icon});
+    };
+    frontEnd.CreateMainWindow = [&](CUpdateDlg&) {
+        windowCreated = true;
+        return std::unique_ptr<WindowAdapter>();
+    };
+    LauncherOptions options;
+    options.Settings = DefaultDeploymentSettings(dir.Path());
+    options.Settings.ProductName = product;
+    options.GameDirectory = dir.Path();
+    options.CommandLine = "/t";
+    // A table with the refusal text.
+    CMessageTableWriter writer;
+    writer.Add(127, "already running");
+    testsupport::WriteFile(dir / "message.wtf", writer.Serialize());
+    CUpdateApp app(frontEnd, options);
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(app.Result(), StartupResult::Refused);
+    EXPECT_FALSE(windowCreated);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Text, "already running");
+    EXPECT_EQ(boxes[0].Icon, MessageBoxIcon::Stop);
+    EXPECT_EQ(g_State.LaunchMode, 0);  // nothing else ran
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// The controller's run: the connect thread's retries, quitting, and exit during a transfer.
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
+#include "app/AppTestSupport.h"
+#include "app/UpdateDlg.h"
+#include "net/LauncherState.h"
+
+namespace {
+
+class UpdateDlgRunTest : public ::testing::Test, public ControllerFixture {};
+
+std::vector<std::string> NonEmpty(const std::vector<std::string>& texts) {
+    std::vector<std::string> out;
+    for (const auto& text : texts)
+        if (!text.empty()) out.push_back(text);
+    return out;
+}
+
+TEST_F(UpdateDlgRunTest, FailedConnectsRetryWithAlternatingStatus) {
+    std::vector<std::uint32_t> sleeps;
+    std::mutex sleepsMutex;
+    std::promise<void> connected;
+    Services.Sleep = [&](std::uint32_t ms) {
+        std::lock_guard<std::mutex> lock(sleepsMutex);
+        sleeps.push_back(ms);
+    };
+    Services.Connect = [&](const std::string& address, std::uint16_t port) {
+        EXPECT_EQ(address, "203.0.113.9");
+        EXPECT_EQ(port, 44405);
+        if (++ConnectAttempts < 4) return false;
+        connected.set_value();
+        return true;
+    };
+    std::strcpy(g_State.ServerAddress, "203.0.113.9");
+    g_State.ServerPort = 44405;
+
+    CUpdateDlg& dialog = Dialog();
+    dialog.OnInitDialog();
+    connected.get_future().wait();
+    Drain(Loop);
+    EXPECT_EQ(Window.Closes, 0);
+    dialog.OnClose();  // joins the connect thread
+
+    EXPECT_EQ(ConnectAttempts.load(), 4);
+    // Every failure: 107, then back to 102 before the next attempt, about a second apart.
+    std::vector<std::string> expected{"T102", "T107", "T102", "T107", "T102", "T107", "T102"};
+    EXPECT_EQ(NonEmpty(Window.DistinctStatusTexts()), expected);
+    std::lock_guard<std::mutex> lock(sleepsMutex);
+    EXPECT_EQ(sleeps, (std::vector<std::uint32_t>(6, 500)));
+    EXPECT_EQ(dialog.ConnectRequest(), 0);
+    EXPECT_EQ(Window.Boxes.size(), 0u);
+}
+
+TEST_F(UpdateDlgRunTest, NoConnectAttemptAfterTheGoAhead) {
+    g_State.ServerListReceived = 1;
+    CUpdateDlg& dialog = Dialog();
+    dialog.OnInitDialog();
+    dialog.OnClose();  // joins the thread
+    EXPECT_EQ(ConnectAttempts.load(), 0);
+    EXPECT_EQ(Window.Closes, 1);
+}
+
+TEST_F(UpdateDlgRunTest, ClosingAbandonsABlockedConnectAtOnce) {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool abandoned = false;
+    std::promise<void> entered;
+    Services.Connect = [&](const std::string&, std::uint16_t) {
+        ++ConnectAttempts;
+        entered.set_value();
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait(lock, [&] { return abandoned; });
+        return false;
+    };
+    Services.AbandonConnect = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        abandoned = true;
+        wake.notify_all();
+    };
+    CUpdateDlg& dialog = Dialog();
+    dialog.OnInitDialog();
+    entered.get_future().wait();
+    Drain(Loop);
+    EXPECT_EQ(NonEmpty(Window.DistinctStatusTexts()), (std::vector<std::string>{"T102"}));
+
+    dialog.OnCommand(2004);  // small close, no transfer running: quit
+    EXPECT_EQ(Window.Closes, 1);
+    EXPECT_FALSE(dialog.ConnectThreadRunning());
+    EXPECT_EQ(ConnectAttempts.load(), 1);
+}
+
+TEST_F(UpdateDlgRunTest, ExitDuringATransferStopsItThenASecondExitQuits) {
+    int connectionCloses = 0;
+    int ftpCloses = 0;
+    Services.CloseConnection = [&] { ++connectionCloses; };
+    Services.CloseFtpConnection = [&] { ++ftpCloses; };
+    CUpdateDlg& dialog = InitialisedDialog();
+    dialog.ShowStartButton();
+    dialog.EnableStartButton();
+
+    dialog.StopTransfer() = 0;  // a transfer runs
+    dialog.OnCommand(2028);
+    EXPECT_EQ(dialog.StopTransfer().load(), 1);
+    EXPECT_EQ(Window.Closes, 0);
+    EXPECT_EQ(connectionCloses, 1);
+    EXPECT_EQ(ftpCloses, 1);
+    EXPECT_EQ(dialog.Connected(), 0);
+    EXPECT_EQ(dialog.ConnectRequest(), 1);
+    EXPECT_EQ(Window.LastPaint.StatusText, "T102");
+    EXPECT_FALSE(Window.IsVisible(2001));
+    EXPECT_FALSE(Window.IsEnabled(2001));
+
+    dialog.OnCommand(2028);
+    EXPECT_EQ(Window.Closes, 1);
+    EXPECT_EQ(connectionCloses, 2);
+}
+
+TEST_F(UpdateDlgRunTest, CloseStopsThePatchSessions) {
+    int ftpCloses = 0;
+    int httpStops = 0;
+    Services.CloseFtpConnection = [&] { ++ftpCloses; };
+    Services.StopHttpPatch = [&] { ++httpStops; };
+    CUpdateDlg& dialog = InitialisedDialog();
+    dialog.OnClose();
+    dialog.OnClose();  // a second close request changes nothing
+    EXPECT_EQ(ftpCloses, 1);
+    EXPECT_EQ(httpStops, 1);
+    EXPECT_EQ(Window.Closes, 1);
+}
+
+TEST_F(UpdateDlgRunTest, DesktopEntryWrittenAtEveryStart) {
+    std::vector<std::filesystem::path> entries;
+    Services.CreateDesktopEntry = [&](const std::filesystem::path& p) { entries.push_back(p); };
+    InitialisedDialog();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0], Environment.ProgramPath);
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "integration_patch/SessionFixture.h"
+#include "support/PatchServers.h"
+
+namespace fs = std::filesystem;
+using namespace patchtest;
+using testsupport::ProgramPath;
+using testsupport::RunResult;
+
+namespace {
+
+class CrashResumeTest : public SessionFixture {
+protected:
+    RunResult Drive(long killAt) {
+        std::vector<std::string> argv = {ProgramPath("patch-session-driver").string(),
+                                         Game().string(),
+                                         "127.0.0.1",
+                                         std::to_string(server_->Port()),
+                                         "patch",
+                                         "secret",
+                                         "version.wvd"};
+        if (killAt > 0) argv.push_back(std::to_string(killAt));
+        return testsupport::Run(argv);
+    }
+    std::unique_ptr<testsupport::PyFtpServer> server_;
+};
+
+long PumpCount(const std::string& output) {
+    const auto at = output.rfind("pumps ");
+    return at == std::string::npos ? -1 : std::atol(output.c_str() + at + 6);
+}
+
+// A five-version patch killed at many points and run again ends with exactly the tree an
+// uninterrupted run gives, and nothing outside the game directory is touched.
+TEST_F(CrashResumeTest, KilledAnywhereAndRerunEndsWithTheSameTree) {
+    const Tree expected = BuildStandardRepo(Server());
+    server_ = std::make_unique<testsupport::PyFtpServer>(Server());
+    ASSERT_TRUE(server_->Ready());
+
+    // One clean run to learn how many pumps a whole session takes.
+    const RunResult clean = Drive(0);
+    ASSERT_EQ(clean.ExitCode, 0) << clean.Stdout;
+    const long pumps = PumpCount(clean.Stdout);
+    ASSERT_GT(pumps, 20);
+
+    const int kPoints = 12;
+    for (int point = 1; point <= kPoints; ++point) {
+        fs::remove_all(Game());
+        fs::create_directories(Game() / "Temp");
+        // Kill points spread over the whole run, plus a second kill on the rerun.
+        const long killAt = 1 + (pumps - 1) * point / (kPoints + 1);
+        const RunResult killed = Drive(killAt);
+        ASSERT_EQ(killed.ExitCode, 128 + SIGKILL) << "kill at pump " << killAt;
+        const RunResult killedAgain = Drive(killAt / 2 + 1);
+        (void)killedAgain;  // may finish first when the rest of the run is short
+        RunResult rerun = Drive(0);
+        if (rerun.ExitCode != 0) rerun = Drive(0);
+        ASSERT_EQ(rerun.ExitCode, 0) << "kill at pump " << killAt << "\n" << rerun.Stdout;
+
+        Tree installed = ReadTree(Game(), "Temp");
+        ASSERT_EQ(installed.count("config.ini"), 1u) << killAt;
+        installed["config.ini"] = "";
+        EXPECT_TRUE(installed == expected) << "kill at pump " << killAt << ": "
+                                           << testing::PrintToString(testsupport::ListTree(Game()));
+        EXPECT_EQ(ConfigVersion(), "1.00.04") << killAt;
+        EXPECT_FALSE(fs::exists(Game() / "patch.log")) << killAt;
+        EXPECT_TRUE(testsupport::ListTree(Game() / "Temp").empty()) << killAt;
+        EXPECT_TRUE(Strays().empty()) << killAt;
+    }
+}
+
+}  // namespace
