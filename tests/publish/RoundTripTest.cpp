@@ -14,8 +14,11 @@
 #include "PatchServers.h"
 #include "PublishFixture.h"
 #include "Publisher.h"
+#include "QuietPatchHost.h"
 #include "RepositoryChecker.h"
 #include "TreeScan.h"
+#include "patch/FtpPatchSession.h"
+#include "patch/HttpPatchSession.h"
 #include "patch/PatchEngine.h"
 #include "platform/ProfileFile.h"
 
@@ -167,6 +170,48 @@ struct Served {
 
 class LauncherRoundTrip : public testing::TestWithParam<Served> {};
 
+struct ServerUnderTest {
+    std::unique_ptr<PatchServer> Process;
+    std::string Kind = "ftp";
+    std::string Host = "127.0.0.1";  // for HTTP with the port: the URLs carry no other
+    std::string User = "anonymous";
+    std::string Password = "guest";
+};
+
+ServerUnderTest StartServer(const Served& served, const fs::path& repo, const fs::path& work) {
+    ServerUnderTest s;
+    switch (served.Server) {
+        case Served::Vsftpd:
+            s.Process = std::make_unique<VsftpdServer>(repo, work);
+            break;
+        case Served::Pyftpdlib:
+            s.Process = std::make_unique<PyftpdlibServer>(repo, work);
+            s.User = "patch";
+            s.Password = "secret";
+            break;
+        case Served::Nginx:
+            s.Process = std::make_unique<NginxServer>(repo, work);
+            s.Kind = "http";
+            s.Host += ":" + std::to_string(s.Process->Port());
+            break;
+    }
+    return s;
+}
+
+// The window's side of a session, kept for the failure message.
+class RecordingHost : public QuietPatchHost {
+public:
+    void SetStatusText(int messageNumber) override {
+        QuietPatchHost::SetStatusText(messageNumber);
+        Log += "status " + std::to_string(messageNumber) + "\n";
+    }
+    void ShowMessageBox(const std::string& text, const std::string&, MessageBoxIcon) override {
+        Log += "box " + text + "\n";
+    }
+    void ShowFormattedMessage(const std::string& text) override { Log += "box " + text + "\n"; }
+    std::string Log;
+};
+
 // One launcher run against `server`: the connect server names it, the terminal launcher
 // patches an empty game directory until the client is current.
 testsupport::RunResult PatchEmptyGame(const fs::path& work, const fs::path& game,
@@ -233,30 +278,12 @@ TEST_P(LauncherRoundTrip, EmptyGameEndsAsTheNewestTree) {
     fs::path repo = work / "repo";
     PublishAll(work.Path(), repo, form);
 
-    std::unique_ptr<PatchServer> server;
-    std::string kind = "ftp";
-    std::string host = "127.0.0.1";
-    std::string user = "anonymous";
-    std::string password = "guest";
-    switch (served.Server) {
-        case Served::Vsftpd:
-            server = std::make_unique<VsftpdServer>(repo, work.Path());
-            break;
-        case Served::Pyftpdlib:
-            server = std::make_unique<PyftpdlibServer>(repo, work.Path());
-            user = "patch";
-            password = "secret";
-            break;
-        case Served::Nginx:
-            server = std::make_unique<NginxServer>(repo, work.Path());
-            kind = "http";
-            break;
-    }
-    if (!server->Failure().empty()) GTEST_SKIP() << server->Failure();
-    if (kind == "http") host += ":" + std::to_string(server->Port());
-
+    ServerUnderTest server = StartServer(served, repo, work.Path());
+    if (!server.Process->Failure().empty()) GTEST_SKIP() << server.Process->Failure();
+    const std::string kind = server.Kind;
     const fs::path game = work / "game";
-    auto run = PatchEmptyGame(work.Path(), game, kind, host, server->Port(), user, password);
+    auto run = PatchEmptyGame(work.Path(), game, kind, server.Host, server.Process->Port(),
+                              server.User, server.Password);
     ASSERT_EQ(run.ExitCode, 0) << run.Stdout << run.Stderr;
 
     // FTP launchers in normal mode pass over the test-server version; HTTP applies it.
@@ -277,3 +304,42 @@ INSTANTIATE_TEST_SUITE_P(
                     Served{"compressed_absolute_pyftpdlib", &kForms[3], Served::Pyftpdlib},
                     Served{"files_absolute_vsftpd", &kForms[4], Served::Vsftpd}),
     [](const testing::TestParamInfo<Served>& info) { return std::string(info.param.Name); });
+
+// The same round trip one level down: the launcher's patch sessions driven directly against
+// the servers (no connect server, no window), as the controller runs them.
+TEST_P(LauncherRoundTrip, PatchSessionsBringAnEmptyGameToTheNewestTree) {
+    const Served served = GetParam();
+    const Form& form = *served.PublishedAs;
+    testsupport::TempDir work;
+    fs::path repo = work / "repo";
+    PublishAll(work.Path(), repo, form);
+    ServerUnderTest server = StartServer(served, repo, work.Path());
+    if (!server.Process->Failure().empty()) GTEST_SKIP() << server.Process->Failure();
+
+    const fs::path game = work / "game";
+    fs::create_directories(game / "Temp");
+    RecordingHost host;
+    PatchEngine engine(host, GamePath(game));
+    engine.LoadLocalVersion();
+    bool current = false;
+    if (server.Kind == "ftp") {
+        FtpPatchSession session(engine);
+        current =
+            session.RunFtpPatch(server.Host, static_cast<std::uint16_t>(server.Process->Port()),
+                                server.User, server.Password, "version.wvd");
+    } else {
+        HttpPatchSession session(engine);
+        engine.ServerHost = server.Host;
+        engine.VersionFileName = "version.wvd";
+        engine.SetPumpEvents(false);
+        session.HttpPatchThread();
+        current = engine.PatchDone.load() == 1;
+    }
+    ASSERT_TRUE(current) << host.Log;
+
+    const bool http = server.Kind == "http";
+    EXPECT_EQ(ActualGame(game), ExpectedGame(form, http)) << host.Log;
+    EXPECT_EQ(ProfileValue(game / "config.ini", "Version"), http ? "1.00.05" : "1.00.04");
+    EXPECT_EQ(ProfileValue(game / "config.ini", "Language"), "Eng");
+    EXPECT_FALSE(fs::exists(game / "patch.log"));
+}
