@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "net/LauncherState.h"
+#include "options/GameSettings.h"
 #include "platform/CodePage.h"
 #include "platform/GamePath.h"
 #include "text/MessageTable.h"
@@ -14,7 +15,6 @@
 namespace {
 
 constexpr const char* kClickSound = "data\\sound\\beep.wav";
-constexpr const char* kConfigKey = "SOFTWARE\\Varnok\\KA\\Config";
 constexpr const char* kProductTitleName = "Quenmar";
 
 constexpr WindowRect kStatusArea{226, 47, 563, 68};
@@ -80,6 +80,8 @@ CUpdateDlg::~CUpdateDlg() {
     alive_->store(false);
     StopConnectThread();
     StopHttpPatchSession();
+    // The connection's packet handler points into this object.
+    if (services_.CloseConnection) services_.CloseConnection();
     g_State.Connection.SetMessageSink(nullptr, nullptr);
 }
 
@@ -117,18 +119,8 @@ void CUpdateDlg::BuildControls() {
 }
 
 void CUpdateDlg::SyncWindowModeSetting() {
-    bool created = false;
-    if (registry_.CreateKey(RegistryRoot::CurrentUser, kConfigKey, &created) !=
-        Registry::Status::Ok)
-        return;
-    std::uint32_t value = 0;
-    if (!created && registry_.QueryDword(RegistryRoot::CurrentUser, kConfigKey, "WindowMode",
-                                         &value) == Registry::Status::Ok) {
-        windowMode_ = value;
-        return;
-    }
-    windowMode_ = 0;
-    registry_.SetDword(RegistryRoot::CurrentUser, kConfigKey, "WindowMode", 0);
+    // The options model owns the value; the window keeps what it read in its hidden check box.
+    windowMode_ = static_cast<std::uint32_t>(::SyncWindowModeSetting(registry_));
 }
 
 void CUpdateDlg::PrepareWorkingFiles() {

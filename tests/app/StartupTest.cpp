@@ -138,3 +138,68 @@ TEST(StartupTest, SecondInstanceIsRefusedWithMessage127) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StartupTest, RunsTheMainWindowWithSwitchesAndDefaults) {
+    testsupport::TempDir dir;
+    ResetLauncherState();
+    CMessageTableWriter writer;
+    writer.Add(102, "connecting");
+    testsupport::WriteFile(dir / "message.wtf", writer.Serialize());
+
+    PollEventLoop loop;
+    RecordingWindow* window = nullptr;
+    std::vector<std::string> connectedTo;
+    LauncherFrontEnd frontEnd;
+    frontEnd.Loop = &loop;
+    frontEnd.CreateMainWindow = [&](CUpdateDlg&) {
+        auto created = std::make_unique<RecordingWindow>(&loop);
+        window = created.get();
+        return std::unique_ptr<WindowAdapter>(std::move(created));
+    };
+    frontEnd.BeforeRun = [&](CUpdateDlg& dialog) {
+        loop.Post([&dialog] { dialog.OnCommand(2004); });  // quit at once
+    };
+    LauncherOptions options;
+    options.Settings = DefaultDeploymentSettings(dir.Path());
+    options.Settings.ProductName = "TorvaneRun" + std::to_string(getpid());
+    options.Settings.ConnectAddress = "connect.example";
+    options.Settings.RegistryDirectory = dir / "registry";
+    options.Settings.DesktopDirectory = dir / "desktop";
+    options.GameDirectory = dir.Path();
+    options.CommandLine = "/l 2.5.7";
+    options.Services.Connect = [&](const std::string& address, std::uint16_t port) {
+        connectedTo.push_back(address + ":" + std::to_string(port));
+        return true;
+    };
+    options.Services.CreateDesktopEntry = [](const std::filesystem::path&) {};
+
+    CUpdateApp app(frontEnd, options);
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(app.Result(), StartupResult::WindowEnded);
+    EXPECT_EQ(g_State.LaunchMode, 2);
+    EXPECT_EQ(g_State.TestServer, 0);
+    EXPECT_EQ(std::string(g_State.ServerAddress), "connect.example");
+    EXPECT_EQ(g_State.ServerPort, 44405);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->Closes, 1);
+    // The connect thread may or may not have tried before the quit; if it did, it used the
+    // defaults.
+    for (const auto& target : connectedTo) EXPECT_EQ(target, "connect.example:44405");
+}
+
+TEST(StartupTest, TextTableFromTheGameElseTheDeploymentDefault) {
+    testsupport::TempDir dir;
+    std::filesystem::create_directories(dir / "game");
+    std::filesystem::create_directories(dir / "data");
+    DeploymentSettings settings;
+    settings.DataDirectory = dir / "data";
+    EXPECT_EQ(MessageTablePath(dir / "game", settings), dir / "game" / "message.wtf");
+    testsupport::WriteFile(dir / "data" / "message.wtf", "x");
+    EXPECT_EQ(MessageTablePath(dir / "game", settings), dir / "data" / "message.wtf");
+    testsupport::WriteFile(dir / "game" / "MESSAGE.WTF", "x");
+    EXPECT_EQ(MessageTablePath(dir / "game", settings), dir / "game" / "MESSAGE.WTF");
+}
+
+}  // namespace
