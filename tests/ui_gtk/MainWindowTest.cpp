@@ -6,6 +6,10 @@
 
 #include <gtkmm/window.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
 #include "XvfbDisplay.h"
 #include "ui/DIBitmap.h"
 #include "ui/MainWindowLayout.h"
@@ -89,14 +93,30 @@ protected:
     int closeRequests_ = 0;
 };
 
-const char* kMagentaPage =
-    "data:text/html,<html><body style='margin:0;background:%23ff00ff'></body></html>";
+// A news page framed by a 3-pixel magenta border, so the view's edges can be found by pixel.
+std::string NewsPage() {
+    const std::string html =
+        "<html><body style='margin:0'><div style='box-sizing:border-box;height:100vh;"
+        "border:3px solid #ff00ff;padding:10px;background:#f4f6fa;color:#223;"
+        "font:13px sans-serif'><b>Torvane news</b><p>Maintenance is over: all worlds are "
+        "open again.</p><p>The spring event starts on Friday.</p></div></body></html>";
+    std::string url = "data:text/html,";
+    for (unsigned char c : html) {
+        if (std::isalnum(c) || std::strchr("-_.~:;'<>=/()", c)) {
+            url += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            url += escaped;
+        }
+    }
+    return url;
+}
 
 TEST_F(MainWindowTest, ServerViewLayout) {
     ServerView();
-    window_->NavigateBrowser(kMagentaPage);
-    const auto shot =
-        Shot([](const auto& s) { return PixelAt(s, 228 + 20, 167 + 20) == 0xFF00FF; });
+    window_->NavigateBrowser(NewsPage());
+    const auto shot = Shot([](const auto& s) { return PixelAt(s, 228 + 1, 167 + 1) == 0xFF00FF; });
     ASSERT_TRUE(shot);
     EXPECT_EQ(window_->get_width(), 580);
     EXPECT_EQ(window_->get_height(), 380);
@@ -126,17 +146,17 @@ TEST_F(MainWindowTest, ServerViewLayout) {
 TEST_F(MainWindowTest, ProgressViewBarsAndTexts) {
     window_->SetBackgroundBitmap(skin::kProgressViewBackground);
     window_->MoveBrowser(225, 176, 338, 184);
-    window_->NavigateBrowser(kMagentaPage);
+    window_->NavigateBrowser(NewsPage());
     MainWindowPaintState state;
     state.ProgressVisible = true;
     state.StatusText = "Downloading the update...";
     state.TitleText = "Server 1";
+    state.ProgressCaption = "Patch #1/3";
     state.PercentText = {"50%", "33%"};
     state.BarRange = {100, 3};
     state.BarPosition = {50, 1};
     window_->Repaint({0, 0, 580, 380}, state);
-    const auto shot =
-        Shot([](const auto& s) { return PixelAt(s, 225 + 20, 176 + 20) == 0xFF00FF; });
+    const auto shot = Shot([](const auto& s) { return PixelAt(s, 225 + 1, 176 + 1) == 0xFF00FF; });
     ASSERT_TRUE(shot);
     // Browser at 225,176, 338 x 184.
     EXPECT_EQ(PixelAt(shot, 225, 176), 0xFF00FFu);
@@ -162,6 +182,19 @@ TEST_F(MainWindowTest, ProgressViewBarsAndTexts) {
     }
     ASSERT_LT(left, right) << "no status text drawn";
     EXPECT_NEAR((left + right) / 2.0, 394.0, 4.0);
+    // The patch step caption: light text centred left of the title plate.
+    int captionLeft = 1000, captionRight = -1;
+    for (int y = 19; y < 40; ++y) {
+        for (int x = 226; x < 380; ++x) {
+            const unsigned c = PixelAt(shot, x, y);
+            if (((c >> 16) & 0xFF) + ((c >> 8) & 0xFF) + (c & 0xFF) > 500) {
+                captionLeft = std::min(captionLeft, x);
+                captionRight = std::max(captionRight, x);
+            }
+        }
+    }
+    ASSERT_LT(captionLeft, captionRight) << "no caption drawn";
+    EXPECT_NEAR((captionLeft + captionRight) / 2.0, skin::kCaptionCentreX, 4.0);
     shot->save((ScreenshotDirectory() / "progress-view.png").string(), "png");
 
     // Lowering a bar repaints its background.

@@ -61,7 +61,9 @@ int RunGtkLauncher(int argc, char** argv) {
     LauncherOptions options;
     options.Settings = settings;
     options.GameDirectory = std::filesystem::current_path();
-    options.ProgramPath = programDirectory / "torvane";
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    options.ProgramPath = error ? programDirectory / "torvane" : self;
     options.CommandLine = commandLine;
     CUpdateApp app(std::move(frontEnd), std::move(options));
     app.InitInstance();

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "integration_patch/PatchRepo.h"
+#include "platform/ProfileFile.h"
+#include "support/PatchServers.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace patchtest;
+using testsupport::ChildProcess;
+using testsupport::ProgramPath;
+using testsupport::WriteFile;
+
+namespace {
+
+// The whole launcher in a terminal, told by the development connect server where the
+// patches lie, patching a fresh game directory from real patch servers.
+class CliPatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* program : {"torvane-cli", "torvane-connectd"}) {
+            if (!fs::exists(ProgramPath(program))) GTEST_SKIP() << program << " is not built";
+        }
+        fs::create_directories(Game());
+        fs::create_directories(Server());
+    }
+    fs::path Game() const { return top_ / "game"; }
+    fs::path Server() const { return top_ / "server"; }
+
+    testsupport::RunResult RunLauncher(const std::string& patchSettings) {
+        const int connectPort = testsupport::FreeLoopbackPort();
+        WriteFile(top_ / "connectd.conf", patchSettings +
+                                              "server.0.name = World1\n"
+                                              "server.0.address = 10.0.0.1\n"
+                                              "server.0.port = 55901\n");
+        ChildProcess::Options options;
+        options.StderrFile = top_ / "connectd.log";
+        ChildProcess connectd(
+            {ProgramPath("torvane-connectd").string(), "--config",
+             (top_ / "connectd.conf").string(), "--port", std::to_string(connectPort)},
+            options);
+        EXPECT_TRUE(testsupport::WaitForPort(connectPort));
+        WriteFile(top_ / "torvane.conf",
+                  "connect_address = 127.0.0.1\nconnect_port = " + std::to_string(connectPort) +
+                      "\nregistry_dir = " + (top_ / "registry").string() + "\ndesktop_dir = " +
+                      (top_ / "desktop").string() + "\nproduct_name = TorvanePatchE2E" +
+                      std::to_string(getpid()) + "\ntransfer_stall_seconds = 20\n");
+        return testsupport::Run({ProgramPath("torvane-cli").string(), "--config",
+                                 (top_ / "torvane.conf").string(), "--game-dir", Game().string()},
+                                {}, 300000);
+    }
+    std::string ConfigVersion() const {
+        char buffer[32] = {};
+        GetPrivateProfileStringA("LOGIN", "Version", "none", buffer, sizeof buffer,
+                                 Game() / "config.ini");
+        return buffer;
+    }
+    // The installed tree: Temp and the launcher's own work files left out.
+    Tree Installed() const {
+        Tree tree = ReadTree(Game(), "Temp");
+        tree.erase("message.wtf");
+        return tree;
+    }
+
+    testsupport::TempDir top_;
+};
+
+TEST_F(CliPatchTest, FtpFromFreshDirectoryToNewestVersion) {
+    Tree expected = BuildStandardRepo(Server());
+    testsupport::PyFtpServer ftp(Server());
+    ASSERT_TRUE(ftp.Ready());
+    const auto result = RunLauncher(
+        "patch = ftp\npatch_host = 127.0.0.1\npatch_port = " + std::to_string(ftp.Port()) +
+        "\npatch_user = patch\npatch_password = secret\n"
+        "patch_version_file = version.wvd\n");
+    ASSERT_EQ(result.ExitCode, 0) << result.Stdout << result.Stderr;
+    Tree installed = Installed();
+    ASSERT_EQ(installed.count("config.ini"), 1u);
+    installed["config.ini"] = "";
+    EXPECT_TRUE(installed == expected) << testing::PrintToString(testsupport::ListTree(Game()));
+    EXPECT_EQ(ConfigVersion(), "1.00.04");
+    EXPECT_FALSE(fs::exists(Game() / "patch.log"));
+    EXPECT_FALSE(fs::exists(Game() / "version.wvd"));
+    EXPECT_TRUE(testsupport::ListTree(Game() / "Temp").empty());
+}
+
+TEST_F(CliPatchTest, HttpFromFreshDirectoryToNewestVersion) {
+    const std::string skip = testsupport::NginxServer::SkipReason();
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01", "1.00.02"}));
+    WriteFile(Server() / "1.00.01" / "list.inf", "#PACKINGVERSION#\n");
+    Zip({{"config.ini", "[LOGIN]\r\nVersion=1.00.01\r\n"},
+         {"Data/a.bmd", Content("a")},
+         {"old.txt", "old"}},
+        Server() / "1.00.01" / "up_list.zip");
+    WriteFile(Server() / "1.00.02" / "list.inf", "#PACKINGVERSION#\n@ \"old.txt\"\n");
+    Zip({{"config.ini", "[LOGIN]\r\nVersion=1.00.02\r\n"}, {"Data/b.bmd", Content("b")}},
+        Server() / "1.00.02" / "up_list.zip");
+    testsupport::MakeWorldReadable(Server());
+    testsupport::NginxServer nginx(Server());
+    ASSERT_TRUE(nginx.Ready());
+    const auto result = RunLauncher("patch = http\npatch_host = " + nginx.Host() +
+                                    "\npatch_version_file = version.wvd\n");
+    ASSERT_EQ(result.ExitCode, 0) << result.Stdout << result.Stderr;
+    const Tree expected = {{"config.ini", "[LOGIN]\r\nVersion=1.00.02\r\n"},
+                           {"Data/a.bmd", Content("a")},
+                           {"Data/b.bmd", Content("b")}};
+    EXPECT_TRUE(Installed() == expected) << testing::PrintToString(testsupport::ListTree(Game()));
+    EXPECT_FALSE(fs::exists(Game() / "version.wvd"));
+}
+
+}  // namespace
