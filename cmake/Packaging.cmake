@@ -27,6 +27,10 @@ install(DIRECTORY ${torvane_asset_dir}/skin/ DESTINATION ${TORVANE_DATA_INSTALL_
 install(FILES ${torvane_asset_dir}/data/sound/beep.wav
         DESTINATION ${TORVANE_DATA_INSTALL_DIR}/data/sound OPTIONAL)
 
+# The launcher patches its current directory: the menu entry starts it in the game directory,
+# which the deployment chooses (players must be able to write there).
+set(TORVANE_DESKTOP_GAME_DIR "/var/games/torvane" CACHE PATH
+    "Game directory the installed menu entry starts the launcher in")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/torvane.desktop.in
                ${PROJECT_BINARY_DIR}/packaging/torvane.desktop @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/packaging/torvane.desktop

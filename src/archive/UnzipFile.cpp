@@ -25,7 +25,6 @@ struct EntryReadState {
 
 namespace {
 
-constexpr std::uint32_t kEndSignature = 0x06054B50;
 constexpr std::uint32_t kCentralSignature = 0x02014B50;
 constexpr std::uint32_t kLocalSignature = 0x04034B50;
 constexpr std::size_t kEndRecordSize = 22;

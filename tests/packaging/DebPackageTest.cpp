@@ -94,6 +94,7 @@ TEST_F(DebPackage, InstallsIntoAScratchRootAndRuns) {
         testsupport::ReadFile(root / "usr/share/applications/torvane.desktop");
     EXPECT_THAT(desktop, HasSubstr("[Desktop Entry]"));
     EXPECT_THAT(desktop, HasSubstr("Exec=torvane"));
+    EXPECT_THAT(desktop, HasSubstr("Path=/"));  // never the player's home as game directory
     if (fs::exists("/usr/bin/desktop-file-validate")) {
         auto valid = testsupport::Run(
             {"desktop-file-validate", (root / "usr/share/applications/torvane.desktop").string()});

@@ -26,8 +26,8 @@ namespace testsupport {
 TempDir::TempDir() {
     std::random_device rd;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = fs::temp_directory_path() /
-                         ("torvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+        auto candidate = fs::temp_directory_path() / ("torvane-test-" + std::to_string(::getpid()) +
+                                                      "-" + std::to_string(rd()));
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) {
             path_ = candidate;
@@ -40,8 +40,8 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     // Tests may leave read-only files behind; make them removable first.
-    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
     fs::remove_all(path_, ec);
@@ -86,8 +86,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Options& 
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         ::setpgid(0, 0);
-        if (!options.WorkingDirectory.empty() && ::chdir(options.WorkingDirectory.c_str()) != 0) _exit(127);
-        for (const auto& [key, value] : options.ExtraEnvironment) ::setenv(key.c_str(), value.c_str(), 1);
+        if (!options.WorkingDirectory.empty() && ::chdir(options.WorkingDirectory.c_str()) != 0)
+            _exit(127);
+        for (const auto& [key, value] : options.ExtraEnvironment)
+            ::setenv(key.c_str(), value.c_str(), 1);
         auto redirect = [](const fs::path& file, int target) {
             int fd = file.empty() ? ::open("/dev/null", O_WRONLY)
                                   : ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -162,7 +164,8 @@ bool ChildProcess::Running() {
     return !reaped_;
 }
 
-RunResult Run(const std::vector<std::string>& argv, const ChildProcess::Options& options, int timeoutMs) {
+RunResult Run(const std::vector<std::string>& argv, const ChildProcess::Options& options,
+              int timeoutMs) {
     TempDir scratch;
     ChildProcess::Options opts = options;
     opts.StdoutFile = scratch / "stdout";
@@ -190,9 +193,13 @@ void WriteFile(const fs::path& file, const std::string& contents) {
     out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
 }
 
-fs::path ProgramPath(const std::string& name) { return fs::path(TORVANE_BINARY_DIR) / "bin" / name; }
+fs::path ProgramPath(const std::string& name) {
+    return fs::path(TORVANE_BINARY_DIR) / "bin" / name;
+}
 
-fs::path SourcePath(const std::string& relative) { return fs::path(TORVANE_SOURCE_DIR) / relative; }
+fs::path SourcePath(const std::string& relative) {
+    return fs::path(TORVANE_SOURCE_DIR) / relative;
+}
 
 std::optional<fs::path> CorpusDir() {
     if (const char* env = std::getenv("TORVANE_CORPUS_DIR"); env && *env) {
@@ -207,8 +214,8 @@ std::optional<fs::path> CorpusDir() {
 std::vector<std::string> ListTree(const fs::path& dir) {
     std::vector<std::string> names;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(dir, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_regular_file()) names.push_back(fs::relative(it->path(), dir).generic_string());
     }
     std::sort(names.begin(), names.end());

@@ -33,7 +33,7 @@ bool WaitForPort(int port, int timeoutMs = 20000);
 class ChildProcess {
 public:
     struct Options {
-        std::filesystem::path WorkingDirectory;              // empty: inherit
+        std::filesystem::path WorkingDirectory;               // empty: inherit
         std::map<std::string, std::string> ExtraEnvironment;  // added to (or replacing) ours
         std::filesystem::path StdoutFile;                     // empty: /dev/null
         std::filesystem::path StderrFile;                     // empty: /dev/null

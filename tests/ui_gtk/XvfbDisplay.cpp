@@ -7,15 +7,41 @@
 #include <gtkmm/main.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
+
+namespace {
+
+// A display whose lock names a process that is gone was left by a killed server: its lock
+// and socket may be taken over.
+bool ClearStaleDisplay(const std::string& lock, const std::string& socket) {
+    std::error_code error;
+    if (!std::filesystem::exists(lock, error)) return !std::filesystem::exists(socket, error);
+    const std::string text = testsupport::ReadFile(lock);
+    const long pid = std::strtol(text.c_str(), nullptr, 10);
+    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) return false;
+    std::filesystem::remove(lock, error);
+    std::filesystem::remove(socket, error);
+    return !std::filesystem::exists(lock, error) && !std::filesystem::exists(socket, error);
+}
+
+}  // namespace
+
+XvfbDisplay::~XvfbDisplay() {
+    if (server_ && server_->Running()) {
+        server_->Signal(SIGTERM);
+        server_->Wait(10000);
+    }
+}
 
 XvfbDisplay::XvfbDisplay() {
     for (int number = 57; number < 157; ++number) {
         const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
         const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-        if (std::filesystem::exists(lock) || std::filesystem::exists(socket)) continue;
+        if (!ClearStaleDisplay(lock, socket)) continue;
         name_ = ":" + std::to_string(number);
         testsupport::ChildProcess::Options options;
         server_ = std::make_unique<testsupport::ChildProcess>(

@@ -16,6 +16,10 @@ class XvfbDisplay {
 public:
     // Starts Xvfb (1024 x 768, 24 bits). Started() tells whether it came up.
     XvfbDisplay();
+    // Stops the server so that it removes its lock file and socket.
+    ~XvfbDisplay();
+    XvfbDisplay(const XvfbDisplay&) = delete;
+    XvfbDisplay& operator=(const XvfbDisplay&) = delete;
     bool Started() const { return started_; }
     const std::string& Name() const { return name_; }
 
