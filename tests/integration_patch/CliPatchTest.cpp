@@ -43,9 +43,10 @@ protected:
         EXPECT_TRUE(testsupport::WaitForPort(connectPort));
         WriteFile(top_ / "torvane.conf",
                   "connect_address = 127.0.0.1\nconnect_port = " + std::to_string(connectPort) +
-                      "\nregistry_dir = " + (top_ / "registry").string() + "\ndesktop_dir = " +
-                      (top_ / "desktop").string() + "\nproduct_name = TorvanePatchE2E" +
-                      std::to_string(getpid()) + "\ntransfer_stall_seconds = 20\n");
+                      "\nregistry_dir = " + (top_ / "registry").string() +
+                      "\ndesktop_dir = " + (top_ / "desktop").string() +
+                      "\nproduct_name = TorvanePatchE2E" + std::to_string(getpid()) +
+                      "\ntransfer_stall_seconds = 20\ngame_client = game.sh\n");
         return testsupport::Run({ProgramPath("torvane-cli").string(), "--config",
                                  (top_ / "torvane.conf").string(), "--game-dir", Game().string()},
                                 {}, 300000);
@@ -108,6 +109,30 @@ TEST_F(CliPatchTest, HttpFromFreshDirectoryToNewestVersion) {
                            {"Data/b.bmd", Content("b")}};
     EXPECT_TRUE(Installed() == expected) << testing::PrintToString(testsupport::ListTree(Game()));
     EXPECT_FALSE(fs::exists(Game() / "version.wvd"));
+}
+
+TEST_F(CliPatchTest, NewLauncherFileStartsTheGameAtOnce) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01", "1.00.02"}));
+    WriteTree(Server(), {{"1.00.01/list.inf", "\"Torvane.exe\"\n"},
+                         {"1.00.01/Torvane.exe", Content("new launcher")},
+                         {"1.00.02/list.inf", "\"later.bmd\"\n"},
+                         {"1.00.02/later.bmd", Content("later")}});
+    const fs::path started = top_ / "game-started";
+    WriteFile(Game() / "game.sh", "#!/bin/sh\necho \"$1\" > '" + started.string() + "'\n");
+    fs::permissions(Game() / "game.sh", fs::perms::owner_all);
+    testsupport::PyFtpServer ftp(Server());
+    ASSERT_TRUE(ftp.Ready());
+    const auto result = RunLauncher(
+        "patch = ftp\npatch_host = 127.0.0.1\npatch_port = " + std::to_string(ftp.Port()) +
+        "\npatch_user = patch\npatch_password = secret\n"
+        "patch_version_file = version.wvd\n");
+    EXPECT_EQ(result.ExitCode, 0) << result.Stdout << result.Stderr;
+    EXPECT_EQ(testsupport::ReadFile(Game() / "Torvane._xe"), Content("new launcher"));
+    EXPECT_FALSE(fs::exists(Game() / "later.bmd"));
+    EXPECT_EQ(ConfigVersion(), "1.00.01");
+    // The game is started detached; it may still be on its way when the launcher has ended.
+    for (int i = 0; i < 1000 && testsupport::ReadFile(started).empty(); ++i) usleep(10000);
+    EXPECT_EQ(testsupport::ReadFile(started), "connect\n") << result.Stdout << result.Stderr;
 }
 
 }  // namespace
