@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/DescriptorIo.h"
+
 namespace {
 
 class FileDescriptor {
@@ -29,26 +31,6 @@ public:
 private:
     int fd_;
 };
-
-ssize_t ReadSome(int fd, char* buffer, std::size_t size) {
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, size);
-        if (n >= 0 || errno != EINTR) return n;
-    }
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 std::string::size_type LastSeparator(const std::string& path) {
     return path.find_last_of("/\\");

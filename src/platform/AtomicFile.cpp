@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/DescriptorIo.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,19 +11,6 @@
 #include <string>
 
 namespace {
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // A rename is only durable once the directory entry itself reached the disk.
 void SyncDirectory(const std::filesystem::path& dir) {

@@ -90,28 +90,6 @@ std::optional<long> ParseInteger(std::string_view text, long low, long high) {
     return value;
 }
 
-std::optional<std::array<std::uint8_t, 4>> ParseKey(std::string_view text) {
-    std::string digits;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-            ++i;  // "0x" prefix
-            continue;
-        }
-        if (std::isxdigit(static_cast<unsigned char>(c))) {
-            digits += c;
-        } else if (c != ' ' && c != ',' && c != ':' && c != '\t') {
-            return std::nullopt;
-        }
-    }
-    if (digits.size() != 8) return std::nullopt;
-    std::array<std::uint8_t, 4> key{};
-    for (std::size_t i = 0; i < 4; ++i) {
-        key[i] = static_cast<std::uint8_t>(std::stoul(digits.substr(i * 2, 2), nullptr, 16));
-    }
-    return key;
-}
-
 bool KnownCodePage(const std::string& name) {
     iconv_t cd = ::iconv_open("UTF-8", name.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
@@ -204,7 +182,7 @@ DeploymentSettings LoadDeploymentSettings(const std::filesystem::path& file,
                 base.GameClient = std::string(value);
             }
         } else if (key == "scramble_key") {
-            if (const auto parsed = ParseKey(value)) {
+            if (const auto parsed = ParseScrambleKey(value)) {
                 base.ScrambleKey = *parsed;
             } else {
                 bad("must be four hex bytes");
@@ -245,4 +223,26 @@ DeploymentSettings LoadDeploymentSettings(const std::filesystem::path& file,
         }
     }
     return base;
+}
+
+std::optional<std::array<std::uint8_t, 4>> ParseScrambleKey(std::string_view text) {
+    std::string digits;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+            ++i;  // "0x" prefix
+            continue;
+        }
+        if (std::isxdigit(static_cast<unsigned char>(c))) {
+            digits += c;
+        } else if (c != ' ' && c != ',' && c != ':' && c != '\t') {
+            return std::nullopt;
+        }
+    }
+    if (digits.size() != 8) return std::nullopt;
+    std::array<std::uint8_t, 4> key{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        key[i] = static_cast<std::uint8_t>(std::stoul(digits.substr(i * 2, 2), nullptr, 16));
+    }
+    return key;
 }

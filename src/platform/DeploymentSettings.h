@@ -8,7 +8,9 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct DeploymentSettings {
@@ -37,6 +39,10 @@ DeploymentSettings DefaultDeploymentSettings(const std::filesystem::path& progra
 // Reads `file` over `base`. A missing file gives `base` unchanged.
 DeploymentSettings LoadDeploymentSettings(const std::filesystem::path& file,
                                           DeploymentSettings base);
+
+// Four hex bytes as scramble_key writes them: "17 2B 3D 4F", "17,2b,3d,4f", "0x17 0x2B 0x3D
+// 0x4F" or "172B3D4F"; nullopt for anything else.
+std::optional<std::array<std::uint8_t, 4>> ParseScrambleKey(std::string_view text);
 
 // The directory of the running program (/proc/self/exe).
 std::filesystem::path ProgramDirectory();

@@ -34,25 +34,3 @@ std::uint32_t PortFromParameterB(std::uint32_t parameterB, std::size_t addressLe
                                  const ScrambleKey& key) {
     return parameterB ^ key[addressLength % 4];
 }
-
-std::optional<ScrambleKey> ParseScrambleKey(const std::string& text) {
-    std::string digits;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-            ++i;
-            continue;
-        }
-        if (std::isxdigit(static_cast<unsigned char>(c))) {
-            digits += c;
-        } else if (c != ' ' && c != ',' && c != ':' && c != '\t') {
-            return std::nullopt;
-        }
-    }
-    if (digits.size() != 8) return std::nullopt;
-    ScrambleKey key{};
-    for (std::size_t i = 0; i < 4; ++i) {
-        key[i] = static_cast<std::uint8_t>(std::stoul(digits.substr(2 * i, 2), nullptr, 16));
-    }
-    return key;
-}

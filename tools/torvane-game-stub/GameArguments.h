@@ -26,6 +26,3 @@ std::optional<ConnectArguments> ParseConnectArguments(const std::vector<std::str
 // The port from "ParameterB": key byte (address length mod 4) XOR the port.
 std::uint32_t PortFromParameterB(std::uint32_t parameterB, std::size_t addressLength,
                                  const ScrambleKey& key);
-
-// Four hex bytes as torvane.conf writes them: "17 2B 3D 4F", "17,2b,3d,4f", "172B3D4F".
-std::optional<ScrambleKey> ParseScrambleKey(const std::string& text);
