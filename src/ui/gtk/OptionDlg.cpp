@@ -139,7 +139,7 @@ void COptionDlg::PushRadios() {
 }
 
 void COptionDlg::PullControls() {
-    model_->SetIdText(EncodeFromUtf8(id_.get_text().raw(), codePage_));
+    model_->SetIdText(EncodeFromUtf8(id_.get_text().raw(), codePage_), codePage_);
     model_->SetSoundChecked(sound_.get_active());
     model_->SetMusicChecked(music_.get_active());
     model_->SetWindowModeChecked(windowMode_.get_active());
