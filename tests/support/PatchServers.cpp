@@ -30,9 +30,15 @@ PyFtpServer::PyFtpServer(const fs::path& root, const FtpServerOptions& options) 
                                      "--password",
                                      options.Password,
                                      "--connections-file",
-                                     (scratch_ / "connections").string()};
+                                     (scratch_ / "connections").string(),
+                                     "--retrievals-file",
+                                     (scratch_ / "retrievals").string()};
     if (options.NoMlsd) argv.push_back("--no-mlsd");
     if (options.Stall) argv.push_back("--stall");
+    for (const auto& name : options.StallFiles) {
+        argv.push_back("--stall-file");
+        argv.push_back(name);
+    }
     for (const auto& [name, count] : options.RefuseRetr) {
         argv.push_back("--refuse-retr");
         argv.push_back(name + ":" + std::to_string(count));
@@ -54,6 +60,15 @@ int PyFtpServer::ConnectionCount() const {
     while (std::getline(in, line)) ++count;
     // The readiness probe of WaitForPort is a connection too.
     return count > 0 ? count - 1 : 0;
+}
+
+int PyFtpServer::RetrievalCount(const std::string& name) const {
+    std::ifstream in(scratch_ / "retrievals");
+    int count = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line == name) ++count;
+    }
+    return count;
 }
 
 void MakeWorldReadable(const fs::path& root) {

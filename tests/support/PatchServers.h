@@ -19,6 +19,7 @@ struct FtpServerOptions {
     std::vector<std::pair<std::string, int>> RefuseRetr;  // file name, how many RETR to refuse
     std::vector<std::pair<std::string, int>> Truncate;    // file name, bytes actually sent
     bool Stall = false;                                   // RETR is accepted, then nothing moves
+    std::vector<std::string> StallFiles;                  // the same, for these file names only
 };
 
 class PyFtpServer {
@@ -28,6 +29,8 @@ public:
     int Port() const { return port_; }
     // Control connections accepted so far.
     int ConnectionCount() const;
+    // How many RETR of a file with this name (no directory) the server has received.
+    int RetrievalCount(const std::string& name) const;
 
 private:
     TempDir scratch_;

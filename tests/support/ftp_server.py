@@ -1,8 +1,9 @@
 """FTP server for the transfer and patch-session tests (pyftpdlib, one process per test).
 
 Besides serving a directory it can misbehave on purpose: refuse the first N RETR of a file,
-send only the first bytes of a file, hide MLSD, or throttle every transfer to a stall.
-Every accepted control connection appends one line to --connections-file.
+send only the first bytes of a file, hide MLSD, or stall every transfer or that of one file.
+Every accepted control connection appends one line to --connections-file, and every RETR
+appends the file's name to --retrievals-file.
 """
 import argparse
 import io
@@ -26,6 +27,8 @@ def main():
     parser.add_argument("--refuse-retr", action="append", default=[], help="NAME:COUNT")
     parser.add_argument("--truncate", action="append", default=[], help="NAME:BYTES")
     parser.add_argument("--stall", action="store_true", help="accept RETR, then send nothing")
+    parser.add_argument("--stall-file", action="append", default=[], help="stall RETR of NAME")
+    parser.add_argument("--retrievals-file", default="")
     parser.add_argument("--connections-file", default="")
     args = parser.parse_args()
 
@@ -57,7 +60,10 @@ def main():
 
         def ftp_RETR(self, file):
             base = os.path.basename(file)
-            if args.stall:
+            if args.retrievals_file:
+                with open(args.retrievals_file, "a") as f:
+                    f.write(base + "\n")
+            if args.stall or base in args.stall_file:
                 # The data connection stays open and idle: a transfer that never moves.
                 self.respond("150 File status okay. About to open data connection.")
                 return None
