@@ -1,7 +1,7 @@
 """FTP server for the transfer and patch-session tests (pyftpdlib, one process per test).
 
 Besides serving a directory it can misbehave on purpose: refuse the first N RETR of a file,
-send only the first bytes of a file, hide MLSD, or stall every transfer or that of one file.
+send only the first bytes of a file, hide MLSD, throttle every transfer, or stall it.
 Every accepted control connection appends one line to --connections-file, and every RETR
 appends the file's name to --retrievals-file.
 """
@@ -12,7 +12,7 @@ import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -27,7 +27,7 @@ def main():
     parser.add_argument("--refuse-retr", action="append", default=[], help="NAME:COUNT")
     parser.add_argument("--truncate", action="append", default=[], help="NAME:BYTES")
     parser.add_argument("--stall", action="store_true", help="accept RETR, then send nothing")
-    parser.add_argument("--stall-file", action="append", default=[], help="stall RETR of NAME")
+    parser.add_argument("--slow", type=int, default=0, help="send at most BYTES a second")
     parser.add_argument("--retrievals-file", default="")
     parser.add_argument("--connections-file", default="")
     args = parser.parse_args()
@@ -63,7 +63,7 @@ def main():
             if args.retrievals_file:
                 with open(args.retrievals_file, "a") as f:
                     f.write(base + "\n")
-            if args.stall or base in args.stall_file:
+            if args.stall:
                 # The data connection stays open and idle: a transfer that never moves.
                 self.respond("150 File status okay. About to open data connection.")
                 return None
@@ -81,6 +81,11 @@ def main():
     if args.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
+    if args.slow:
+        # Whole chunks go out at once, then the sender sleeps to keep the average rate.
+        class SlowDTPHandler(ThrottledDTPHandler):
+            write_limit = args.slow
+        Handler.dtp_handler = SlowDTPHandler
     if args.passive_ports:
         low, high = args.passive_ports.split("-")
         Handler.passive_ports = range(int(low), int(high) + 1)
