@@ -169,6 +169,7 @@ connect_port=$(free_port)
   >"$run/logs/connectd.log" 2>&1 &
 pids+=($!)
 wait_port "$connect_port"
+printf 'connect_address = 127.0.0.1\nconnect_port = %s\n' "$connect_port" >>"$run/torvane.conf"
 
 echo "== launcher ($front)"
 cd "$game"
