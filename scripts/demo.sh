@@ -169,6 +169,7 @@ connect_port=$(free_port)
   >"$run/logs/connectd.log" 2>&1 &
 pids+=($!)
 wait_port "$connect_port"
+printf 'connect_address = 127.0.0.1\nconnect_port = %s\n' "$connect_port" >>"$run/torvane.conf"
 
 echo "== launcher ($front)"
 cd "$game"
@@ -177,6 +178,8 @@ if [ "$front" = cli ]; then
   "$bin/torvane-cli" --config "$run/torvane.conf" --game-dir "$game" \
     --connect "127.0.0.1:$connect_port" --pick 1 --start || status=$?
 else
+  # WebKit's sandbox cannot run as root; a demo run as root does without it.
+  [ "$(id -u)" -ne 0 ] || export WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1
   TORVANE_CONFIG="$run/torvane.conf" "$bin/torvane" || status=$?
 fi
 cd "$root"

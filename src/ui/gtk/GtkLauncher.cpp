@@ -3,6 +3,7 @@
 #include <gtkmm/main.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -19,8 +20,14 @@ int RunGtkLauncher(int argc, char** argv) {
     Gtk::Main kit(argc, argv);
 
     const std::filesystem::path programDirectory = ProgramDirectory();
-    const DeploymentSettings settings = LoadDeploymentSettings(
-        programDirectory / "torvane.conf", DefaultDeploymentSettings(programDirectory));
+    // TORVANE_CONFIG lets a trial deployment (the demo, a test) use its own settings without
+    // writing beside an installed program.
+    const char* configOverride = std::getenv("TORVANE_CONFIG");
+    const std::filesystem::path configFile = configOverride && *configOverride
+                                                 ? std::filesystem::path(configOverride)
+                                                 : programDirectory / "torvane.conf";
+    const DeploymentSettings settings =
+        LoadDeploymentSettings(configFile, DefaultDeploymentSettings(programDirectory));
     for (const auto& warning : settings.Warnings) {
         std::fprintf(stderr, "torvane.conf: %s\n", warning.c_str());
     }
