@@ -50,7 +50,10 @@ XvfbDisplay::XvfbDisplay() {
             options);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (std::chrono::steady_clock::now() < deadline && server_->Running()) {
-            if (std::filesystem::exists(socket)) {
+            // Another test process may have started a server on the same number a moment
+            // earlier: the display is ours only when its lock names our server.
+            if (std::filesystem::exists(socket) && std::filesystem::exists(lock) &&
+                std::strtol(testsupport::ReadFile(lock).c_str(), nullptr, 10) == server_->Pid()) {
                 started_ = true;
                 break;
             }
