@@ -30,21 +30,7 @@
 #include "platform/DeploymentSettings.h"
 #include "platform/EventLoop.h"
 #include "platform/Registry.h"
-
-// Control ids of the main window.
-namespace ControlId {
-inline constexpr int Option = 2000;
-inline constexpr int Connect = 2001;  // the start button
-inline constexpr int SmallClose = 2004;
-inline constexpr int CloseBig = 2010;
-inline constexpr int Link2 = 2020;
-inline constexpr int Link1 = 2021;
-inline constexpr int Link4 = 2022;
-inline constexpr int Link3 = 2023;
-inline constexpr int Exit = 2028;
-inline constexpr int Browser = 1004;
-inline constexpr int FirstServer = 6501;  // 6501..6510
-}  // namespace ControlId
+#include "ui/MainWindowLayout.h"
 
 // Where the launcher runs and what the deployment chose.
 struct LauncherEnvironment {

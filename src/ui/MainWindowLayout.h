@@ -5,6 +5,21 @@
 #include <array>
 #include <optional>
 
+// Control ids of the main window.
+namespace ControlId {
+inline constexpr int Option = 2000;
+inline constexpr int Connect = 2001;  // the start button
+inline constexpr int SmallClose = 2004;
+inline constexpr int CloseBig = 2010;
+inline constexpr int Link2 = 2020;
+inline constexpr int Link1 = 2021;
+inline constexpr int Link4 = 2022;
+inline constexpr int Link3 = 2023;
+inline constexpr int Exit = 2028;
+inline constexpr int Browser = 1004;
+inline constexpr int FirstServer = 6501;  // 6501..6510
+}  // namespace ControlId
+
 namespace skin {
 
 // Background pictures.
@@ -28,19 +43,19 @@ struct ButtonSpec {
 
 // The main window's plain bitmap buttons.
 inline constexpr std::array<ButtonSpec, 9> kMainButtons{{
-    {2021, 237, 337, 154, 155, 154, 154},  // link 1
-    {2020, 300, 337, 152, 153, 152, 152},  // link 2
-    {2023, 365, 337, 156, 157, 156, 156},  // link 3
-    {2022, 430, 337, 158, 159, 158, 158},  // link 4
-    {2028, 493, 337, 160, 161, 160, 160},  // exit
-    {2004, 561, 3, 144, 145, 144, 144},    // small close
-    {2000, 238, 136, 104, 104, 104, 104},  // Option
-    {2001, 343, 136, 105, 105, 105, 105},  // Connect (start)
-    {2010, 456, 136, 106, 106, 106, 106},  // CloseBig
+    {ControlId::Link1, 237, 337, 154, 155, 154, 154},
+    {ControlId::Link2, 300, 337, 152, 153, 152, 152},
+    {ControlId::Link3, 365, 337, 156, 157, 156, 156},
+    {ControlId::Link4, 430, 337, 158, 159, 158, 158},
+    {ControlId::Exit, 493, 337, 160, 161, 160, 160},
+    {ControlId::SmallClose, 561, 3, 144, 145, 144, 144},
+    {ControlId::Option, 238, 136, 104, 104, 104, 104},
+    {ControlId::Connect, 343, 136, 105, 105, 105, 105},
+    {ControlId::CloseBig, 456, 136, 106, 106, 106, 106},
 }};
 
 // Server buttons 6501..6510: i = 0..9.
-inline constexpr int kFirstServerButton = 6501;
+inline constexpr int kFirstServerButton = ControlId::FirstServer;
 inline constexpr int kServerButtonCount = 10;
 inline constexpr ButtonSpec ServerButton(int i) {
     return {kFirstServerButton + i, 227 + (i % 2) * 169, 17 + (i / 2) * 29, 149, 148, 149, 148};
@@ -48,7 +63,7 @@ inline constexpr ButtonSpec ServerButton(int i) {
 inline constexpr int kServerButtonWidth = 164;
 inline constexpr int kServerButtonHeight = 26;
 
-inline constexpr int kNewsViewId = 1004;
+inline constexpr int kNewsViewId = ControlId::Browser;
 
 // Progress bars and the painted texts of the progress view.
 inline constexpr std::array<std::array<int, 2>, 2> kBarOrigins{{{225, 74}, {225, 102}}};
