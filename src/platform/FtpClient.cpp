@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <stdlib.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +68,21 @@ size_t CollectFeatures(char* data, size_t size, size_t count, void* user) {
         *static_cast<bool*>(user) = true;
     }
     return size * count;
+}
+
+// Waits at most `ceilingMs` for something for curl to do. libcurl can end a perform call with a
+// step still to take and neither a socket nor a near timer that would wake a poll (seen after the
+// passive-mode reply, before it opens the data connection): a plain poll would then sleep out
+// its whole timeout, once per file. With nothing to watch, the wait is cut to a millisecond.
+void WaitForCurl(CURLM* multi, int ceilingMs) {
+    fd_set readable, writable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    int highest = -1;
+    curl_multi_fdset(multi, &readable, &writable, &failed, &highest);
+    if (highest < 0 && ceilingMs > 1) ceilingMs = 1;
+    curl_multi_poll(multi, nullptr, 0, ceilingMs < 0 ? 0 : ceilingMs, nullptr);
 }
 
 }  // namespace
@@ -163,7 +179,7 @@ struct FtpClient::Impl {
                 }
             }
             if (!done && running == 0) break;
-            if (!done) curl_multi_poll(Multi, nullptr, 0, 1000, nullptr);
+            if (!done) WaitForCurl(Multi, 1000);
         }
         curl_multi_remove_handle(Multi, Easy);
         LastError = result;
@@ -403,7 +419,7 @@ std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName
     while (!state.Done && state.Available() == 0) {
         Drive(*impl_, state);
         if (!state.Done && state.Available() == 0)
-            curl_multi_poll(impl_->Multi, nullptr, 0, 1000, nullptr);
+            WaitForCurl(impl_->Multi, 1000);
     }
     if (state.Done && state.Result != CURLE_OK) return nullptr;
     impl_->LastError = 0;
@@ -463,7 +479,7 @@ FtpFileReader::Status FtpFileReader::Read(char* buffer, std::size_t capacity, st
     if (state.Done) return state.Result == CURLE_OK ? Status::End : Status::Failed;
     Drive(*client_, state);
     if (state.Available() == 0 && !state.Done) {
-        curl_multi_poll(client_->Multi, nullptr, 0, waitMs < 0 ? 0 : waitMs, nullptr);
+        WaitForCurl(client_->Multi, waitMs);
         Drive(*client_, state);
     }
     if (state.Available() > 0) {
