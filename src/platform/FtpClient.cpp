@@ -418,8 +418,7 @@ std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName
     // "Open" means the server accepted the request: wait for the first bytes or the end.
     while (!state.Done && state.Available() == 0) {
         Drive(*impl_, state);
-        if (!state.Done && state.Available() == 0)
-            WaitForCurl(impl_->Multi, 1000);
+        if (!state.Done && state.Available() == 0) WaitForCurl(impl_->Multi, 1000);
     }
     if (state.Done && state.Result != CURLE_OK) return nullptr;
     impl_->LastError = 0;

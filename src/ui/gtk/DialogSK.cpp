@@ -23,6 +23,7 @@ bool CDialogSK::SetBackgroundBitmap(Glib::RefPtr<Gdk::Pixbuf> picture) {
     ReleaseBackground();
     if (picture) {
         background_ = std::move(picture);
+        backgroundSurface_ = SurfaceFromPixbuf(background_);
         bitmapWidth_ = background_->get_width();
         bitmapHeight_ = background_->get_height();
     }
@@ -33,6 +34,7 @@ bool CDialogSK::SetBackgroundBitmap(Glib::RefPtr<Gdk::Pixbuf> picture) {
 
 void CDialogSK::ReleaseBackground() {
     background_.reset();
+    backgroundSurface_.clear();
     bitmapWidth_ = 0;
     bitmapHeight_ = 0;
 }
@@ -101,7 +103,7 @@ bool CDialogSK::OnPaintClient(const Cairo::RefPtr<Cairo::Context>& cr) {
     cr->save();
     cr->set_source_rgb(0, 0, 0);
     cr->paint();
-    if (background_) {
+    if (backgroundSurface_) {
         for (const SkinBlit& blit :
              DialogSkinBlits(layout_, width, height, bitmapWidth_, bitmapHeight_)) {
             cr->save();
@@ -109,9 +111,9 @@ bool CDialogSK::OnPaintClient(const Cairo::RefPtr<Cairo::Context>& cr) {
             cr->clip();
             if (blit.Stretch) {
                 cr->scale(double(width) / bitmapWidth_, double(height) / bitmapHeight_);
-                Gdk::Cairo::set_source_pixbuf(cr, background_, 0, 0);
+                cr->set_source(backgroundSurface_, 0, 0);
             } else {
-                Gdk::Cairo::set_source_pixbuf(cr, background_, blit.X, blit.Y);
+                cr->set_source(backgroundSurface_, blit.X, blit.Y);
             }
             cr->paint();
             cr->restore();

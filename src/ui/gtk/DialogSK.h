@@ -52,6 +52,7 @@ private:
     SkinPictures& pictures_;
     Gtk::Fixed client_;
     Glib::RefPtr<Gdk::Pixbuf> background_;
+    Cairo::RefPtr<Cairo::Surface> backgroundSurface_;
     int bitmapWidth_ = 0;
     int bitmapHeight_ = 0;
     LayoutStyle layout_ = LayoutStyle::TopLeft;

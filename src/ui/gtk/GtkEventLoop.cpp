@@ -1,6 +1,6 @@
 #include "ui/gtk/GtkEventLoop.h"
 
-#include <gtk/gtk.h>
+#include <glib.h>
 
 GtkEventLoop::GtkEventLoop() = default;
 
@@ -96,9 +96,9 @@ void GtkEventLoop::ReleaseQueue(void* data) {
 }
 
 bool GtkEventLoop::PumpOne() {
-    if (!g_main_context_pending(nullptr)) return false;
-    gtk_main_iteration_do(FALSE);
-    return true;
+    // One iteration: it polls, and dispatches what is ready (a separate pending check first
+    // would poll twice).
+    return g_main_context_iteration(nullptr, FALSE);
 }
 
 void GtkEventLoop::Run() {

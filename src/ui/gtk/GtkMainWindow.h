@@ -5,6 +5,7 @@
 // MainWindowHandlers, and the controller drives it through WindowAdapter.
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -78,6 +79,8 @@ protected:
 
 private:
     void BuildControls();
+    void InvalidateBar(const BarRect& area);
+    void FlushBarArea();
     std::string Decode(const std::string& bytes) const;
 
     MainWindowConfig config_;
@@ -87,6 +90,15 @@ private:
     CWebBrowser browser_;
     std::array<CProgressBar, 2> bars_;
     Glib::RefPtr<Gdk::Pixbuf> barPicture_;
+    Cairo::RefPtr<Cairo::Surface> barSurface_;
+    // Long work pumps after every chunk; the main context is looked at no more often than this.
+    static constexpr std::chrono::milliseconds kPumpInterval{4};
+    std::chrono::steady_clock::time_point lastPump_{};
+    // A moving bar is redrawn at most this often; the last change is always drawn.
+    static constexpr std::chrono::milliseconds kBarRedrawInterval{40};
+    std::chrono::steady_clock::time_point lastBarRedraw_{};
+    BarRect pendingBarArea_{};
+    sigc::connection barRedrawTimer_;
     MainWindowPaintState paint_;
     bool closed_ = false;
 };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <gdk/gdk.h>
+
 Glib::RefPtr<Gdk::Pixbuf> PixbufFromDib(const CDIBitmap& dib) {
     if (dib.Pixels().empty() || dib.Width() <= 0 || dib.Height() <= 0) return {};
     auto pixbuf = Gdk::Pixbuf::create(Gdk::COLORSPACE_RGB, false, 8, dib.Width(), dib.Height());
@@ -51,4 +53,11 @@ Cairo::RefPtr<Cairo::Region> OpaqueRegion(const Glib::RefPtr<Gdk::Pixbuf>& pictu
         }
     }
     return region;
+}
+
+Cairo::RefPtr<Cairo::Surface> SurfaceFromPixbuf(const Glib::RefPtr<Gdk::Pixbuf>& picture) {
+    if (!picture) return {};
+    cairo_surface_t* surface = gdk_cairo_surface_create_from_pixbuf(picture->gobj(), 1, nullptr);
+    if (!surface) return {};
+    return Cairo::RefPtr<Cairo::Surface>(new Cairo::Surface(surface, true));
 }

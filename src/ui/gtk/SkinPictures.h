@@ -6,6 +6,7 @@
 #include <map>
 
 #include <cairomm/region.h>
+#include <cairomm/surface.h>
 #include <gdkmm/pixbuf.h>
 
 #include "ui/DIBitmap.h"
@@ -29,3 +30,8 @@ Glib::RefPtr<Gdk::Pixbuf> PixbufFromDib(const CDIBitmap& dib);
 // The part of a picture that is not exactly `keyRgb` (0xRRGGBB), placed at `x`, `y`.
 Cairo::RefPtr<Cairo::Region> OpaqueRegion(const Glib::RefPtr<Gdk::Pixbuf>& picture, unsigned keyRgb,
                                           int x = 0, int y = 0);
+
+// The picture converted once to a Cairo image surface (null for a null picture).
+// Gdk::Cairo::set_source_pixbuf converts the whole pixbuf on every call, and the window is
+// redrawn with every frame while a bar moves.
+Cairo::RefPtr<Cairo::Surface> SurfaceFromPixbuf(const Glib::RefPtr<Gdk::Pixbuf>& picture);
