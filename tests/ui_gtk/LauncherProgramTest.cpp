@@ -86,8 +86,10 @@ protected:
         std::ifstream english(testsupport::SourcePath("assets/messages/en.txt"));
         for (std::string line; std::getline(english, line);) {
             const auto tab = line.find('\t');
-            if (tab != std::string::npos)
-                texts.Add(std::stoi(line.substr(0, tab)), line.substr(tab + 1));
+            if (tab == std::string::npos) continue;
+            const int number = std::stoi(line.substr(0, tab));
+            texts.Add(number, line.substr(tab + 1));
+            if (number == 127) alreadyRunning_ = line.substr(tab + 1);
         }
         WriteFile(game_ / "message.wtf", texts.Serialize());
 
@@ -185,6 +187,7 @@ protected:
     std::string title_;
     int port_ = 0;
     std::pair<int, int> origin_{0, 0};
+    std::string alreadyRunning_;  // message 127 of the table the launcher reads
 };
 
 TEST_F(LauncherProgramTest, RunsFromServerListToOptionsAndRefusesASecondInstance) {
@@ -268,6 +271,9 @@ TEST_F(LauncherProgramTest, RunsFromServerListToOptionsAndRefusesASecondInstance
         XDoTool({"key", "Return"});
     }
     EXPECT_EQ(second_instance->Wait(60000), 0);
+    ASSERT_FALSE(alreadyRunning_.empty());
+    EXPECT_NE(testsupport::ReadFile(dir_ / "second.log").find(alreadyRunning_), std::string::npos)
+        << testsupport::ReadFile(dir_ / "second.log");
     EXPECT_EQ(WindowsTitled(title_).size(), 1u);
     EXPECT_TRUE(launcher->Running());
 

@@ -2,6 +2,8 @@
 
 #include <gtkmm/messagedialog.h>
 
+#include <cstdio>
+
 void ShowGtkMessageBox(Gtk::Window* parent, const std::string& text, const std::string& caption,
                        MessageBoxIcon icon) {
     Gtk::MessageType type = Gtk::MESSAGE_OTHER;
@@ -18,6 +20,10 @@ void ShowGtkMessageBox(Gtk::Window* parent, const std::string& text, const std::
         case MessageBoxIcon::None:
             break;
     }
+    // Every box also goes to the standard error stream, so that a launcher started from a
+    // terminal, or by a script, leaves a record of what it told the player.
+    std::fprintf(stderr, "torvane: %s: %s\n", caption.c_str(), text.c_str());
+    std::fflush(stderr);
     // Plain text: the message is shown as it stands, never read as markup.
     std::unique_ptr<Gtk::MessageDialog> box;
     if (parent && parent->get_visible()) {
