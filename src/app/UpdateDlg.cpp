@@ -451,6 +451,11 @@ bool CUpdateDlg::StartHttpPatch() {
 }
 
 bool CUpdateDlg::RunFtpPatch(const PatchServerInfo& info) {
+    struct SessionMark {
+        bool& Running;
+        explicit SessionMark(bool& running) : Running(running) { Running = true; }
+        ~SessionMark() { Running = false; }
+    } mark(ftpSessionRunning_);
     const bool current = services_.RunFtpPatch && services_.RunFtpPatch(engine_, info);
     if (!current && observer_.PatchFailed) observer_.PatchFailed();
     return current;

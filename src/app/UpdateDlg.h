@@ -177,6 +177,8 @@ private:
     std::array<std::atomic<int>, 2> barPosition_{0, 0};
 
     std::thread connectThread_;
+    std::atomic<bool> connectThreadEnded_{false};
+    bool ftpSessionRunning_ = false;  // RunFtpPatch is on the GUI thread's stack
     std::atomic<bool> closing_{false};
     std::mutex sleepMutex_;
     std::condition_variable sleepWake_;

@@ -9,8 +9,16 @@
 #include "net/LauncherState.h"
 
 void CUpdateDlg::StartConnectThread() {
-    if (connectThread_.joinable()) return;
-    connectThread_ = std::thread([this] { ConnectThreadProc(); });
+    if (connectThread_.joinable()) {
+        if (!connectThreadEnded_) return;  // still trying
+        connectThread_.join();
+    }
+    if (closing_) return;
+    connectThreadEnded_ = false;
+    connectThread_ = std::thread([this] {
+        ConnectThreadProc();
+        connectThreadEnded_ = true;
+    });
 }
 
 void CUpdateDlg::StopConnectThread() {

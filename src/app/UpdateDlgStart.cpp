@@ -32,6 +32,10 @@ void CUpdateDlg::StartGame() {
     if (connected_ == 0) {
         HideStartButton();
         connectRequest_ = 1;
+        // The connect thread ends once a connection stands. After a patch session that
+        // failed or was stopped it is gone, and the request alone would wait for ever: the
+        // press starts a new one, and the connect server's answer resumes the patch.
+        if (!ftpSessionRunning_ && !httpSession_.Running()) StartConnectThread();
         return;
     }
     PlayClick();

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <thread>
 
 #include "app/AppTestSupport.h"
 #include "app/UpdateDlg.h"
@@ -118,6 +120,43 @@ TEST_F(UpdateDlgRunTest, ExitDuringATransferStopsItThenASecondExitQuits) {
     dialog.OnCommand(2028);
     EXPECT_EQ(Window.Closes, 1);
     EXPECT_EQ(connectionCloses, 2);
+}
+
+// The connect thread ends with its first connection; a patch session stopped by the exit
+// button leaves the start button, and pressing it must really connect again (not while the
+// session is still unwinding), so that the patch can resume.
+TEST_F(UpdateDlgRunTest, StartAfterAStoppedPatchSessionConnectsAgain) {
+    CUpdateDlg* running = nullptr;
+    int attemptsSeenInside = -1;
+    Services.RunFtpPatch = [&](PatchEngine&, const PatchServerInfo&) {
+        running->StopTransfer() = 0;  // a transfer runs
+        running->OnCommand(2001);     // start, inside the session: nothing may connect yet
+        running->OnCommand(2028);     // exit: stop the transfer, back to connecting
+        attemptsSeenInside = ConnectAttempts.load();
+        return false;
+    };
+    CUpdateDlg& dialog = InitialisedDialog();
+    running = &dialog;
+    EXPECT_EQ(ConnectAttempts.load(), 1);
+
+    EXPECT_FALSE(dialog.RunFtpPatch(PatchServerInfo{}));
+    EXPECT_EQ(attemptsSeenInside, 1);
+    EXPECT_EQ(dialog.ConnectRequest(), 1);
+    EXPECT_EQ(dialog.StopTransfer().load(), 1);
+
+    dialog.ShowStartButton();  // what the failed session's caller does
+    dialog.OnCommand(2001);
+    EXPECT_FALSE(Window.IsVisible(2001));
+    // A generous bound only turns a hang into a failure.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((ConnectAttempts.load() < 2 || dialog.ConnectRequest() != 0) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(ConnectAttempts.load(), 2);
+    EXPECT_EQ(dialog.ConnectRequest(), 0);
+    Drain(Loop);
+    EXPECT_EQ(Window.LastPaint.StatusText, "T102");
+    EXPECT_EQ(Window.Closes, 0);
 }
 
 TEST_F(UpdateDlgRunTest, CloseStopsThePatchSessions) {

@@ -318,7 +318,7 @@ TEST_F(LauncherProgramTest, PatchesFromAnFtpServerThenShowsTheServers) {
     EXPECT_EQ(launcher->Wait(60000), 0);
 }
 
-TEST_F(LauncherProgramTest, CloseDuringATransferStopsItAndASecondCloseQuits) {
+TEST_F(LauncherProgramTest, CloseDuringATransferStopsItStartResumesAndASecondCloseQuits) {
     const auto server = dir_ / "patches";
     WriteFile(server / "version.wvd", "\"1.00.01\"\n");
     WriteFile(server / "1.00.01" / "list.inf", "\"big.bmd\"\n");
@@ -358,6 +358,15 @@ TEST_F(LauncherProgramTest, CloseDuringATransferStopsItAndASecondCloseQuits) {
     EXPECT_FALSE(std::filesystem::exists(game_ / "big.bmd"));
     EXPECT_NE(testsupport::ReadFile(game_ / "config.ini").find("1.00.00"), std::string::npos);
     EXPECT_EQ(ftp.RetrievalCount("big.bmd"), 1);
+
+    // Start connects again: the connect server's answer starts the patch over.
+    ASSERT_TRUE(Click(343 + 50, 136 + 12));
+    ASSERT_TRUE(WaitFor([&] { return ftp.RetrievalCount("big.bmd") >= 2; }))
+        << testsupport::ReadFile(dir_ / "launcher.log");
+    ASSERT_TRUE(Click(smallClose.X + 6, smallClose.Y + 6));
+    ASSERT_TRUE(
+        WaitFor([&] { return ShotShows(343 + 50, 136 + 3, PicturePixel(105, 50, 3), &shot); }));
+    EXPECT_FALSE(std::filesystem::exists(game_ / "big.bmd"));
 
     ASSERT_TRUE(Click(smallClose.X + 6, smallClose.Y + 6));
     EXPECT_EQ(launcher->Wait(60000), 0);
