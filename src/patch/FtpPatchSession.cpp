@@ -367,14 +367,25 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
     engine_.StopTransfer = 0;
     // Keeps the client alive even if a handler closes the connection during a pump.
     std::shared_ptr<FtpClient> ftp = ftp_;
+    // The window's events are handled while the server makes up its mind, so a silent server
+    // cannot freeze the window and the close button can end the wait.
+    auto stopped = [this] { return engine_.StopTransfer.load() == 1; };
+    auto keepWaiting = [&] {
+        engine_.Pump();
+        return !stopped();
+    };
     std::unique_ptr<FtpFileReader> reader;
-    for (int attempt = 0; attempt < kOpenAttempts && ftp; ++attempt) {
-        reader = ftp->OpenFile(remote);
-        if (reader) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(kOpenRetryDelayMs));
+    for (int attempt = 0; attempt < kOpenAttempts && ftp && !stopped(); ++attempt) {
+        reader = ftp->OpenFile(remote, keepWaiting);
+        if (reader || stopped()) break;
+        const auto retryAt =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kOpenRetryDelayMs);
+        while (std::chrono::steady_clock::now() < retryAt && keepWaiting())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (!reader) {
-        host_.SetStatusText(kMsgCannotOpenRemote);
+        // Stopped by the player: the caller reports the failed session.
+        if (!stopped()) host_.SetStatusText(kMsgCannotOpenRemote);
         return false;
     }
 

@@ -399,7 +399,8 @@ void Drive(FtpClient::Impl& client, FtpFileReader::State& state) {
 
 }  // namespace
 
-std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName) {
+std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName,
+                                                   const std::function<bool()>& keepWaiting) {
     if (!IsOpen() || impl_->ActiveReader || !IsPlainRemoteName(remoteName)) {
         impl_->LastError = CURLE_FAILED_INIT;
         return nullptr;
@@ -418,7 +419,14 @@ std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName
     // "Open" means the server accepted the request: wait for the first bytes or the end.
     while (!state.Done && state.Available() == 0) {
         Drive(*impl_, state);
-        if (!state.Done && state.Available() == 0) WaitForCurl(impl_->Multi, 1000);
+        if (state.Done || state.Available() > 0) break;
+        WaitForCurl(impl_->Multi, keepWaiting ? 20 : 1000);
+        // A handler run from here may close this client: Release then ends `state`.
+        if (keepWaiting && !keepWaiting()) {
+            reader->Close();
+            impl_->LastError = CURLE_ABORTED_BY_CALLBACK;
+            return nullptr;
+        }
     }
     if (state.Done && state.Result != CURLE_OK) return nullptr;
     impl_->LastError = 0;

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,7 +63,10 @@ public:
 
     // Starts a download of `remoteName` and returns once the server has begun sending it
     // (or has sent all of it). Null when the server refuses the file or the link fails.
-    std::unique_ptr<FtpFileReader> OpenFile(const std::string& remoteName);
+    // `keepWaiting`, when given, runs between short waits for the server (so a caller can
+    // handle its events); false from it abandons the open. It may close this client.
+    std::unique_ptr<FtpFileReader> OpenFile(const std::string& remoteName,
+                                            const std::function<bool()>& keepWaiting = {});
 
     // The libcurl result code of the last failed operation (0 after a success) and its text.
     int LastError() const;

@@ -304,6 +304,33 @@ TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndDeletesThePartialFile) {
     session.CloseFtpConnection();
 }
 
+// A server that accepts a RETR and then sends nothing: the window's events keep coming while
+// the open waits, and the close button ends the wait at once instead of at the stall limit.
+TEST_F(FtpSessionTest, CloseButtonWhileAFileOpensEndsTheWait) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
+    WriteTree(Server(), {{"1.00.01/list.inf", "\"silent.bmd\"\n"},
+                         {"1.00.01/silent.bmd", Content("silent")}});
+    FtpServerOptions options;
+    options.StallFiles = {"silent.bmd"};
+    StartServer(options);
+    PatchEngine& engine = NewEngine();
+    FtpPatchSession session(engine);
+    int pumpsWhileOpening = 0;
+    Host().OnPump = [&](int) {
+        if (server_->RetrievalCount("silent.bmd") == 0 || engine.StopTransfer.load() == 1) return;
+        if (++pumpsWhileOpening == 5) {
+            engine.StopTransfer = 1;
+            session.CloseFtpConnection();
+        }
+    };
+    EXPECT_FALSE(Run(session));
+    EXPECT_EQ(pumpsWhileOpening, 5);
+    EXPECT_EQ(LastStatus(), 138);
+    for (int message : Host().StatusMessages) EXPECT_NE(message, 125);
+    EXPECT_FALSE(fs::exists(Game() / "Temp" / "silent.bmd"));
+    EXPECT_EQ(server_->RetrievalCount("silent.bmd"), 1);
+}
+
 TEST_F(FtpSessionTest, DirectoryWithMoreThan999FilesKeepsTheFirst999) {
     fs::create_directories(Server() / "many");
     for (int i = 0; i < 1004; ++i) WriteFile(Server() / "many" / ("f" + std::to_string(i)), "x");

@@ -35,6 +35,10 @@ PyFtpServer::PyFtpServer(const fs::path& root, const FtpServerOptions& options) 
                                      (scratch_ / "retrievals").string()};
     if (options.NoMlsd) argv.push_back("--no-mlsd");
     if (options.Stall) argv.push_back("--stall");
+    for (const auto& name : options.StallFiles) {
+        argv.push_back("--stall-file");
+        argv.push_back(name);
+    }
     if (options.SlowBytesPerSecond > 0) {
         argv.push_back("--slow");
         argv.push_back(std::to_string(options.SlowBytesPerSecond));

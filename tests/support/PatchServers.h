@@ -19,6 +19,7 @@ struct FtpServerOptions {
     std::vector<std::pair<std::string, int>> RefuseRetr;  // file name, how many RETR to refuse
     std::vector<std::pair<std::string, int>> Truncate;    // file name, bytes actually sent
     bool Stall = false;                                   // RETR is accepted, then nothing moves
+    std::vector<std::string> StallFiles;                  // ... for these file names only
     int SlowBytesPerSecond = 0;                           // throttle downloads (0: full speed)
 };
 

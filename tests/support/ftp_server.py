@@ -27,6 +27,8 @@ def main():
     parser.add_argument("--refuse-retr", action="append", default=[], help="NAME:COUNT")
     parser.add_argument("--truncate", action="append", default=[], help="NAME:BYTES")
     parser.add_argument("--stall", action="store_true", help="accept RETR, then send nothing")
+    parser.add_argument("--stall-file", action="append", default=[],
+                        help="as --stall, for this file name only")
     parser.add_argument("--slow", type=int, default=0, help="send at most BYTES a second")
     parser.add_argument("--retrievals-file", default="")
     parser.add_argument("--connections-file", default="")
@@ -63,7 +65,7 @@ def main():
             if args.retrievals_file:
                 with open(args.retrievals_file, "a") as f:
                     f.write(base + "\n")
-            if args.stall:
+            if args.stall or base in args.stall_file:
                 # The data connection stays open and idle: a transfer that never moves.
                 self.respond("150 File status okay. About to open data connection.")
                 return None
