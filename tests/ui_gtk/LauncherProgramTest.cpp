@@ -100,7 +100,11 @@ protected:
                   "connect_port = " +
                       std::to_string(port_) +
                       "\n"
-                      "news_host = 127.0.0.1:1\n"
+                      // Nothing listens there (the browser refuses port 1 outright and
+                      // would show nothing at all).
+                      "news_host = 127.0.0.1:" +
+                      std::to_string(testsupport::FreeLoopbackPort()) +
+                      "\n"
                       "data_dir = " +
                       kAssets.string() +
                       "\n"
@@ -208,6 +212,23 @@ TEST_F(LauncherProgramTest, RunsFromServerListToOptionsAndRefusesASecondInstance
             << i;
     }
     EXPECT_EQ(PixelAt(shot, 100, 300), PicturePixel(140, 100, 300));
+
+    // The news host refuses connections (no network here): the news view shows the browser's
+    // own failure page, a light page with dark text, inside 228,167 336 x 163.
+    auto pageText = [&](const Glib::RefPtr<Gdk::Pixbuf>& picture) {
+        int dark = 0;
+        for (int y = 167 + 4; y < 167 + 163 - 4; ++y)
+            for (int x = 228 + 4; x < 228 + 336 - 4; x += 2) {
+                const unsigned rgb = PixelAt(picture, x, y);
+                const unsigned sum = (rgb >> 16) + ((rgb >> 8) & 0xFF) + (rgb & 0xFF);
+                if (sum < 3 * 100) ++dark;
+            }
+        return dark;
+    };
+    ASSERT_TRUE(WaitFor([&] {
+        shot = Shot();
+        return shot && PixelAt(shot, 228 + 4, 167 + 4) == 0xFFFFFFu ? pageText(shot) > 50 : false;
+    })) << "the news view shows no failure page";
     shot->save((ScreenshotDirectory() / "launcher-server-view.png").string(), "png");
 
     // Escape changes nothing.
