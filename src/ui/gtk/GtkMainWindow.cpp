@@ -276,8 +276,8 @@ void GtkMainWindow::CloseWindow() {
 bool GtkMainWindow::PumpOneEvent() {
     // Transfers and restoring call this after every chunk, thousands of times a second. A
     // look at the main context costs a poll() and a pass over every source, which made up
-    // most of what the window added to a patch; once a millisecond still answers a click
-    // long before anyone could notice.
+    // much of what the window added to a patch; a look every kPumpInterval of work still
+    // answers a click long before anyone could notice.
     const auto now = std::chrono::steady_clock::now();
     if (now - lastPump_ < kPumpInterval) return false;
     lastPump_ = now;
