@@ -31,6 +31,7 @@ constexpr int kMsgCannotCreateLocal = 137;
 constexpr int kMsgPatchFailed = 138;
 
 constexpr const char* kFixedVersionFile = "version.wvd";
+constexpr const char* kRestoreScratch = "~restoring";
 constexpr std::size_t kMaxRemoteName = 255;
 
 std::string ErrorCodeText(const std::string& message, int code) {
@@ -315,16 +316,27 @@ bool FtpPatchSession::RestoreCompressed(const std::string& localPath,
     // The restorer drops the last extension; the log drops four characters. Both must name
     // the same file, or the log would record a file that is not there.
     if (fs::path(UnpackedFilePath(source->string(), directory)) != *restored) return false;
+    // The file is restored in a scratch folder beside it and moved into place whole: a run
+    // killed half-way must not leave a part of it under its own name, where a later run that
+    // finds it in the log would take it for the finished file and install it.
+    const fs::path scratch = source->parent_path() / kRestoreScratch;
+    std::error_code ec;
+    fs::create_directories(scratch, ec);
+    const fs::path output = UnpackedFilePath(source->string(), scratch.string() + "/");
     UnpackControl control;
     control.SetProgressTotal = [](std::uint64_t) {};
     control.SetProgressDone = [](std::uint64_t) {};
     control.PumpOneEvent = [this] { engine_.Pump(); };
     control.StopRequested = [this] { return engine_.StopTransfer.load() == 1; };
-    if (UnpackFile(control, source->string(), directory) == 1) return true;
+    bool done = UnpackFile(control, source->string(), scratch.string() + "/") == 1;
+    if (done) {
+        fs::rename(output, *restored, ec);
+        done = !ec;
+    }
     // A damaged file leaves what it restored so far; it must not be taken for the real one.
-    std::error_code ec;
-    fs::remove(*restored, ec);
-    return false;
+    if (!done) fs::remove(output, ec);
+    fs::remove(scratch, ec);  // only when empty
+    return done;
 }
 
 void FtpPatchSession::ListRemoteDirectory() {
@@ -389,7 +401,11 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
         return false;
     }
 
-    std::FILE* file = std::fopen(local->c_str(), "wb");
+    // The data lands under a temporary name and takes the file's own name only when complete
+    // (a logged file being fetched again must never be left half-written under that name).
+    fs::path partial = *local;
+    partial += ".part";
+    std::FILE* file = std::fopen(partial.c_str(), "wb");
     if (!file) {
         host_.SetStatusText(kMsgCannotCreateLocal);
         return false;
@@ -398,7 +414,7 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
         reader.reset();
         std::fclose(file);
         std::error_code ec;
-        fs::remove(*local, ec);
+        fs::remove(partial, ec);
         return false;
     };
 
@@ -429,9 +445,14 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
             break;
     }
     reader.reset();
+    std::error_code ec;
     if (std::fclose(file) != 0) {
-        std::error_code ec;
-        fs::remove(*local, ec);
+        fs::remove(partial, ec);
+        return false;
+    }
+    fs::rename(partial, *local, ec);
+    if (ec) {
+        fs::remove(partial, ec);
         return false;
     }
     engine_.StopTransfer = 0;

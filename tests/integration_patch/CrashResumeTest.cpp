@@ -70,4 +70,51 @@ TEST_F(CrashResumeTest, KilledAnywhereAndRerunEndsWithTheSameTree) {
     }
 }
 
+// A file already in the log whose "Temp" copy is gone (a run killed while clearing the copies)
+// is fetched again. Killed half-way through that second fetch, or through restoring it, the
+// run must leave nothing under the file's own name, or the next run would install the part.
+TEST_F(CrashResumeTest, RefetchOfALoggedFileKilledHalfWayIsFetchedWholeNextTime) {
+    for (const bool compressed : {false, true}) {
+        SCOPED_TRACE(compressed ? "compressed" : "plain");
+        fs::remove_all(Server());
+        const std::string data = Content("big", 3000000);
+        testsupport::WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
+        if (compressed) {
+            testsupport::WriteFile(Server() / "1.00.01" / "list.inf",
+                                   "#COMPRESSED#\n\"big.bmd.VKC\"\n");
+            Bzip(data, Server() / "1.00.01" / "big.bmd.VKC");
+        } else {
+            testsupport::WriteFile(Server() / "1.00.01" / "list.inf", "\"big.bmd\"\n");
+            testsupport::WriteFile(Server() / "1.00.01" / "big.bmd", data);
+        }
+        server_ = std::make_unique<testsupport::PyFtpServer>(Server());
+        ASSERT_TRUE(server_->Ready());
+        auto seedLog = [&] {
+            fs::remove_all(Game());
+            fs::create_directories(Game() / "Temp");
+            testsupport::WriteFile(Game() / "config.ini", "[LOGIN]\r\nVersion=1.00.00\r\n");
+            testsupport::WriteFile(Game() / "patch.log", "V 1.0.1\nF big.bmd\n");
+        };
+
+        seedLog();
+        const RunResult clean = Drive(0);
+        ASSERT_EQ(clean.ExitCode, 0) << clean.Stdout;
+        const long pumps = PumpCount(clean.Stdout);
+        ASSERT_GT(pumps, 400);
+
+        seedLog();
+        // Plain: half-way through the transfer. Compressed: the restoring comes last and pumps
+        // a few hundred times.
+        const long killAt = compressed ? pumps - 100 : pumps / 2;
+        const RunResult killed = Drive(killAt);
+        ASSERT_EQ(killed.ExitCode, 128 + SIGKILL) << killed.Stdout;
+        EXPECT_FALSE(fs::exists(Game() / "Temp" / "big.bmd")) << "killed at pump " << killAt;
+
+        const RunResult rerun = Drive(0);
+        ASSERT_EQ(rerun.ExitCode, 0) << rerun.Stdout;
+        EXPECT_TRUE(testsupport::ReadFile(Game() / "big.bmd") == data);
+        EXPECT_TRUE(testsupport::ListTree(Game() / "Temp").empty());
+    }
+}
+
 }  // namespace
