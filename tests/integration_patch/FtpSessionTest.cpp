@@ -287,7 +287,8 @@ TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndDeletesThePartialFile) {
     bool partialSeen = false;
     Host().OnPump = [&](int pumps) {
         if (pumps != 20) return;
-        partialSeen = fs::exists(Game() / "Temp" / "big.bmd");
+        // The part written so far, under its temporary name.
+        partialSeen = fs::exists(Game() / "Temp" / "big.bmd.part");
         // What the close button does while a transfer runs.
         if (engine.StopTransfer.load() == 0) {
             engine.StopTransfer = 1;
@@ -297,7 +298,7 @@ TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndDeletesThePartialFile) {
     EXPECT_FALSE(Run(session));
     EXPECT_TRUE(partialSeen);
     EXPECT_EQ(LastStatus(), 138);
-    EXPECT_FALSE(fs::exists(Game() / "Temp" / "big.bmd"));
+    EXPECT_TRUE(testsupport::ListTree(Game() / "Temp").empty());
     EXPECT_FALSE(fs::exists(Game() / "big.bmd"));
     EXPECT_EQ(Host().ReadyCalls, 0);
     // Closing again (as the window does on its way out) is harmless.
