@@ -227,7 +227,8 @@ TEST_F(LauncherProgramTest, RunsFromServerListToOptionsAndRefusesASecondInstance
     };
     ASSERT_TRUE(WaitFor([&] {
         shot = Shot();
-        return shot && PixelAt(shot, 228 + 4, 167 + 4) == 0xFFFFFFu ? pageText(shot) > 50 : false;
+        if (!shot || PixelAt(shot, 228 + 4, 167 + 4) != 0xFFFFFFu) return false;
+        return pageText(shot) > 50;
     })) << "the news view shows no failure page";
     shot->save((ScreenshotDirectory() / "launcher-server-view.png").string(), "png");
 
