@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "net/HostLookup.h"
 #include "net/MessageFormat.h"
 #include "net/PacketFrame.h"
 
@@ -25,29 +25,6 @@ constexpr int kConnectSliceMs = 50;
 
 bool WouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
-}
-
-bool ResolveIpv4(const char* host, in_addr* address) {
-    const in_addr_t literal = ::inet_addr(host);
-    if (literal != INADDR_NONE) {
-        address->s_addr = literal;
-        return true;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &result) != 0 || result == nullptr) return false;
-    bool found = false;
-    for (addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
-            *address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
-            found = true;
-            break;
-        }
-    }
-    ::freeaddrinfo(result);
-    return found;
 }
 
 }  // namespace
@@ -143,7 +120,12 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    if (host == nullptr || !ResolveIpv4(host, &address.sin_addr)) return false;
+    // A lookup that hangs is given up when the window closes or the socket is closed.
+    auto abandoned = [this] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return abandonAll_.load() || phase_ != Phase::Created;
+    };
+    if (host == nullptr || !LookupIpv4(host, &address.sin_addr, resolver_, abandoned)) return false;
 
     int fd;
     {

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 
+#include "net/HostLookup.h"
 #include "platform/EventLoop.h"
 #include "platform/MessageBox.h"
 
@@ -70,8 +71,11 @@ public:
     // Returns once connected, failed, timed out or abandoned; a true result has handed the
     // socket to the GUI thread.
     bool Connect(const char* host, std::uint16_t port);
-    // Any thread. The running Connect and every later one fail at once. For shutting down.
+    // Any thread. The running Connect and every later one fail at once, even one still waiting
+    // for its host-name lookup. For shutting down.
     void AbandonConnects();
+    // Replaces the system resolver used for host names (before the connect thread starts).
+    void SetResolver(Ipv4Resolver resolver) { resolver_ = std::move(resolver); }
 
     // GUI thread. True when all bytes went out at once; false when they were buffered or the
     // connection was dropped.
@@ -130,4 +134,5 @@ private:
     EventLoop::WatchId watch_ = 0;
     bool watching_ = false;
     bool readPaused_ = false;
+    Ipv4Resolver resolver_ = SystemResolveIpv4;
 };

@@ -4,11 +4,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <future>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "LoopbackPeer.h"
 #include "net/ClientSocket.h"
+#include "net/HostLookup.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -292,6 +296,63 @@ TEST(ClientSocketConnect, AConnectThatCannotCompleteIsAbandonedAtOnce) {
     EXPECT_LT(waited, std::chrono::seconds(5));
     EXPECT_FALSE(socket.IsOpen());
     EXPECT_FALSE(socket.Connect("127.0.0.1", static_cast<std::uint16_t>(peer.Port())));
+}
+
+// A host-name lookup that hangs (no network, a resolver that never answers) must not hold
+// the window's close: abandoning gives it up at once, and the lookup ends on its own later.
+TEST(ClientSocketConnect, AHangingHostNameLookupIsAbandonedAtOnce) {
+    // Shared with the lookup's thread, which outlives the abandoned Connect.
+    struct Gate {
+        std::mutex Mutex;
+        std::condition_variable Wake;
+        bool Entered = false;
+        bool Release = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    PollEventLoop loop;
+    CClientSocket socket;
+    socket.SetResolver([gate](const std::string& host, in_addr*) {
+        std::unique_lock<std::mutex> lock(gate->Mutex);
+        EXPECT_EQ(host, "connect.example.test");
+        gate->Entered = true;
+        gate->Wake.notify_all();
+        gate->Wake.wait(lock, [&] { return gate->Release; });
+        return false;
+    });
+    ASSERT_TRUE(socket.CreateSocket(loop, nullptr));
+    auto attempt =
+        std::async(std::launch::async, [&] { return socket.Connect("connect.example.test", 1); });
+    {
+        std::unique_lock<std::mutex> lock(gate->Mutex);
+        gate->Wake.wait(lock, [&] { return gate->Entered; });
+    }
+    socket.AbandonConnects();
+    // A generous bound only turns a hang into a failure; the resolver is still blocked.
+    ASSERT_EQ(attempt.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_FALSE(attempt.get());
+    {
+        std::lock_guard<std::mutex> lock(gate->Mutex);
+        gate->Release = true;
+    }
+    gate->Wake.notify_all();
+}
+
+TEST(ClientSocketConnect, HostNamesAreResolvedAndDottedAddressesTakenAsTheyStand) {
+    in_addr address{};
+    int lookups = 0;
+    const Ipv4Resolver resolver = [&](const std::string& host, in_addr* out) {
+        ++lookups;
+        if (host != "patch.example.test") return false;
+        out->s_addr = htonl(0x7F000002);
+        return true;
+    };
+    EXPECT_TRUE(LookupIpv4("10.1.2.3", &address, resolver, nullptr));
+    EXPECT_EQ(ntohl(address.s_addr), 0x0A010203u);
+    EXPECT_EQ(lookups, 0);
+    EXPECT_TRUE(LookupIpv4("patch.example.test", &address, resolver, nullptr));
+    EXPECT_EQ(ntohl(address.s_addr), 0x7F000002u);
+    EXPECT_FALSE(LookupIpv4("other.example.test", &address, resolver, nullptr));
+    EXPECT_EQ(lookups, 2);
 }
 
 }  // namespace
