@@ -16,6 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 src=$(pwd)
+. bench/common.sh
 build=$(realpath "${1:-build}")
 files=${FILES:-300}
 size_kib=${SIZE_KIB:-1024}
@@ -28,36 +29,9 @@ for program in torvane torvane-cli torvane-connectd; do
 done
 [ -d "$build/assets/skin" ] || { echo "build it first: torvane_assets" >&2; exit 1; }
 
-work=${WORK_DIR:-$(mktemp -d /tmp/torvane-bench-gui.XXXXXX)}
-mkdir -p "$work"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
-free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_port() { for _ in $(seq 200); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done; return 1; }
-
-echo "== generating $files files of $size_kib KiB"
-/usr/bin/python3 - "$files" "$size_kib" <<'PY'
-import os, random, sys
-files, size = int(sys.argv[1]), int(sys.argv[2]) * 1024
-rng = random.Random(7)
-words = [bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9))) for _ in range(4000)]
-os.makedirs("data", exist_ok=True)
-for i in range(files):
-    out = bytearray()
-    while len(out) < size:
-        out += rng.choice(words) + (b" " if rng.random() < 0.9 else bytes([rng.randrange(256)]))
-    with open(f"data/f{i:04d}.bmd", "wb") as f:
-        f.write(out[:size])
-PY
-mkdir -p ftp/1.00.01
-printf '"1.00.01"\n' > ftp/version.wvd
-{ echo "#COMPRESSED#"; for f in data/f*.bmd; do echo "\"$(basename "$f").VKC\""; done; } > ftp/1.00.01/list.inf
-for f in data/f*.bmd; do bzip2 -c "$f" > "ftp/1.00.01/$(basename "$f").VKC"; done
+bench_work_dir gui
+generate_data "$files" "$size_kib"
+publish_compressed ftp
 echo "   $(du -sm ftp | cut -f1) MiB compressed files"
 
 ftp_port=$(free_port)
