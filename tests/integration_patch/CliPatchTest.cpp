@@ -71,10 +71,7 @@ TEST_F(CliPatchTest, FtpFromFreshDirectoryToNewestVersion) {
     Tree expected = BuildStandardRepo(Server());
     testsupport::PyFtpServer ftp(Server());
     ASSERT_TRUE(ftp.Ready());
-    const auto result = RunLauncher(
-        "patch = ftp\npatch_host = 127.0.0.1\npatch_port = " + std::to_string(ftp.Port()) +
-        "\npatch_user = patch\npatch_password = secret\n"
-        "patch_version_file = version.wvd\n");
+    const auto result = RunLauncher(ftp.ConnectdPatchLines());
     ASSERT_EQ(result.ExitCode, 0) << result.Stdout << result.Stderr;
     Tree installed = Installed();
     ASSERT_EQ(installed.count("config.ini"), 1u);
@@ -122,10 +119,7 @@ TEST_F(CliPatchTest, NewLauncherFileStartsTheGameAtOnce) {
     fs::permissions(Game() / "game.sh", fs::perms::owner_all);
     testsupport::PyFtpServer ftp(Server());
     ASSERT_TRUE(ftp.Ready());
-    const auto result = RunLauncher(
-        "patch = ftp\npatch_host = 127.0.0.1\npatch_port = " + std::to_string(ftp.Port()) +
-        "\npatch_user = patch\npatch_password = secret\n"
-        "patch_version_file = version.wvd\n");
+    const auto result = RunLauncher(ftp.ConnectdPatchLines());
     EXPECT_EQ(result.ExitCode, 0) << result.Stdout << result.Stderr;
     EXPECT_EQ(testsupport::ReadFile(Game() / "Torvane._xe"), Content("new launcher"));
     EXPECT_FALSE(fs::exists(Game() / "later.bmd"));

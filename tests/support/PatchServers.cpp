@@ -17,7 +17,8 @@ bool Executable(const char* path) {
 
 }  // namespace
 
-PyFtpServer::PyFtpServer(const fs::path& root, const FtpServerOptions& options) {
+PyFtpServer::PyFtpServer(const fs::path& root, const FtpServerOptions& options)
+    : user_(options.User), password_(options.Password) {
     port_ = FreeLoopbackPort();
     std::vector<std::string> argv = {"/usr/bin/python3",
                                      SourcePath("tests/support/ftp_server.py").string(),
@@ -73,6 +74,12 @@ int PyFtpServer::RetrievalCount(const std::string& name) const {
         if (line == name) ++count;
     }
     return count;
+}
+
+std::string PyFtpServer::ConnectdPatchLines() const {
+    return "patch = ftp\npatch_host = 127.0.0.1\npatch_port = " + std::to_string(port_) +
+           "\npatch_user = " + user_ + "\npatch_password = " + password_ +
+           "\npatch_version_file = version.wvd\n";
 }
 
 void MakeWorldReadable(const fs::path& root) {

@@ -32,11 +32,16 @@ public:
     int ConnectionCount() const;
     // How many RETR of a file with this name (no directory) the server has received.
     int RetrievalCount(const std::string& name) const;
+    // The torvane-connectd settings lines that hand out this server (version file
+    // "version.wvd") as the patch server.
+    std::string ConnectdPatchLines() const;
 
 private:
     TempDir scratch_;
     int port_ = 0;
     bool ready_ = false;
+    std::string user_;
+    std::string password_;
     std::unique_ptr<ChildProcess> child_;
 };
 

@@ -317,10 +317,7 @@ TEST_F(LauncherProgramTest, PatchesFromAnFtpServerThenShowsTheServers) {
     WriteFile(server / "1.00.02" / "a.bmd", std::string(300000, 'A'));
     testsupport::PyFtpServer ftp(server);
     if (!ftp.Ready()) GTEST_SKIP() << "pyftpdlib is not available";
-    StartConnectServer(
-        "patch = ftp\npatch_host = 127.0.0.1\npatch_port = " + std::to_string(ftp.Port()) +
-        "\npatch_user = patch\npatch_password = secret\n"
-        "patch_version_file = version.wvd\n");
+    StartConnectServer(ftp.ConnectdPatchLines());
     auto launcher = StartLauncher("launcher.log");
     std::string window;
     FindMainWindow(&window);
@@ -352,10 +349,7 @@ TEST_F(LauncherProgramTest, CloseDuringATransferStopsItStartResumesAndASecondClo
     slow.SlowBytesPerSecond = 2000;
     testsupport::PyFtpServer ftp(server, slow);
     if (!ftp.Ready()) GTEST_SKIP() << "pyftpdlib is not available";
-    StartConnectServer(
-        "patch = ftp\npatch_host = 127.0.0.1\npatch_port = " + std::to_string(ftp.Port()) +
-        "\npatch_user = patch\npatch_password = secret\n"
-        "patch_version_file = version.wvd\n");
+    StartConnectServer(ftp.ConnectdPatchLines());
     auto launcher = StartLauncher("launcher.log");
     std::string window;
     FindMainWindow(&window);
