@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -110,7 +111,9 @@ bool FtpPatchSession::FetchVersionList() {
     DeleteLocal(engine_.VersionFileName);
     const auto local = engine_.Resolve(engine_.VersionFileName);
     std::shared_ptr<FtpClient> ftp = ftp_;
-    if (!local || !ftp || !ftp->GetFile(engine_.VersionFileName, *local)) {
+    if (!local || !ftp ||
+        !ftp->GetFile(engine_.VersionFileName, *local, CTokenReader::kMaxFileSize)) {
+        Report("RETR " + engine_.VersionFileName + ": " + ServerError());
         host_.SetStatusText(kMsgDownloadFailed);
         return false;
     }
@@ -174,12 +177,15 @@ bool FtpPatchSession::ApplyPendingPatches() {
 bool FtpPatchSession::DownloadFileList(const VersionEntry& entry) {
     std::shared_ptr<FtpClient> ftp = ftp_;
     if (!ftp || !ftp->SetCurrentDirectory(entry.Label)) {
+        Report(std::string("CWD ") + entry.Label + ": " + ServerError());
         host_.SetStatusText(kMsgNoSuchDirectory);
         return false;
     }
     DeleteLocal(PatchEngine::kPatchListName);
     const auto local = engine_.Resolve(PatchEngine::kPatchListName);
-    if (!local || !ftp->GetFile(PatchEngine::kPatchListName, *local)) {
+    if (!local || !ftp->GetFile(PatchEngine::kPatchListName, *local, CTokenReader::kMaxFileSize)) {
+        Report(std::string("RETR ") + entry.Label + "/" + PatchEngine::kPatchListName + ": " +
+               ServerError());
         host_.SetStatusText(kMsgDownloadFailed);
         return false;
     }
@@ -228,10 +234,14 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
 
     for (const PatchListItem& item : list.Items) {
         if (item.What == PatchListItem::Kind::Subdirectory) {
+            // An empty name switches back to the game directory itself.
             subdirectory = item.Name;
-            const auto gameDir = engine_.Resolve(subdirectory);
+            const auto gameDir = subdirectory.empty()
+                                     ? std::optional<fs::path>(engine_.GameDirectory().Root())
+                                     : engine_.Resolve(subdirectory);
             const auto tempDir =
-                engine_.Resolve(std::string(PatchEngine::kTempDirectory) + "\\" + subdirectory);
+                engine_.Resolve(std::string(PatchEngine::kTempDirectory) +
+                                (subdirectory.empty() ? std::string() : "\\" + subdirectory));
             if (!gameDir || !tempDir) {
                 host_.SetStatusText(kMsgListUnusable);
                 return false;
@@ -344,7 +354,11 @@ void FtpPatchSession::ListRemoteDirectory() {
     std::shared_ptr<FtpClient> ftp = ftp_;
     if (!ftp) return;
     const auto listing = ftp->ListDirectory();
-    if (!listing) return;
+    if (!listing) {
+        // Every file of the directory then fails as not listed (message 138).
+        Report("listing " + ftp->GetCurrentDirectory() + ": " + ftp->LastErrorText());
+        return;
+    }
     for (const FtpFindData& found : *listing) {
         if (found.IsDirectory || found.Name == "." || found.Name == "..") continue;
         // Names and sizes beyond what a slot holds are not offered (a cut name or size would
@@ -366,38 +380,33 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
             break;
         }
     }
-    if (!listed) return false;
-    const std::uint64_t size = listed->Size;
+    if (!listed) {
+        Report("RETR " + remoteName + ": not in the directory's listing");
+        return false;
+    }
+    const std::uint64_t listedSize = listed->Size;
     const std::string remote = listed->Name;
     host_.SetBarRange(PatchBar::File, 100);
-    const std::uint64_t scale =
-        engine_.ListFlags.Compressed && !engine_.ListFlags.PackingVersion ? 50 : 100;
-    if (size == 0) return false;
+    if (listedSize == 0) {
+        Report("RETR " + remote + ": listed with size 0");
+        return false;
+    }
     const auto local = engine_.Resolve(localPath);
     if (!local) return false;
 
     engine_.StopTransfer = 0;
     // Keeps the client alive even if a handler closes the connection during a pump.
     std::shared_ptr<FtpClient> ftp = ftp_;
-    // The window's events are handled while the server makes up its mind, so a silent server
-    // cannot freeze the window and the close button can end the wait.
-    auto stopped = [this] { return engine_.StopTransfer.load() == 1; };
-    auto keepWaiting = [&] {
-        engine_.Pump();
-        return !stopped();
-    };
-    std::unique_ptr<FtpFileReader> reader;
-    for (int attempt = 0; attempt < kOpenAttempts && ftp && !stopped(); ++attempt) {
-        reader = ftp->OpenFile(remote, keepWaiting);
-        if (reader || stopped()) break;
-        const auto retryAt =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(kOpenRetryDelayMs);
-        while (std::chrono::steady_clock::now() < retryAt && keepWaiting())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (!reader) {
-        // Stopped by the player: the caller reports the failed session.
-        if (!stopped()) host_.SetStatusText(kMsgCannotOpenRemote);
+    std::unique_ptr<FtpFileReader> reader = OpenRemoteFile(ftp, remote);
+    if (!reader) return false;
+
+    // The size the server announced for this transfer wins over the listing's: a symbolic
+    // link is listed with the link's own size, and a file may have grown since the listing.
+    std::uint64_t size = listedSize;
+    const std::int64_t announced = reader->AnnouncedSize();
+    if (announced >= 0) size = static_cast<std::uint64_t>(announced);
+    if (size == 0 || size > 0xFFFFFFFFull) {
+        Report("RETR " + remote + ": the server announced " + std::to_string(announced) + " bytes");
         return false;
     }
 
@@ -410,43 +419,11 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
         host_.SetStatusText(kMsgCannotCreateLocal);
         return false;
     }
-    auto abandon = [&] {
-        reader.reset();
-        std::fclose(file);
-        std::error_code ec;
-        fs::remove(partial, ec);
-        return false;
-    };
-
-    std::uint64_t total = 0;
-    char buffer[kTransferChunk];
-    while (total < size) {
-        std::size_t got = 0;
-        const FtpFileReader::Status status = reader->Read(buffer, sizeof buffer, &got);
-        if (status == FtpFileReader::Status::End || status == FtpFileReader::Status::Failed) {
-            // Ended before the listed size: a short file must not count as downloaded.
-            return abandon();
-        }
-        if (got > 0) {
-            if (std::fwrite(buffer, 1, got, file) != got) return abandon();
-            total += got;
-            host_.SetBarPosition(PatchBar::File,
-                                 static_cast<int>((total > size ? size : total) * scale / size));
-            host_.RefreshWindow();
-        }
-        engine_.Pump();
-        if (engine_.StopTransfer.load() == 1) return abandon();
-    }
-    // Let the server finish the transfer so the control connection stays usable.
-    for (;;) {
-        std::size_t got = 0;
-        const FtpFileReader::Status status = reader->Read(buffer, sizeof buffer, &got);
-        if (status != FtpFileReader::Status::Data && status != FtpFileReader::Status::Pending)
-            break;
-    }
+    const bool received = ReceiveFile(*reader, remote, size, file);
     reader.reset();
     std::error_code ec;
-    if (std::fclose(file) != 0) {
+    const bool closed = std::fclose(file) == 0;
+    if (!received || !closed) {
         fs::remove(partial, ec);
         return false;
     }
@@ -457,4 +434,110 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
     }
     engine_.StopTransfer = 0;
     return true;
+}
+
+std::unique_ptr<FtpFileReader> FtpPatchSession::OpenRemoteFile(
+    const std::shared_ptr<FtpClient>& ftp, const std::string& remote) {
+    // The window's events are handled while the server makes up its mind, so a silent server
+    // cannot freeze the window and the close button can end the wait.
+    auto stopped = [this] { return engine_.StopTransfer.load() == 1; };
+    auto keepWaiting = [&] {
+        engine_.Pump();
+        return !stopped();
+    };
+    // A server that refuses at once gets its hundred attempts; the time spent waiting for
+    // the server, over all attempts, is bounded by the stall limit, so a silent server cannot
+    // hold the launcher for a hundred stall limits.
+    const long long budgetMs = static_cast<long long>(stallSeconds_) * 1000;
+    long long waitedMs = 0;
+    bool outOfTime = false;
+    std::unique_ptr<FtpFileReader> reader;
+    for (int attempt = 0; attempt < kOpenAttempts && ftp && !stopped() && !outOfTime; ++attempt) {
+        const auto start = std::chrono::steady_clock::now();
+        auto elapsedMs = [&] {
+            return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - start)
+                                              .count());
+        };
+        reader = ftp->OpenFile(remote, [&] {
+            if (!keepWaiting()) return false;
+            outOfTime = waitedMs + elapsedMs() >= budgetMs;
+            return !outOfTime;
+        });
+        waitedMs += elapsedMs();
+        if (reader || stopped()) break;
+        outOfTime = outOfTime || waitedMs >= budgetMs;
+        if (outOfTime) break;
+        const auto retryAt =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kOpenRetryDelayMs);
+        while (std::chrono::steady_clock::now() < retryAt && keepWaiting())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!reader && !stopped()) {
+        // Stopped by the player: the caller reports the failed session.
+        Report("RETR " + remote + ": " +
+               (outOfTime ? "no answer within " + std::to_string(stallSeconds_) + " s"
+                          : std::to_string(kOpenAttempts) + " attempts failed") +
+               (ftp ? " (" + ftp->LastErrorText() + ")" : std::string()));
+        host_.SetStatusText(kMsgCannotOpenRemote);
+    }
+    return reader;
+}
+
+bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remote,
+                                  std::uint64_t size, std::FILE* file) {
+    const std::uint64_t scale =
+        engine_.ListFlags.Compressed && !engine_.ListFlags.PackingVersion ? 50 : 100;
+    auto stopped = [this] { return engine_.StopTransfer.load() == 1; };
+    auto failed = [&](const std::string& why) {
+        Report("RETR " + remote + ": " + why);
+        return false;
+    };
+    std::uint64_t total = 0;
+    char buffer[kTransferChunk];
+    while (total < size) {
+        std::size_t got = 0;
+        const FtpFileReader::Status status = reader.Read(buffer, sizeof buffer, &got);
+        if (status == FtpFileReader::Status::End || status == FtpFileReader::Status::Failed) {
+            // Ended before its size: a short file must not count as downloaded.
+            return failed("ended after " + std::to_string(total) + " of " + std::to_string(size) +
+                          " bytes (" + ServerError() + ")");
+        }
+        if (got > 0) {
+            if (total + got > size)
+                return failed("more data than its " + std::to_string(size) + " bytes");
+            if (std::fwrite(buffer, 1, got, file) != got)
+                return failed("cannot write the local file");
+            total += got;
+            host_.SetBarPosition(PatchBar::File, static_cast<int>(total * scale / size));
+            host_.RefreshWindow();
+        }
+        engine_.Pump();
+        if (stopped()) return false;
+    }
+    // Let the server finish the transfer so the control connection stays usable. Anything
+    // beyond the size is refused: it would have been cut off, and the cut file installed.
+    for (;;) {
+        std::size_t got = 0;
+        const FtpFileReader::Status status = reader.Read(buffer, sizeof buffer, &got);
+        if (status == FtpFileReader::Status::End) return true;
+        if (status == FtpFileReader::Status::Data)
+            return failed("more data than its " + std::to_string(size) + " bytes");
+        if (status == FtpFileReader::Status::Failed)
+            return failed("the transfer did not end cleanly (" + ServerError() + ")");
+        engine_.Pump();
+        if (stopped()) return false;
+    }
+}
+
+std::string FtpPatchSession::ServerError() const {
+    std::shared_ptr<FtpClient> ftp = ftp_;
+    return ftp ? ftp->LastErrorText() : "connection closed";
+}
+
+void FtpPatchSession::Report(const std::string& what) const {
+    std::shared_ptr<FtpClient> ftp = ftp_;
+    const std::string server =
+        ftp ? ftp->ServerName() : engine_.ServerHost + ":" + std::to_string(engine_.ServerPort);
+    std::fprintf(stderr, "torvane: FTP %s: %s\n", server.c_str(), what.c_str());
 }

@@ -10,6 +10,7 @@
 // connection it uses may go away under it at any pump.
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "patch/PatchEngine.h"
 
 class FtpClient;
+class FtpFileReader;
 
 // One entry of the current remote directory's listing.
 struct RemoteFileEntry {
@@ -62,6 +64,15 @@ private:
     bool DownloadFileList(const VersionEntry& entry);
     bool WalkPerFileList(const VersionEntry& entry, const PatchList& list);
     bool RestoreCompressed(const std::string& localPath, const std::string& restoredPath);
+    // Up to kOpenAttempts opens, pumping; null (message 125 unless stopped) on failure.
+    std::unique_ptr<FtpFileReader> OpenRemoteFile(const std::shared_ptr<FtpClient>& ftp,
+                                                  const std::string& remote);
+    // Exactly `size` bytes of the open transfer into `file`, pumping per chunk.
+    bool ReceiveFile(FtpFileReader& reader, const std::string& remote, std::uint64_t size,
+                     std::FILE* file);
+    std::string ServerError() const;
+    // What failed, on stderr, with the server's name.
+    void Report(const std::string& what) const;
     void DeleteLocal(const std::string& designPath);
 
     PatchEngine& engine_;

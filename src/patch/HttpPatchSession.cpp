@@ -1,5 +1,6 @@
 #include "patch/HttpPatchSession.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -19,6 +20,11 @@ constexpr int kMsgListingFiles = 121;
 constexpr int kMsgDownloadingFiles = 122;
 constexpr int kMsgPatchComplete = 123;
 constexpr int kMsgPatchFailed = 138;
+
+// Lists are read whole by the token reader: a download beyond its limit is refused as it
+// arrives. An archive is bounded by the 32-bit sizes patches are described with.
+constexpr std::uint64_t kMaxListBytes = CTokenReader::kMaxFileSize;
+constexpr std::uint64_t kMaxArchiveBytes = 0xFFFFFFFFull;
 
 // "http://%s/%s?time=%d"
 std::string VersionListUrl(const std::string& host, const std::string& file, std::int32_t tick) {
@@ -100,7 +106,8 @@ void HttpPatchSession::OnProgress(std::uint64_t progress, std::uint64_t maximum)
     host_.RefreshWindow();
 }
 
-bool HttpPatchSession::Download(const std::string& url, const std::string& localPath) {
+bool HttpPatchSession::Download(const std::string& url, const std::string& localPath,
+                                std::uint64_t maxBytes) {
     const auto local = engine_.Resolve(localPath);
     if (!local || Stopping()) return false;
     std::error_code ec;
@@ -109,14 +116,17 @@ bool HttpPatchSession::Download(const std::string& url, const std::string& local
     HttpClient client(HttpClient::Options{stallSeconds_});
     const auto result = client.Download(
         url, *local, [this](std::uint64_t got, std::uint64_t total) { OnProgress(got, total); },
-        &stop_);
+        &stop_, maxBytes);
+    if (result == HttpClient::Result::Failed)
+        std::fprintf(stderr, "torvane: HTTP %s: %s\n", url.c_str(), client.LastErrorText().c_str());
     return result == HttpClient::Result::Ok;
 }
 
 void HttpPatchSession::HttpPatchThread() {
     const std::string host = engine_.ServerHost;
     const std::string versionFile = engine_.VersionFileName;
-    if (!Download(VersionListUrl(host, versionFile, NextQueryValue()), versionFile)) {
+    if (!Download(VersionListUrl(host, versionFile, NextQueryValue()), versionFile,
+                  kMaxListBytes)) {
         if (!Stopping()) host_.SetStatusText(kMsgDownloadFailed);
         return;
     }
@@ -183,7 +193,7 @@ void HttpPatchSession::HttpPatchThread() {
 
 bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::string& label) {
     if (!Download(PatchFileUrl(host, label, PatchEngine::kPatchListName, NextQueryValue()),
-                  PatchEngine::kPatchListName)) {
+                  PatchEngine::kPatchListName, kMaxListBytes)) {
         if (!Stopping()) host_.SetStatusText(kMsgDownloadFailed);
         return false;
     }
@@ -199,8 +209,8 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
     host_.SetStatusText(kMsgDownloadingFiles);
     const std::string archive =
         std::string(PatchEngine::kTempDirectory) + "\\" + PatchEngine::kArchiveName;
-    if (!Download(PatchFileUrl(host, label, PatchEngine::kArchiveName, NextQueryValue()),
-                  archive)) {
+    if (!Download(PatchFileUrl(host, label, PatchEngine::kArchiveName, NextQueryValue()), archive,
+                  kMaxArchiveBytes)) {
         if (!Stopping()) host_.SetStatusText(kMsgPatchFailed);
         return false;
     }

@@ -51,7 +51,7 @@ public:
     std::int32_t NextQueryValue();
 
 private:
-    bool Download(const std::string& url, const std::string& localPath);
+    bool Download(const std::string& url, const std::string& localPath, std::uint64_t maxBytes);
     bool Stopping() const { return stop_.load() != 0; }
 
     PatchEngine& engine_;

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -33,14 +35,25 @@ bool IsPlainHost(const std::string& host) {
     return true;
 }
 
-// Remote names travel inside FTP commands: control characters would let a name smuggle in a
-// command of its own, and '/' would address another directory.
-bool IsPlainRemoteName(const std::string& name) {
-    if (name.empty()) return false;
-    for (char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '/') return false;
+// Texts that travel inside FTP commands: a control character (CR, LF above all) would end
+// the command early and let the rest of the text be read as commands of its own.
+bool HasControlCharacter(const std::string& text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
     }
-    return true;
+    return false;
+}
+
+// Remote names: no control characters, and no '/', which would address another directory.
+bool IsPlainRemoteName(const std::string& name) {
+    return !name.empty() && !HasControlCharacter(name) && name.find('/') == std::string::npos;
+}
+
+using SteadyClock = std::chrono::steady_clock;
+
+long long MillisecondsSince(SteadyClock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start)
+        .count();
 }
 
 std::string Escape(CURL* easy, const std::string& text) {
@@ -51,13 +64,60 @@ std::string Escape(CURL* easy, const std::string& text) {
     return result;
 }
 
-size_t AppendToString(char* data, size_t size, size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
+// A listing being received, with its bounds.
+struct ListingSink {
+    std::string Text;
+    std::size_t Lines = 0;
+    bool TooLong = false;
+};
+
+size_t AppendToListing(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<ListingSink*>(user);
+    const std::size_t bytes = size * count;
+    for (std::size_t i = 0; i < bytes; ++i) sink->Lines += data[i] == '\n';
+    // A few lines more than the entries allowed: totals and banners are not entries.
+    if (sink->Text.size() + bytes > FtpClient::kMaxListingBytes ||
+        sink->Lines > FtpClient::kMaxListingEntries + 16) {
+        sink->TooLong = true;
+        return 0;
+    }
+    sink->Text.append(data, bytes);
+    return bytes;
 }
 
+// A whole file being received, with its bounds.
+struct FileSink {
+    FILE* File = nullptr;
+    const std::int64_t* Announced = nullptr;  // the server's SIZE answer, -1 while unknown
+    std::uint64_t Limit = 0;                  // 0: none
+    std::uint64_t Received = 0;
+    bool TooLong = false;
+};
+
 size_t WriteToFile(char* data, size_t size, size_t count, void* user) {
-    return std::fwrite(data, size, count, static_cast<FILE*>(user)) * size;
+    auto* sink = static_cast<FileSink*>(user);
+    const std::size_t bytes = size * count;
+    const std::int64_t announced = *sink->Announced;
+    sink->Received += bytes;
+    if ((sink->Limit > 0 &&
+         (sink->Received > sink->Limit || announced > static_cast<std::int64_t>(sink->Limit))) ||
+        (announced >= 0 && sink->Received > static_cast<std::uint64_t>(announced))) {
+        sink->TooLong = true;
+        return 0;
+    }
+    return std::fwrite(data, 1, bytes, sink->File);
+}
+
+// "213 1234": the answer to SIZE.
+std::int64_t ParseSizeReply(const std::string& line) {
+    if (line.size() < 5 || line.compare(0, 4, "213 ") != 0) return -1;
+    std::int64_t value = 0;
+    std::size_t i = 4;
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+        if (value > (INT64_MAX - 9) / 10) return -1;
+        value = value * 10 + (line[i] - '0');
+    }
+    return i > 4 ? value : -1;
 }
 
 size_t CollectFeatures(char* data, size_t size, size_t count, void* user) {
@@ -95,6 +155,11 @@ struct FtpFileReader::State {
     bool Done = false;
     CURLcode Result = CURLE_OK;
     std::uint64_t Received = 0;
+    std::int64_t Announced = -1;
+    // Silence: time spent waiting for the server with nothing arriving (time the caller
+    // spends elsewhere between reads does not count).
+    std::uint64_t SeenActivity = 0;
+    long long SilentMs = 0;
 
     std::size_t Available() const { return Buffer.size() - ReadOffset; }
 };
@@ -109,11 +174,36 @@ struct FtpClient::Impl {
     bool Absolute = false;
     std::vector<std::string> Directory;
     bool Mlsd = false;
-    std::string EntryPath;  // the login directory as the server's PWD named it
+    std::string EntryPath;  // the login directory as the server's PWD named it, any spelling
     int LastError = 0;
+    std::string ErrorDetail;  // why the last operation failed, beyond the libcurl code
+    std::string LastReply;    // the server's last reply line
+    // Counts replies and data blocks from the server: the stall rule watches it move.
+    std::uint64_t Activity = 0;
+    // The size the server gave for the file being fetched (SIZE), -1 when none.
+    std::int64_t Announced = -1;
+    curl_slist* SizeQuery = nullptr;
     FtpFileReader::State* ActiveReader = nullptr;
 
-    ~Impl() { Release(); }
+    ~Impl() {
+        Release();
+        FreeSizeQuery();
+    }
+
+    void FreeSizeQuery() {
+        curl_slist_free_all(SizeQuery);
+        SizeQuery = nullptr;
+    }
+
+    // A file is read to the end of its data connection, not to a size libcurl was told (it
+    // would stop there silently, and a longer file would be cut); the server's SIZE answer
+    // is asked for on the side ('*': a server without SIZE is no error) and checked here.
+    void FetchWholeFile(const std::string& name) {
+        FreeSizeQuery();
+        SizeQuery = curl_slist_append(nullptr, ("*SIZE " + name).c_str());
+        curl_easy_setopt(Easy, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+        curl_easy_setopt(Easy, CURLOPT_PREQUOTE, SizeQuery);
+    }
 
     void Release() {
         if (ActiveReader) {
@@ -153,10 +243,34 @@ struct FtpClient::Impl {
         curl_easy_setopt(Easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(Opts.StallSeconds));
         curl_easy_setopt(Easy, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                          static_cast<long>(Opts.StallSeconds));
-        curl_easy_setopt(Easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(Easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(Opts.StallSeconds));
         curl_easy_setopt(Easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
         curl_easy_setopt(Easy, CURLOPT_TRANSFERTEXT, 0L);
+        // The debug stream is how every reply and every data block is seen as it arrives.
+        curl_easy_setopt(Easy, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(Easy, CURLOPT_DEBUGFUNCTION, WatchServer);
+        curl_easy_setopt(Easy, CURLOPT_DEBUGDATA, this);
+        ErrorDetail.clear();
+        Announced = -1;
+    }
+
+    static int WatchServer(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        if (type == CURLINFO_HEADER_IN) {
+            ++self->Activity;
+            std::string line(data, size);
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+            if (!line.empty()) self->LastReply = line.substr(0, 200);
+            if (const std::int64_t size = ParseSizeReply(line); size >= 0) self->Announced = size;
+        } else if (type == CURLINFO_DATA_IN) {
+            ++self->Activity;
+        }
+        return 0;
+    }
+
+    long long StallMs() const { return static_cast<long long>(Opts.StallSeconds) * 1000; }
+
+    std::string SilenceText() const {
+        return "the server sent nothing for " + std::to_string(Opts.StallSeconds) + " s";
     }
 
     // Runs the prepared request to its end on the multi handle (which keeps the control
@@ -165,6 +279,8 @@ struct FtpClient::Impl {
         if (curl_multi_add_handle(Multi, Easy) != CURLM_OK) return CURLE_FAILED_INIT;
         CURLcode result = CURLE_OK;
         bool done = false;
+        std::uint64_t seen = Activity;
+        SteadyClock::time_point quietSince = SteadyClock::now();
         while (!done) {
             int running = 0;
             if (curl_multi_perform(Multi, &running) != CURLM_OK) {
@@ -179,7 +295,18 @@ struct FtpClient::Impl {
                 }
             }
             if (!done && running == 0) break;
-            if (!done) WaitForCurl(Multi, 1000);
+            if (done) break;
+            if (Activity != seen) {
+                seen = Activity;
+                quietSince = SteadyClock::now();
+            }
+            const long long quietMs = MillisecondsSince(quietSince);
+            if (quietMs >= StallMs()) {
+                result = CURLE_OPERATION_TIMEDOUT;
+                ErrorDetail = SilenceText();
+                break;
+            }
+            WaitForCurl(Multi, static_cast<int>(std::min<long long>(1000, StallMs() - quietMs)));
         }
         curl_multi_remove_handle(Multi, Easy);
         LastError = result;
@@ -202,8 +329,18 @@ FtpClient::~FtpClient() {
 bool FtpClient::Connect(const std::string& host, std::uint16_t port, const std::string& user,
                         const std::string& password) {
     Close();
+    impl_->ErrorDetail.clear();
+    impl_->LastReply.clear();
     if (!IsPlainHost(host)) {
         impl_->LastError = CURLE_URL_MALFORMAT;
+        impl_->ErrorDetail = "the host name holds characters a host name cannot hold";
+        return false;
+    }
+    const bool literalV6 = host.find(':') != std::string::npos;
+    impl_->BaseUrl = "ftp://" + (literalV6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    if (HasControlCharacter(user) || HasControlCharacter(password)) {
+        impl_->LastError = CURLE_LOGIN_DENIED;
+        impl_->ErrorDetail = "the user name or password holds a control character";
         return false;
     }
     impl_->Multi = curl_multi_init();
@@ -213,8 +350,6 @@ bool FtpClient::Connect(const std::string& host, std::uint16_t port, const std::
         impl_->LastError = CURLE_FAILED_INIT;
         return false;
     }
-    const bool literalV6 = host.find(':') != std::string::npos;
-    impl_->BaseUrl = "ftp://" + (literalV6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
     impl_->User = user;
     impl_->Password = password;
     impl_->Absolute = false;
@@ -239,7 +374,8 @@ bool FtpClient::Connect(const std::string& host, std::uint16_t port, const std::
     }
     const char* entry = nullptr;
     curl_easy_getinfo(impl_->Easy, CURLINFO_FTP_ENTRY_PATH, &entry);
-    impl_->EntryPath = entry && entry[0] == '/' ? entry : "";
+    // Kept whatever its spelling: a server may name its login directory "C:\\ftproot".
+    impl_->EntryPath = entry ? entry : "";
     return true;
 }
 
@@ -259,7 +395,20 @@ bool FtpClient::SetCurrentDirectory(const std::string& directory) {
     bool absolute = impl_->Absolute;
     std::vector<std::string> parts = impl_->Directory;
     std::size_t start = 0;
-    if (!directory.empty() && directory[0] == '/') {
+    const std::string& entry = impl_->EntryPath;
+    if (directory.empty()) {
+        // The login directory.
+        absolute = false;
+        parts.clear();
+    } else if (!entry.empty() && entry[0] != '/' &&
+               directory.compare(0, entry.size(), entry) == 0 &&
+               (directory.size() == entry.size() || directory[entry.size()] == '/')) {
+        // A login directory in another spelling than "/...", and what lies below it, as
+        // GetCurrentDirectory named them: back to the login directory, then down.
+        absolute = false;
+        parts.clear();
+        start = entry.size();
+    } else if (directory[0] == '/') {
         absolute = true;
         parts.clear();
     }
@@ -270,6 +419,7 @@ bool FtpClient::SetCurrentDirectory(const std::string& directory) {
         if (!part.empty()) {
             if (!IsPlainRemoteName(part)) {
                 impl_->LastError = CURLE_URL_MALFORMAT;
+                impl_->ErrorDetail = "the directory name holds a control character";
                 return false;
             }
             parts.push_back(part);
@@ -285,18 +435,11 @@ bool FtpClient::SetCurrentDirectory(const std::string& directory) {
 }
 
 std::string FtpClient::GetCurrentDirectory() const {
-    std::string text;
-    if (impl_->Absolute) {
-        text = "/";
-    } else if (!impl_->EntryPath.empty()) {
-        text = impl_->EntryPath;
-        if (text.back() != '/') text += "/";
+    std::string text = impl_->Absolute ? "/" : impl_->EntryPath;
+    for (const std::string& part : impl_->Directory) {
+        if (!text.empty() && text.back() != '/') text += "/";
+        text += part;
     }
-    for (std::size_t i = 0; i < impl_->Directory.size(); ++i) {
-        if (i > 0) text += "/";
-        text += impl_->Directory[i];
-    }
-    if (text.size() > 1 && text.back() == '/') text.pop_back();
     return text;
 }
 
@@ -305,18 +448,36 @@ std::optional<std::vector<FtpFindData>> FtpClient::ListDirectory() {
         impl_->LastError = CURLE_FAILED_INIT;
         return std::nullopt;
     }
-    std::string text;
+    ListingSink sink;
     impl_->Prepare(impl_->DirectoryUrl(impl_->Absolute, impl_->Directory));
     if (impl_->Mlsd) curl_easy_setopt(impl_->Easy, CURLOPT_CUSTOMREQUEST, "MLSD");
-    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEFUNCTION, AppendToString);
-    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEDATA, &text);
-    if (impl_->Perform() != CURLE_OK) return std::nullopt;
-    return ParseFtpListing(text, impl_->Mlsd ? FtpListingFormat::Machine : FtpListingFormat::List);
+    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEFUNCTION, AppendToListing);
+    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEDATA, &sink);
+    const auto tooLong = [this] {
+        impl_->ErrorDetail = "the listing is longer than " +
+                             std::to_string(kMaxListingBytes >> 20) + " MiB or " +
+                             std::to_string(kMaxListingEntries) + " entries";
+    };
+    if (impl_->Perform() != CURLE_OK) {
+        if (sink.TooLong) tooLong();
+        return std::nullopt;
+    }
+    auto entries = ParseFtpListing(
+        sink.Text, impl_->Mlsd ? FtpListingFormat::Machine : FtpListingFormat::List);
+    if (entries.size() > kMaxListingEntries) {
+        impl_->LastError = CURLE_WRITE_ERROR;
+        tooLong();
+        return std::nullopt;
+    }
+    return entries;
 }
 
-bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::path& localFile) {
+bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::path& localFile,
+                        std::uint64_t maxBytes) {
     if (!IsOpen() || impl_->ActiveReader || !IsPlainRemoteName(remoteName)) {
         impl_->LastError = CURLE_FAILED_INIT;
+        impl_->ErrorDetail =
+            IsPlainRemoteName(remoteName) ? "not connected" : "the file name is not a plain name";
         return false;
     }
     std::string temporary = localFile.string() + ".XXXXXX";
@@ -335,9 +496,24 @@ bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::pa
         return false;
     }
     impl_->Prepare(impl_->FileUrl(remoteName));
+    impl_->FetchWholeFile(remoteName);
+    FileSink sink;
+    sink.File = file;
+    sink.Announced = &impl_->Announced;
+    sink.Limit = maxBytes;
     curl_easy_setopt(impl_->Easy, CURLOPT_WRITEFUNCTION, WriteToFile);
-    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEDATA, file);
+    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEDATA, &sink);
     CURLcode result = impl_->Perform();
+    if (result == CURLE_OK && impl_->Announced >= 0 &&
+        sink.Received != static_cast<std::uint64_t>(impl_->Announced)) {
+        result = CURLE_PARTIAL_FILE;
+        impl_->ErrorDetail = std::to_string(sink.Received) + " of the " +
+                             std::to_string(impl_->Announced) + " bytes announced";
+    }
+    if (sink.TooLong)
+        impl_->ErrorDetail = "the server sent more than " +
+                             (maxBytes > 0 ? std::to_string(maxBytes) + " bytes or " : "") +
+                             "the size it announced";
     const bool flushed = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
     const bool closed = std::fclose(file) == 0;
     if (result == CURLE_OK && (!flushed || !closed)) result = CURLE_WRITE_ERROR;
@@ -397,6 +573,30 @@ void Drive(FtpClient::Impl& client, FtpFileReader::State& state) {
     }
 }
 
+// Waits up to `waitMs` for the transfer and advances it; a wait in which nothing at all came
+// from the server adds to the reader's silence, and silence as long as the stall limit ends
+// the transfer.
+void WaitAndDrive(FtpClient::Impl& client, FtpFileReader::State& state, int waitMs) {
+    const auto start = SteadyClock::now();
+    const std::uint64_t before = client.Activity;
+    WaitForCurl(client.Multi,
+                static_cast<int>(std::min<long long>(waitMs, client.StallMs() - state.SilentMs)));
+    Drive(client, state);
+    if (client.Activity != before || state.Done) {
+        state.SilentMs = 0;
+        return;
+    }
+    state.SilentMs += MillisecondsSince(start);
+    if (state.SilentMs < client.StallMs()) return;
+    curl_multi_remove_handle(client.Multi, client.Easy);
+    state.Attached = false;
+    state.Done = true;
+    state.Result = CURLE_OPERATION_TIMEDOUT;
+    client.ActiveReader = nullptr;
+    client.LastError = state.Result;
+    client.ErrorDetail = client.SilenceText();
+}
+
 }  // namespace
 
 std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName,
@@ -408,6 +608,7 @@ std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName
     std::unique_ptr<FtpFileReader> reader(new FtpFileReader(impl_));
     FtpFileReader::State& state = *reader->state_;
     impl_->Prepare(impl_->FileUrl(remoteName));
+    impl_->FetchWholeFile(remoteName);
     curl_easy_setopt(impl_->Easy, CURLOPT_WRITEFUNCTION, ReceiveIntoReader);
     curl_easy_setopt(impl_->Easy, CURLOPT_WRITEDATA, &state);
     if (curl_multi_add_handle(impl_->Multi, impl_->Easy) != CURLM_OK) {
@@ -420,7 +621,8 @@ std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName
     while (!state.Done && state.Available() == 0) {
         Drive(*impl_, state);
         if (state.Done || state.Available() > 0) break;
-        WaitForCurl(impl_->Multi, keepWaiting ? 20 : 1000);
+        WaitAndDrive(*impl_, state, keepWaiting ? 20 : 1000);
+        if (state.Done || state.Available() > 0) break;
         // A handler run from here may close this client: Release then ends `state`.
         if (keepWaiting && !keepWaiting()) {
             reader->Close();
@@ -429,6 +631,8 @@ std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName
         }
     }
     if (state.Done && state.Result != CURLE_OK) return nullptr;
+    // SIZE is answered before the transfer starts.
+    state.Announced = impl_->Announced;
     impl_->LastError = 0;
     return reader;
 }
@@ -438,7 +642,15 @@ int FtpClient::LastError() const {
 }
 
 std::string FtpClient::LastErrorText() const {
-    return curl_easy_strerror(static_cast<CURLcode>(impl_->LastError));
+    std::string text = curl_easy_strerror(static_cast<CURLcode>(impl_->LastError));
+    if (!impl_->ErrorDetail.empty()) text += ": " + impl_->ErrorDetail;
+    if (!impl_->LastReply.empty()) text += " (last reply \"" + impl_->LastReply + "\")";
+    return text;
+}
+
+std::string FtpClient::ServerName() const {
+    const std::string& base = impl_->BaseUrl;
+    return base.rfind("ftp://", 0) == 0 ? base.substr(6) : base;
 }
 
 bool FtpClient::ServerOffersMlsd() const {
@@ -485,10 +697,7 @@ FtpFileReader::Status FtpFileReader::Read(char* buffer, std::size_t capacity, st
     }
     if (state.Done) return state.Result == CURLE_OK ? Status::End : Status::Failed;
     Drive(*client_, state);
-    if (state.Available() == 0 && !state.Done) {
-        WaitForCurl(client_->Multi, waitMs);
-        Drive(*client_, state);
-    }
+    if (state.Available() == 0 && !state.Done) WaitAndDrive(*client_, state, waitMs);
     if (state.Available() > 0) {
         take();
         return Status::Data;
@@ -499,4 +708,8 @@ FtpFileReader::Status FtpFileReader::Read(char* buffer, std::size_t capacity, st
 
 std::uint64_t FtpFileReader::Received() const {
     return state_->Received;
+}
+
+std::int64_t FtpFileReader::AnnouncedSize() const {
+    return state_->Announced;
 }

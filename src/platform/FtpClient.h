@@ -6,9 +6,17 @@
 // directory with real CWD commands on the server, so changing into a directory that does not
 // exist fails. Proxy environment variables are honoured the way libcurl honours them.
 //
+// Every text that ends up in a command line (user, password, host, file and directory names)
+// is refused when it holds a control character: a CR or LF would end the command early and
+// let the rest of the text travel as commands of its own.
+//
 // Everything runs on the calling thread (the GUI thread in the launcher). Nothing here pumps
-// events: long operations are either bounded by the stall rule (no bytes for the stall time
-// fails the operation) or, for streamed reads, return to the caller between chunks.
+// events: long operations are either bounded by the stall rule (the server silent, neither a
+// reply nor a byte of data, for the stall time fails the operation; measured as it happens,
+// not as an average rate) or, for streamed reads, return to the caller between chunks.
+//
+// What a server sends is bounded: a listing by bytes and entries, a whole-file download by
+// the caller's limit and by the size the server announced.
 //
 // Close() may be called from an event handler while an FtpFileReader of this client is
 // still on the stack: the reader's next Read reports Failed and nothing it uses goes away.
@@ -32,6 +40,10 @@ public:
         int StallSeconds = 60;  // no bytes for this long fails a transfer (and a connect)
     };
 
+    // A listing longer than this (bytes, or entries) fails as a whole.
+    static constexpr std::size_t kMaxListingBytes = 8u << 20;
+    static constexpr std::size_t kMaxListingEntries = 5000;
+
     FtpClient();
     explicit FtpClient(Options options);
     ~FtpClient();
@@ -39,7 +51,8 @@ public:
     FtpClient& operator=(const FtpClient&) = delete;
 
     // Connects and logs in. False (LastError set) when the server cannot be reached, refuses
-    // the login, or the host is not a plain host name or address.
+    // the login, the host is not a plain host name or address, or the user or password holds
+    // a control character.
     bool Connect(const std::string& host, std::uint16_t port, const std::string& user,
                  const std::string& password);
     // Drops the connection. Safe to call twice and while a reader is open.
@@ -49,9 +62,10 @@ public:
     // `directory` is relative to the current directory, or absolute when it starts with '/'.
     // Back-slashes are not separators here. False when the server has no such directory.
     bool SetCurrentDirectory(const std::string& directory);
-    // The current directory as an absolute path ("/" + ...), built from the login directory
-    // that the server reported at login; SetCurrentDirectory returns to it. Only when the
-    // server reported none is it relative to the login directory ("" or "a/b").
+    // The current directory, as SetCurrentDirectory takes it back: built from the login
+    // directory the server reported at login, in the server's own spelling ("/home/patch/a",
+    // or "C:\ftproot/a" from a server that names drives). When the server reported none, the
+    // login directory itself is "" (and SetCurrentDirectory("") returns to it).
     std::string GetCurrentDirectory() const;
 
     // Entries of the current directory (MLSD when the server offers it, else LIST).
@@ -59,7 +73,9 @@ public:
 
     // Downloads `remoteName` of the current directory to `localFile`, whole. The data lands
     // under a temporary name beside `localFile` and is renamed over it only when complete.
-    bool GetFile(const std::string& remoteName, const std::filesystem::path& localFile);
+    // More than `maxBytes` (0: no limit), or more or less than the server announced, fails.
+    bool GetFile(const std::string& remoteName, const std::filesystem::path& localFile,
+                 std::uint64_t maxBytes = 0);
 
     // Starts a download of `remoteName` and returns once the server has begun sending it
     // (or has sent all of it). Null when the server refuses the file or the link fails.
@@ -68,9 +84,12 @@ public:
     std::unique_ptr<FtpFileReader> OpenFile(const std::string& remoteName,
                                             const std::function<bool()>& keepWaiting = {});
 
-    // The libcurl result code of the last failed operation (0 after a success) and its text.
+    // The libcurl result code of the last failed operation (0 after a success) and what
+    // went wrong, with the server's last reply when there was one.
     int LastError() const;
     std::string LastErrorText() const;
+    // "host:port", for messages.
+    std::string ServerName() const;
 
     // Whether the server announced MLSD support (known after Connect).
     bool ServerOffersMlsd() const;
@@ -99,6 +118,9 @@ public:
 
     // Bytes received from the server so far.
     std::uint64_t Received() const;
+    // The file's size as the server announced it for this transfer (its SIZE reply or the
+    // opening reply), or -1 when it announced none. Known once the open has returned.
+    std::int64_t AnnouncedSize() const;
 
     struct State;  // the transfer's buffer; defined by the implementation
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <system_error>
@@ -16,14 +17,30 @@ void GlobalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+using SteadyClock = std::chrono::steady_clock;
+
+// Blanks and control characters have no place in a URL; a CR or LF would end the request
+// line early and let the rest travel as headers of its own.
+bool IsPlainUrl(const std::string& url) {
+    for (char c : url) {
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return false;
+    }
+    return !url.empty();
+}
+
 struct Transfer {
     CURL* Easy = nullptr;
     FILE* File = nullptr;
     const HttpClient::ProgressFunction* Progress = nullptr;
     const std::atomic<int>* Stop = nullptr;
     std::uint64_t Received = 0;
+    std::uint64_t Limit = 0;
+    long long StallMs = 60000;
+    SteadyClock::time_point LastActivity = SteadyClock::now();
     bool Stopped = false;
     bool WriteFailed = false;
+    bool TooLong = false;
+    bool Silent = false;
 
     bool StopRequested() {
         if (Stop && Stop->load() != 0) Stopped = true;
@@ -35,6 +52,14 @@ size_t Receive(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t bytes = size * count;
     if (transfer->StopRequested()) return 0;
+    curl_off_t announced = -1;
+    curl_easy_getinfo(transfer->Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    const std::uint64_t after = transfer->Received + bytes;
+    if ((transfer->Limit > 0 && after > transfer->Limit) ||
+        (announced >= 0 && after > static_cast<std::uint64_t>(announced))) {
+        transfer->TooLong = true;
+        return 0;
+    }
     if (std::fwrite(data, 1, bytes, transfer->File) != bytes) {
         transfer->WriteFailed = true;
         return 0;
@@ -49,9 +74,25 @@ size_t Receive(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
-// Also called while no data flows, so a stop request ends a stalled download too.
+// Also called while no data flows (about once a second), so a stop request and the stall
+// rule end a silent download too.
 int CheckStop(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<Transfer*>(user)->StopRequested() ? 1 : 0;
+    auto* transfer = static_cast<Transfer*>(user);
+    if (transfer->StopRequested()) return 1;
+    const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
+        SteadyClock::now() - transfer->LastActivity);
+    if (quiet.count() >= transfer->StallMs) {
+        transfer->Silent = true;
+        return 1;
+    }
+    return 0;
+}
+
+// Every header line and body block from the server counts as a sign of life.
+int WatchServer(CURL*, curl_infotype type, char*, size_t, void* user) {
+    if (type == CURLINFO_HEADER_IN || type == CURLINFO_DATA_IN)
+        static_cast<Transfer*>(user)->LastActivity = SteadyClock::now();
+    return 0;
 }
 
 }  // namespace
@@ -65,10 +106,16 @@ HttpClient::HttpClient(Options options) : options_(options) {
 
 HttpClient::Result HttpClient::Download(const std::string& url, const std::filesystem::path& target,
                                         const ProgressFunction& progress,
-                                        const std::atomic<int>* stopFlag) {
+                                        const std::atomic<int>* stopFlag, std::uint64_t maxBytes) {
     lastError_ = 0;
     lastStatus_ = 0;
+    lastErrorText_.clear();
     if (stopFlag && stopFlag->load() != 0) return Result::Stopped;
+    if (!IsPlainUrl(url)) {
+        lastError_ = CURLE_URL_MALFORMAT;
+        lastErrorText_ = "the URL holds a blank or a control character";
+        return Result::Failed;
+    }
 
     std::string temporary = target.string() + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
@@ -95,6 +142,8 @@ HttpClient::Result HttpClient::Download(const std::string& url, const std::files
     transfer.File = file;
     transfer.Progress = &progress;
     transfer.Stop = stopFlag;
+    transfer.Limit = maxBytes;
+    transfer.StallMs = static_cast<long long>(options_.StallSeconds) * 1000;
 
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -104,8 +153,11 @@ HttpClient::Result HttpClient::Download(const std::string& url, const std::files
     curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(options_.StallSeconds));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options_.StallSeconds));
+    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, WatchServer);
+    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, &transfer);
+    if (maxBytes > 0)
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, Receive);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, CheckStop);
@@ -120,6 +172,17 @@ HttpClient::Result HttpClient::Download(const std::string& url, const std::files
     const bool closed = std::fclose(file) == 0;
     if (code == CURLE_OK && (!flushed || !closed)) code = CURLE_WRITE_ERROR;
     lastError_ = code;
+    if (code != CURLE_OK) {
+        lastErrorText_ = curl_easy_strerror(code);
+        if (transfer.Silent)
+            lastErrorText_ =
+                "the server sent nothing for " + std::to_string(options_.StallSeconds) + " s";
+        if (transfer.TooLong)
+            lastErrorText_ = "the body is longer than " +
+                             (maxBytes > 0 ? std::to_string(maxBytes) + " bytes or " : "") +
+                             "the length the server announced";
+        if (lastStatus_ >= 400) lastErrorText_ += " (HTTP " + std::to_string(lastStatus_) + ")";
+    }
     if (code == CURLE_OK) {
         std::error_code ec;
         std::filesystem::rename(temporary, target, ec);

@@ -9,6 +9,12 @@
 // Download blocks the calling thread (the HTTP patch session's worker thread); the progress
 // function runs on that thread, once per block of received data. Another thread stops a
 // download by setting the stop flag to 1; the download then ends within about a second.
+//
+// A server silent for the stall time (no header line, no body byte) fails the download,
+// measured as it happens, not as an average rate. A body longer than the caller's limit, or
+// than the length the server announced, fails it too (chunked bodies have no announced
+// length: the limit is what bounds them). URLs holding control characters or blanks are
+// refused before anything is sent.
 
 #include <atomic>
 #include <cstdint>
@@ -30,16 +36,20 @@ public:
     HttpClient();
     explicit HttpClient(Options options);
 
+    // `maxBytes`: the most the body may hold (0: no limit).
     Result Download(const std::string& url, const std::filesystem::path& target,
                     const ProgressFunction& progress = {},
-                    const std::atomic<int>* stopFlag = nullptr);
+                    const std::atomic<int>* stopFlag = nullptr, std::uint64_t maxBytes = 0);
 
     // The libcurl result code of the last download (0 after success) and the HTTP status.
     int LastError() const { return lastError_; }
     long LastHttpStatus() const { return lastStatus_; }
+    // What went wrong with the last download, for messages ("" after success).
+    const std::string& LastErrorText() const { return lastErrorText_; }
 
 private:
     Options options_;
     int lastError_ = 0;
     long lastStatus_ = 0;
+    std::string lastErrorText_;
 };

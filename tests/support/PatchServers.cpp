@@ -33,7 +33,10 @@ PyFtpServer::PyFtpServer(const fs::path& root, const FtpServerOptions& options)
                                      "--connections-file",
                                      (scratch_ / "connections").string(),
                                      "--retrievals-file",
-                                     (scratch_ / "retrievals").string()};
+                                     (scratch_ / "retrievals").string(),
+                                     "--commands-file",
+                                     (scratch_ / "commands").string()};
+    if (options.DrivePwd) argv.push_back("--drive-pwd");
     if (options.NoMlsd) argv.push_back("--no-mlsd");
     if (options.Stall) argv.push_back("--stall");
     for (const auto& name : options.StallFiles) {
@@ -74,6 +77,13 @@ int PyFtpServer::RetrievalCount(const std::string& name) const {
         if (line == name) ++count;
     }
     return count;
+}
+
+std::vector<std::string> PyFtpServer::Commands() const {
+    std::ifstream in(scratch_ / "commands");
+    std::vector<std::string> commands;
+    for (std::string line; std::getline(in, line);) commands.push_back(line);
+    return commands;
 }
 
 std::string PyFtpServer::ConnectdPatchLines() const {

@@ -21,6 +21,7 @@ struct FtpServerOptions {
     bool Stall = false;                                   // RETR is accepted, then nothing moves
     std::vector<std::string> StallFiles;                  // ... for these file names only
     int SlowBytesPerSecond = 0;                           // throttle downloads (0: full speed)
+    bool DrivePwd = false;  // PWD answers a drive path (257 "C:\ftproot"), CWD accepts it
 };
 
 class PyFtpServer {
@@ -32,6 +33,8 @@ public:
     int ConnectionCount() const;
     // How many RETR of a file with this name (no directory) the server has received.
     int RetrievalCount(const std::string& name) const;
+    // Every command line the server received, in order.
+    std::vector<std::string> Commands() const;
     // The torvane-connectd settings lines that hand out this server (version file
     // "version.wvd") as the patch server.
     std::string ConnectdPatchLines() const;

@@ -1,9 +1,11 @@
 """FTP server for the transfer and patch-session tests (pyftpdlib, one process per test).
 
 Besides serving a directory it can misbehave on purpose: refuse the first N RETR of a file,
-send only the first bytes of a file, hide MLSD, throttle every transfer, or stall it.
-Every accepted control connection appends one line to --connections-file, and every RETR
-appends the file's name to --retrievals-file.
+send only the first bytes of a file, hide MLSD, throttle every transfer, or stall it; with
+--drive-pwd it names its root the way a Windows server does (257 "C:\ftproot").
+Every accepted control connection appends one line to --connections-file, every RETR
+appends the file's name to --retrievals-file, and every command line received is appended
+to --commands-file.
 """
 import argparse
 import io
@@ -14,6 +16,9 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
+
+
+DRIVE_ROOT = "C:\\ftproot"
 
 
 def main():
@@ -32,6 +37,9 @@ def main():
     parser.add_argument("--slow", type=int, default=0, help="send at most BYTES a second")
     parser.add_argument("--retrievals-file", default="")
     parser.add_argument("--connections-file", default="")
+    parser.add_argument("--commands-file", default="")
+    parser.add_argument("--drive-pwd", action="store_true",
+                        help='answer PWD with a drive path, accept CWD to it')
     args = parser.parse_args()
 
     refuse = {}
@@ -59,6 +67,23 @@ def main():
             if args.connections_file:
                 with open(args.connections_file, "a") as f:
                     f.write("connect\n")
+
+        def pre_process_command(self, line, cmd, arg):
+            if args.commands_file:
+                with open(args.commands_file, "a") as f:
+                    f.write(line + "\n")
+            if args.drive_pwd and cmd in ("CWD", "XCWD") and arg and arg.startswith(DRIVE_ROOT):
+                # The drive path names the root: "C:\ftproot" and what lies below it.
+                arg = "/" + arg[len(DRIVE_ROOT):].replace("\\", "/").lstrip("/")
+            return super().pre_process_command(line, cmd, arg)
+
+        def ftp_PWD(self, line):
+            if not args.drive_pwd:
+                return super().ftp_PWD(line)
+            cwd = self.fs.cwd
+            spelled = DRIVE_ROOT + ("" if cwd == "/" else cwd.replace("/", "\\"))
+            self.respond('257 "%s" is the current directory.' % spelled)
+            return None
 
         def ftp_RETR(self, file):
             base = os.path.basename(file)

@@ -155,6 +155,59 @@ TEST(FtpClient, WrongLoginUnknownPortAndHostileHostFail) {
                                 "patch", "secret"));
 }
 
+TEST(FtpClient, ControlCharactersNeverReachTheControlConnection) {
+    TempDir root;
+    TempDir local;
+    FillRoot(root.Path());
+    PyFtpServer server(root.Path());
+    ASSERT_TRUE(server.Ready());
+    const auto port = static_cast<std::uint16_t>(server.Port());
+    FtpClient client;
+    EXPECT_FALSE(client.Connect("127.0.0.1", port, "patch\r\nDELE version.wvd", "secret"));
+    EXPECT_FALSE(client.Connect("127.0.0.1", port, "patch", "secret\r\nRMD 1.00.01"));
+    EXPECT_FALSE(client.Connect("127.0.0.1", port, "patch", std::string("sec\0ret", 7)));
+    EXPECT_NE(client.LastErrorText().find("control character"), std::string::npos)
+        << client.LastErrorText();
+    EXPECT_FALSE(client.Connect("127.0.0.1\r\nNOOP", port, "patch", "secret"));
+    ASSERT_TRUE(client.Connect("127.0.0.1", port, "patch", "secret"));
+    EXPECT_FALSE(client.SetCurrentDirectory("1.00.01\nRMD 1.00.01"));
+    EXPECT_FALSE(client.GetFile("a.bmd\rDELE a.bmd", local / "a"));
+    EXPECT_EQ(client.OpenFile("a.bmd\x7f"), nullptr);
+    for (const std::string& command : server.Commands()) {
+        EXPECT_EQ(command.find("DELE"), std::string::npos) << command;
+        EXPECT_EQ(command.find("RMD"), std::string::npos) << command;
+        EXPECT_EQ(command.find("NOOP"), std::string::npos) << command;
+    }
+    EXPECT_TRUE(fs::exists(root / "version.wvd"));
+}
+
+TEST(FtpClient, LoginDirectoryNamedLikeADriveIsKeptAndReturnedTo) {
+    TempDir root;
+    TempDir local;
+    FillRoot(root.Path());
+    FtpServerOptions options;
+    options.DrivePwd = true;
+    PyFtpServer server(root.Path(), options);
+    ASSERT_TRUE(server.Ready());
+    FtpClient client;
+    ASSERT_TRUE(
+        client.Connect("127.0.0.1", static_cast<std::uint16_t>(server.Port()), "patch", "secret"));
+    const std::string login = client.GetCurrentDirectory();
+    EXPECT_EQ(login, "C:\\ftproot");
+    ASSERT_TRUE(client.SetCurrentDirectory("1.00.01"));
+    const std::string patch = client.GetCurrentDirectory();
+    EXPECT_EQ(patch, "C:\\ftproot/1.00.01");
+    ASSERT_TRUE(client.SetCurrentDirectory("Data/Player"));
+    ASSERT_TRUE(client.GetFile("p.bmd", local / "p.bmd"));
+    // Back to the remembered directories: the login directory, then the patch directory.
+    ASSERT_TRUE(client.SetCurrentDirectory(login));
+    EXPECT_EQ(client.GetCurrentDirectory(), login);
+    ASSERT_TRUE(client.GetFile("version.wvd", local / "version.wvd")) << client.LastErrorText();
+    ASSERT_TRUE(client.SetCurrentDirectory(patch));
+    ASSERT_TRUE(client.GetFile("list.inf", local / "list.inf"));
+    EXPECT_EQ(ReadFile(local / "list.inf"), "\"a.bmd\"\n");
+}
+
 TEST(FtpClient, RefusedOpensTruncatedFilesAndStallsFail) {
     TempDir root;
     WriteFile(root / "busy.bin", Pattern(5000));
