@@ -90,8 +90,12 @@ def pipe(src, dst):
             dst.sendall(data)
     except OSError:
         pass
+    end_of_writing(dst)
+
+
+def end_of_writing(sock):
     try:
-        dst.shutdown(socket.SHUT_WR)
+        sock.shutdown(socket.SHUT_WR)
     except OSError:
         pass
 
@@ -131,8 +135,21 @@ def faulty_pipe(src, dst, what, client, server):
                 dst.sendall(block)
     except OSError:
         pass
+    end_of_writing(dst)
+
+
+def relay_lines(src, dst, edit):
+    """Forwards line by line, each line (without its LF) passed through `edit`."""
+    buf = b""
     try:
-        dst.shutdown(socket.SHUT_WR)
+        while True:
+            data = src.recv(65536)
+            if not data:
+                break
+            buf += data
+            while b"\n" in buf:
+                line, buf = buf.split(b"\n", 1)
+                dst.sendall(edit(line.decode("latin-1")).encode("latin-1") + b"\n")
     except OSError:
         pass
 
@@ -150,38 +167,14 @@ class ControlSession:
         self.server_to_client()
 
     def client_to_server(self):
-        buf = b""
-        try:
-            while True:
-                data = self.client.recv(65536)
-                if not data:
-                    break
-                buf += data
-                while b"\n" in buf:
-                    line, buf = buf.split(b"\n", 1)
-                    self.last_command = line.decode("latin-1").strip()
-                    self.server.sendall(line + b"\n")
-        except OSError:
-            pass
-        try:
-            self.server.shutdown(socket.SHUT_WR)
-        except OSError:
-            pass
+        def remember(line):
+            self.last_command = line.strip()
+            return line
+        relay_lines(self.client, self.server, remember)
+        end_of_writing(self.server)
 
     def server_to_client(self):
-        buf = b""
-        try:
-            while True:
-                data = self.server.recv(65536)
-                if not data:
-                    break
-                buf += data
-                while b"\n" in buf:
-                    line, buf = buf.split(b"\n", 1)
-                    self.client.sendall(self.rewrite(line.decode("latin-1")).encode("latin-1")
-                                        + b"\n")
-        except OSError:
-            pass
+        relay_lines(self.server, self.client, self.rewrite)
         quiet_close(self.client)
         quiet_close(self.server)
 
