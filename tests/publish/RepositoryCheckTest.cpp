@@ -109,6 +109,19 @@ TEST(RepositoryCheck, FindsMissingPieces) {
     }
 }
 
+TEST(RepositoryCheck, FindsSymbolicLinks) {
+    testsupport::TempDir dir;
+    PublishTwo(dir, PatchMode::Files);
+    EXPECT_THAT(Check(dir / "repo").Problems, IsEmpty());
+    // A file replaced by a link to a copy elsewhere, and a linked directory.
+    fs::rename(dir / "repo/1.00.01/main.exe", dir / "main.exe");
+    fs::create_symlink(dir / "main.exe", dir / "repo/1.00.01/main.exe");
+    fs::create_directory_symlink(dir / "v1", dir / "repo/linked");
+    const std::string all = AllProblems(Check(dir / "repo"));
+    EXPECT_THAT(all, HasSubstr("\"1.00.01/main.exe\": a symbolic link"));
+    EXPECT_THAT(all, HasSubstr("\"linked\": a symbolic link"));
+}
+
 TEST(RepositoryCheck, FindsBrokenArchivesAndCompressedFiles) {
     testsupport::TempDir dir;
     PublishTwo(dir, PatchMode::Packed);

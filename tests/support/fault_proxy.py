@@ -12,7 +12,7 @@ applied to what the server sends back, for the transfers that --match selects:
 With --ftp the control connection is understood: passive-mode replies (227, 229) are
 rewritten so data connections pass through the proxy too, --match is compared with the
 client's last command (e.g. "RETR a.bmd", "LIST"), the fault hits data connections only, and
---announce-size N rewrites the server's SIZE replies. Without --ftp, --match is looked for in
+--announce-size N rewrites the server's SIZE replies (for the file of a "RETR name" match). Without --ftp, --match is looked for in
 the client's first bytes (an HTTP request line). --times N limits the fault to the first N
 matching transfers (0: all). Every faulted transfer appends a line to --faults-file.
 """
@@ -187,10 +187,16 @@ class ControlSession:
         if m:
             port = self.data_listener(int(m.group(1)))
             return "229 Entering Extended Passive Mode (|||%d|).\r" % port
-        if ARGS.announce_size and line.startswith("213 ") and \
-                self.last_command.upper().startswith("SIZE"):
+        if ARGS.announce_size and line.startswith("213 ") and self.size_is_matched():
             return "213 %d\r" % ARGS.announce_size
         return line
+
+    def size_is_matched(self):
+        """The last command asked for the size of the file --match names (or any file)."""
+        if not self.last_command.upper().startswith("SIZE "):
+            return False
+        name = ARGS.match.split(" ", 1)[1] if ARGS.match.upper().startswith("RETR ") else ""
+        return not name or self.last_command[5:].strip() == name
 
     def data_listener(self, server_port):
         listener = socket.socket()

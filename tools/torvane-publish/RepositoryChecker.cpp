@@ -110,9 +110,24 @@ public:
             if (it->is_directory(ec) && !name.starts_with(".") && !listed.count(name))
                 Note("directory " + Quote(name) + " is not in the version list");
         }
+        FindSymbolicLinks();
     }
 
 private:
+    // FTP servers list a symbolic link with the size of the link itself, not of the file it
+    // names, and some refuse to follow it at all: a player's download of it goes wrong.
+    void FindSymbolicLinks() {
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(o_.Repository, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            if (it->is_symlink(ec)) {
+                Problem(Quote(it->path().lexically_relative(o_.Repository).generic_string()) +
+                        ": a symbolic link; FTP servers list it with the link's own size, so "
+                        "copy the file it names into the repository instead");
+            }
+        }
+    }
+
     void Problem(std::string text) { report_.Problems.push_back(std::move(text)); }
     void Note(std::string text) { report_.Notes.push_back(std::move(text)); }
 
