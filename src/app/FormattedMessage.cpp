@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "text/MessageNumbers.h"
 #include "text/MessageTable.h"
 
 namespace {
@@ -55,6 +56,6 @@ int ShowFormattedMessage(const MessageBoxFunction& show, const char* format, ...
     va_start(args, format);
     const std::string text = FormatV(format, args);
     va_end(args);
-    if (show) show(text, GetText(128), MessageBoxIcon::None);
+    if (show) show(text, GetText(kMsgProductCaption), MessageBoxIcon::None);
     return 1;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/GamePath.h"
+#include "text/MessageNumbers.h"
 
 std::string ScrambleText(std::string_view text, const ScrambleKey& key) {
     std::string out(text);
@@ -29,12 +30,12 @@ std::string BuildGameArguments(std::string_view address, std::string_view port,
 int ShellResultMessage(int shellResult) {
     switch (shellResult) {
         case 0:
-            return 131;
+            return kMsgGameOutOfMemory;
         case 2:
         case 3:
-            return 133;
+            return kMsgGameNotFound;
         case 11:
-            return 132;
+            return kMsgGameDamaged;
         default:
             return 0;
     }

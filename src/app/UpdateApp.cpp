@@ -7,6 +7,7 @@
 #include "app/UpdateDlg.h"
 #include "net/LauncherState.h"
 #include "platform/GamePath.h"
+#include "text/MessageNumbers.h"
 #include "text/MessageTable.h"
 
 void ApplyConnectDefaults(const DeploymentSettings& settings) {
@@ -44,7 +45,7 @@ bool CUpdateApp::InitInstance() {
 
     if (instanceLock_->AlreadyExists()) {
         if (frontEnd_.ShowMessageBox)
-            frontEnd_.ShowMessageBox(GetText(127), options_.Settings.ProductName,
+            frontEnd_.ShowMessageBox(GetText(kMsgAlreadyRunning), options_.Settings.ProductName,
                                      MessageBoxIcon::Stop);
         result_ = StartupResult::Refused;
         return false;

@@ -9,6 +9,7 @@
 #include "options/GameSettings.h"
 #include "platform/CodePage.h"
 #include "platform/GamePath.h"
+#include "text/MessageNumbers.h"
 #include "text/MessageTable.h"
 #include "ui/ProgressBar.h"
 
@@ -16,11 +17,6 @@ namespace {
 
 constexpr const char* kClickSound = "data\\sound\\beep.wav";
 constexpr const char* kProductTitleName = "Quenmar";
-
-constexpr WindowRect kStatusArea{226, 47, 563, 68};
-constexpr WindowRect kTitleArea{383, 19, 563, 40};
-constexpr WindowRect kPercentArea{226, 71, 563, 124};
-constexpr WindowRect kWholeWindow{0, 0, 580, 380};
 
 constexpr int kBottomButtons[] = {ControlId::Link2, ControlId::Link1, ControlId::Link4,
                                   ControlId::Link3, ControlId::Exit};
@@ -90,7 +86,7 @@ std::string CUpdateDlg::Text(int number) const {
 }
 
 void CUpdateDlg::OnInitDialog() {
-    window_->SetBackgroundBitmap(140);
+    window_->SetBackgroundBitmap(skin::kServerViewBackground);
     BuildControls();
     SyncWindowModeSetting();
     g_State.Connection.SetMessageSink(
@@ -113,9 +109,13 @@ void CUpdateDlg::BuildControls() {
         window_->ShowControl(id, false);
     for (int i = 0; i < kServerEntryCount; ++i)
         window_->ShowControl(ControlId::FirstServer + i, false);
-    window_->MoveBrowser(228, 167, 336, 163);
+    MoveNewsView(skin::kServerViewNews);
     window_->NavigateBrowser("http://" + environment_.Settings.NewsHost + "/gg.htm");
     ShowProgressView();
+}
+
+void CUpdateDlg::MoveNewsView(const WindowRect& place) {
+    window_->MoveBrowser(place.Left, place.Top, place.Width(), place.Height());
 }
 
 void CUpdateDlg::SyncWindowModeSetting() {
@@ -170,7 +170,7 @@ void CUpdateDlg::SetStatusText(const std::string& text) {
         return;
     }
     statusText_ = text;
-    window_->Repaint(kStatusArea, PaintState());
+    window_->Repaint(skin::kStatusArea, PaintState());
 }
 
 void CUpdateDlg::SetStatusText(int messageNumber) {
@@ -179,7 +179,7 @@ void CUpdateDlg::SetStatusText(int messageNumber) {
 
 void CUpdateDlg::SetTitleText(const std::string& text) {
     titleText_ = text;
-    window_->Repaint(kTitleArea, PaintState());
+    window_->Repaint(skin::kTitleArea, PaintState());
 }
 
 void CUpdateDlg::UpdateProgressText() {
@@ -192,7 +192,7 @@ void CUpdateDlg::UpdateProgressText() {
                               ? std::to_string(ProgressPercent(barPosition_[i], barRange_[i])) + "%"
                               : std::string();
     }
-    window_->Repaint(kPercentArea, PaintState());
+    window_->Repaint(skin::kPercentArea, PaintState());
 }
 
 void CUpdateDlg::RefreshWindow() {
@@ -200,7 +200,7 @@ void CUpdateDlg::RefreshWindow() {
         OnWindowThread([this] { RefreshWindow(); });
         return;
     }
-    window_->Repaint(kWholeWindow, PaintState());
+    window_->Repaint(skin::kWholeWindow, PaintState());
 }
 
 void CUpdateDlg::SetBarRange(PatchBar bar, int range) {
@@ -225,9 +225,9 @@ int CUpdateDlg::GetBarPercent(PatchBar bar) {
 // Views
 
 void CUpdateDlg::ShowProgressView() {
-    window_->SetBackgroundBitmap(163);
+    window_->SetBackgroundBitmap(skin::kProgressViewBackground);
     for (int id : kBottomButtons) window_->ShowControl(id, false);
-    window_->MoveBrowser(225, 176, 338, 184);
+    MoveNewsView(skin::kProgressViewNews);
     for (int i = 0; i < kServerEntryCount; ++i)
         window_->ShowControl(ControlId::FirstServer + i, false);
 
@@ -246,9 +246,9 @@ void CUpdateDlg::ShowProgressView() {
 }
 
 void CUpdateDlg::ShowServerView() {
-    window_->SetBackgroundBitmap(140);
+    window_->SetBackgroundBitmap(skin::kServerViewBackground);
     for (int id : kBottomButtons) window_->ShowControl(id, true);
-    window_->MoveBrowser(228, 167, 336, 163);
+    MoveNewsView(skin::kServerViewNews);
     for (int id : {ControlId::Option, ControlId::Connect, ControlId::CloseBig})
         window_->ShowControl(id, false);
     for (int i = 0; i < kServerEntryCount; ++i) {
@@ -267,7 +267,7 @@ void CUpdateDlg::OnConnectReady() {
         OnWindowThread([this] { OnConnectReady(); });
         return;
     }
-    SetStatusText(126);
+    SetStatusText(kMsgChooseServer);
     connected_ = 1;
     connectRequest_ = 0;
     readyToStart_ = 1;
@@ -280,7 +280,7 @@ void CUpdateDlg::OnConnectReady() {
 void CUpdateDlg::ResetToConnect() {
     connected_ = 0;
     connectRequest_ = 1;
-    SetStatusText(102);
+    SetStatusText(kMsgConnecting);
     HideStartButton();
 }
 
@@ -343,15 +343,15 @@ void CUpdateDlg::OnCommand(int controlId) {
         case ControlId::Link2:
         case ControlId::Link4:
             PlayClick();
-            window_->OpenLink(Text(2000));
+            window_->OpenLink(Text(kMsgHomePageLink));
             break;
         case ControlId::Link1:
             PlayClick();
-            window_->OpenLink(Text(2001));
+            window_->OpenLink(Text(kMsgAccountLink));
             break;
         case ControlId::Link3:
             PlayClick();
-            window_->OpenLink(Text(2003));
+            window_->OpenLink(Text(kMsgSupportLink));
             break;
         case ControlId::Option:
             PlayClick();
@@ -408,7 +408,7 @@ void CUpdateDlg::ShowMessageBox(const std::string& text, const std::string& capt
 }
 
 void CUpdateDlg::ShowFormattedMessage(const std::string& text) {
-    ShowMessageBox(text, Text(128), MessageBoxIcon::None);
+    ShowMessageBox(text, Text(kMsgProductCaption), MessageBoxIcon::None);
 }
 
 std::string CUpdateDlg::MessageText(int messageNumber) {

@@ -129,6 +129,7 @@ public:
 
 private:
     void BuildControls();
+    void MoveNewsView(const WindowRect& place);
     void SyncWindowModeSetting();
     void PrepareWorkingFiles();
     void StartConnectThread();

@@ -7,6 +7,7 @@
 
 #include "app/UpdateDlg.h"
 #include "net/LauncherState.h"
+#include "text/MessageNumbers.h"
 
 void CUpdateDlg::StartConnectThread() {
     if (connectThread_.joinable()) {
@@ -45,7 +46,7 @@ void CUpdateDlg::ConnectThreadProc() {
     while (!closing_) {
         if (g_State.ServerListReceived.load() == 1) return;
         if (connectRequest_ == 1) {
-            PostToWindow([this] { SetStatusText(102); });
+            PostToWindow([this] { SetStatusText(kMsgConnecting); });
             const bool connected =
                 services_.Connect && services_.Connect(g_State.ServerAddress, g_State.ServerPort);
             if (connected) {
@@ -53,7 +54,7 @@ void CUpdateDlg::ConnectThreadProc() {
                 return;
             }
             if (closing_) return;
-            PostToWindow([this] { SetStatusText(107); });
+            PostToWindow([this] { SetStatusText(kMsgConnectRetrying); });
             ConnectThreadSleep(500);
             if (closing_) return;
             // The flags change here, in order with this thread's next attempt; only the
@@ -61,7 +62,7 @@ void CUpdateDlg::ConnectThreadProc() {
             connected_ = 0;
             connectRequest_ = 1;
             PostToWindow([this] {
-                SetStatusText(102);
+                SetStatusText(kMsgConnecting);
                 HideStartButton();
             });
         }

@@ -6,6 +6,7 @@
 #include "app/GameLaunch.h"
 #include "app/UpdateDlg.h"
 #include "net/LauncherState.h"
+#include "text/MessageNumbers.h"
 
 void CUpdateDlg::CopySelectedServerToLaunch() {
     int selected = g_State.SelectedServer;
@@ -60,7 +61,7 @@ void CUpdateDlg::StartGame() {
     connection.WriteLaunchStamp();
     if (!connection.WriteConnectionParameters(g_State.LaunchAddress,
                                               std::atoi(g_State.LaunchPort))) {
-        ShowStopMessage(151);
+        ShowStopMessage(kMsgConnectionNotSaved);
         OnClose();
         return;
     }

@@ -14,13 +14,7 @@
 #include <string>
 
 #include "platform/MessageBox.h"
-
-struct WindowRect {
-    int Left = 0;
-    int Top = 0;
-    int Right = 0;
-    int Bottom = 0;
-};
+#include "ui/WindowRect.h"
 
 // What the painted part of the main window shows; handed over with every repaint request.
 // Texts are bytes in the deployment's code page, exactly as the text table holds them.

@@ -14,11 +14,10 @@
 #include "net/HostLookup.h"
 #include "net/MessageFormat.h"
 #include "net/PacketFrame.h"
+#include "text/MessageNumbers.h"
 
 namespace {
 
-constexpr int kMessageSocketFailed = 143;
-constexpr int kMessageNoWindow = 144;
 constexpr const char* kErrorCaption = "Error";
 // The connect wait is cut into slices so that an abandoned attempt ends promptly.
 constexpr int kConnectSliceMs = 50;
@@ -90,7 +89,7 @@ bool CClientSocket::CreateSocket(EventLoop& loop, PacketHandler onPackets) {
     if (fd < 0) {
         const int error = errno;
         lock.unlock();
-        ShowError(kMessageSocketFailed, true, error);
+        ShowError(kMsgSocketFailed, true, error);
         return false;
     }
     Socket = fd;
@@ -112,7 +111,7 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
         handler = onPackets_;
     }
     if (loop == nullptr) {
-        ShowError(kMessageNoWindow, false, 0);
+        ShowError(kMsgSocketNoWindow, false, 0);
         return false;
     }
     if (!IsOpen() && !CreateSocket(*loop, std::move(handler))) return false;

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "net/PacketFrame.h"
+#include "text/MessageNumbers.h"
 
 ConnectMessages::ConnectMessages(LauncherState& state, ConnectServerEvents& events)
     : state_(state), events_(events) {}
@@ -67,7 +68,7 @@ void ConnectMessages::OnHttpPatchServer(const std::uint8_t* packet, std::size_t 
     if (!PatchServerInfo::FromPacket(packet, length, &info)) return;
     // Handed over still coded: the HTTP session decodes it itself.
     events_.SetHttpPatchServer(info);
-    if (!events_.StartHttpPatch()) events_.SetStatusMessage(kMessagePatchFailed);
+    if (!events_.StartHttpPatch()) events_.SetStatusMessage(kMsgPatchFailed);
 }
 
 void ConnectMessages::OnFtpPatchServer(const std::uint8_t* packet, std::size_t length,
@@ -80,7 +81,7 @@ void ConnectMessages::OnFtpPatchServer(const std::uint8_t* packet, std::size_t l
     info.Decode();
     if (state_.LaunchMode == kLaunchGivenVersion) state_.LaunchMode = kLaunchNormal;
     if (!events_.RunFtpPatch(info)) {
-        events_.SetStatusMessage(kMessagePatchFailed);
+        events_.SetStatusMessage(kMsgPatchFailed);
         events_.ShowAndEnableStartButton();
     }
 }

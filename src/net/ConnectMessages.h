@@ -18,8 +18,6 @@
 
 class ConnectMessages {
 public:
-    static constexpr int kMessagePatchFailed = 138;
-
     enum Code : int {
         kGreeting = 0,
         kGoAhead = 2,

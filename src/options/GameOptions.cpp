@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/CodePage.h"
+#include "text/MessageNumbers.h"
 #include "text/MessageTable.h"
 
 namespace {
@@ -19,7 +20,9 @@ bool GameOptions::OpenKey() {
 }
 
 void GameOptions::ShowKeyFailure() const {
-    if (showMessage_) showMessage_(GetText(200), GetText(201), MessageBoxIcon::Stop);
+    if (showMessage_)
+        showMessage_(GetText(kMsgOptionsUnavailable), GetText(kMsgOptionsTitle),
+                     MessageBoxIcon::Stop);
 }
 
 void GameOptions::LoadSettings() {

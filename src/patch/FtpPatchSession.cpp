@@ -10,26 +10,11 @@
 #include "archive/UnpackFile.h"
 #include "net/LauncherState.h"
 #include "platform/FtpClient.h"
+#include "text/MessageNumbers.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kMsgPatchCaption = 13;
-constexpr int kMsgConnectingPatchServer = 108;
-constexpr int kMsgFetchingVersionList = 109;
-constexpr int kMsgDownloadFailed = 116;
-constexpr int kMsgListUnusable = 119;
-constexpr int kMsgNoSuchDirectory = 120;
-constexpr int kMsgListingFiles = 121;
-constexpr int kMsgDownloadingFiles = 122;
-constexpr int kMsgPatchComplete = 123;
-constexpr int kMsgCannotOpenRemote = 125;
-constexpr int kMsgNoInternetSession = 134;
-constexpr int kMsgConnectionRefused = 135;
-constexpr int kMsgTooManyFiles = 136;
-constexpr int kMsgCannotCreateLocal = 137;
-constexpr int kMsgPatchFailed = 138;
 
 constexpr const char* kFixedVersionFile = "version.wvd";
 constexpr const char* kRestoreScratch = "~restoring";
@@ -207,7 +192,7 @@ bool FtpPatchSession::DownloadPatch(const VersionEntry& entry, bool* save) {
 
     const auto list = engine_.ReadCurrentPatchList();
     if (!list || list->HasTruncatedName()) {
-        host_.SetStatusText(kMsgListUnusable);
+        host_.SetStatusText(kMsgPatchListUnreadable);
         return false;
     }
     host_.SetStatusText(kMsgDownloadingFiles);
@@ -243,7 +228,7 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
                 engine_.Resolve(std::string(PatchEngine::kTempDirectory) +
                                 (subdirectory.empty() ? std::string() : "\\" + subdirectory));
             if (!gameDir || !tempDir) {
-                host_.SetStatusText(kMsgListUnusable);
+                host_.SetStatusText(kMsgPatchListUnreadable);
                 return false;
             }
             std::error_code ec;
@@ -265,14 +250,14 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
             std::string logName = local.substr(std::string(PatchEngine::kTempDirectory).size() + 1);
             if (compressed) {
                 if (logName.size() <= 4) {
-                    host_.SetStatusText(kMsgListUnusable);
+                    host_.SetStatusText(kMsgPatchListUnreadable);
                     return false;
                 }
                 logName.resize(logName.size() - 4);
             }
             // Checked before anything is downloaded: the file and what it restores to.
             if (!engine_.Resolve(local) || !engine_.Resolve(logName)) {
-                host_.SetStatusText(kMsgListUnusable);
+                host_.SetStatusText(kMsgPatchListUnreadable);
                 return false;
             }
 

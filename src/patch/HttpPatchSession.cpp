@@ -7,19 +7,11 @@
 
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
+#include "text/MessageNumbers.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kMsgPatchCaption = 13;
-constexpr int kMsgFetchingVersionList = 109;
-constexpr int kMsgDownloadFailed = 116;
-constexpr int kMsgListUnusable = 119;
-constexpr int kMsgListingFiles = 121;
-constexpr int kMsgDownloadingFiles = 122;
-constexpr int kMsgPatchComplete = 123;
-constexpr int kMsgPatchFailed = 138;
 
 // Lists are read whole by the token reader: a download beyond its limit is refused as it
 // arrives. An archive is bounded by the 32-bit sizes patches are described with.
@@ -200,7 +192,7 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
     host_.SetStatusText(kMsgListingFiles);
     const auto list = engine_.ReadCurrentPatchList();
     if (!list || list->HasTruncatedName()) {
-        host_.SetStatusText(kMsgListUnusable);
+        host_.SetStatusText(kMsgPatchListUnreadable);
         return false;
     }
     // Every HTTP patch is packed and applied as it is: the list's flags are not consulted.

@@ -15,11 +15,9 @@
 #include "archive/ZipException.h"
 #include "patch/PatchEngine.h"
 #include "platform/AtomicFile.h"
+#include "text/MessageNumbers.h"
 
 namespace {
-
-constexpr int kMsgDownloadFailed = 138;
-constexpr int kMsgUnpacking = 146;
 
 // "%s파일을 열수가 없습니다" ("cannot open the file %s"), in the deployment code page (CP949).
 const std::string kCannotOpenSuffix =
@@ -44,7 +42,7 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
     host_.SetStatusText(kMsgUnpacking);
     const auto archive = Resolve(archivePath);
     if (!archive) {
-        host_.SetStatusText(kMsgDownloadFailed);
+        host_.SetStatusText(kMsgPatchFailed);
         return false;
     }
 
@@ -114,7 +112,7 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
         // the next run applies this patch again.
         std::error_code ec;
         if (!pendingTemp.empty()) std::filesystem::remove(pendingTemp, ec);
-        host_.SetStatusText(kMsgDownloadFailed);
+        host_.SetStatusText(kMsgPatchFailed);
         return false;
     }
 
@@ -136,7 +134,7 @@ bool PatchEngine::InstallPackedPatch(const PatchList& list, const DownloadFuncti
     if (!ApplyDeleteEntries(list)) return false;
     const std::string local = std::string(kTempDirectory) + "\\" + kArchiveName;
     if (!download(kArchiveName, local)) {
-        host_.SetStatusText(kMsgDownloadFailed);
+        host_.SetStatusText(kMsgPatchFailed);
         return false;
     }
     return UnpackPatchArchive(local);

@@ -6,12 +6,9 @@
 
 #include "net/LauncherState.h"
 #include "platform/ProfileFile.h"
+#include "text/MessageNumbers.h"
 
 namespace {
-
-constexpr int kMsgReadingVersionList = 112;
-constexpr int kMsgListCannotBeOpened = 113;
-constexpr int kMsgTooManyVersions = 114;
 
 constexpr const char* kConfigFile = "config.ini";
 constexpr const char* kLoginSection = "LOGIN";
@@ -91,7 +88,7 @@ bool PatchEngine::LoadVersionList(std::string_view fileName) {
     VersionList.clear();
     const auto file = Resolve(fileName);
     if (!file || !TokenReader.OpenTokenFile(*file)) {
-        host_.SetStatusText(kMsgListCannotBeOpened);
+        host_.SetStatusText(kMsgVersionListUnreadable);
         return false;
     }
     for (TokenKind kind; (kind = TokenReader.ReadToken()) != TokenEnd;) {
@@ -121,7 +118,7 @@ bool PatchEngine::LoadVersionList(std::string_view fileName) {
 bool PatchEngine::ReadPatchListFlag(std::string_view key) {
     const auto file = Resolve(kPatchListName);
     if (!file || !TokenReader.OpenTokenFile(*file)) {
-        host_.SetStatusText(kMsgListCannotBeOpened);
+        host_.SetStatusText(kMsgVersionListUnreadable);
         return false;
     }
     for (TokenKind kind; (kind = TokenReader.ReadToken()) != TokenEnd;) {

@@ -8,10 +8,9 @@
 
 #include "patch/PatchEngine.h"
 #include "platform/AtomicFile.h"
+#include "text/MessageNumbers.h"
 
 namespace {
-
-constexpr int kMsgListCannotBeOpened = 119;
 
 std::string_view FileNamePart(std::string_view path) {
     const auto slash = path.find_last_of("\\/");
@@ -111,7 +110,7 @@ bool PatchEngine::ApplyDeleteEntries(const PatchList& list) {
         const bool deletes = item.What == PatchListItem::Kind::DeleteFile ||
                              item.What == PatchListItem::Kind::DeleteDirectory;
         if (deletes && (item.Truncated || !GamePath::IsSafe(item.Name))) {
-            host_.SetStatusText(kMsgListCannotBeOpened);
+            host_.SetStatusText(kMsgPatchListUnreadable);
             return false;
         }
     }

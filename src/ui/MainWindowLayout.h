@@ -3,7 +3,8 @@
 // where it sits, and where the painted texts and bars go. Positions are client pixels.
 
 #include <array>
-#include <optional>
+
+#include "ui/WindowRect.h"
 
 // Control ids of the main window.
 namespace ControlId {
@@ -64,6 +65,15 @@ inline constexpr int kServerButtonWidth = 164;
 inline constexpr int kServerButtonHeight = 26;
 
 inline constexpr int kNewsViewId = ControlId::Browser;
+// Where the news view sits in the server view and in the progress view.
+inline constexpr WindowRect kServerViewNews{228, 167, 564, 330};
+inline constexpr WindowRect kProgressViewNews{225, 176, 563, 360};
+
+// The areas the controller asks to repaint when a painted text changes.
+inline constexpr WindowRect kStatusArea{226, 47, 563, 68};
+inline constexpr WindowRect kTitleArea{383, 19, 563, 40};
+inline constexpr WindowRect kPercentArea{226, 71, 563, 124};
+inline constexpr WindowRect kWholeWindow{0, 0, 580, 380};
 
 // Progress bars and the painted texts of the progress view.
 inline constexpr std::array<std::array<int, 2>, 2> kBarOrigins{{{225, 74}, {225, 102}}};
@@ -81,8 +91,6 @@ inline constexpr int kTextFontWidth = 6;
 inline constexpr int kTextFontHeight = 12;
 // The face the painted texts ask for ("SimSun" in its own script, as UTF-8).
 inline constexpr const char* kTextFontFace = "\xE5\xAE\x8B\xE4\xBD\x93";
-
-std::optional<ButtonSpec> FindMainButton(int id);
 
 // The options dialog.
 namespace options {

@@ -6,12 +6,7 @@
 
 #include <functional>
 
-struct BarRect {
-    int Left = 0;
-    int Top = 0;
-    int Right = 0;
-    int Bottom = 0;
-};
+#include "ui/WindowRect.h"
 
 // The filled width for `position` of `range` on a picture `pictureWidth` wide. Position and
 // range count as at least 1.
@@ -22,7 +17,7 @@ int ProgressPercent(int position, int range);
 class CProgressBar {
 public:
     // Marks a rectangle of the owner window for repainting (no erase).
-    using InvalidateFunction = std::function<void(const BarRect&)>;
+    using InvalidateFunction = std::function<void(const WindowRect&)>;
 
     // The picture's size stands for the bitmap; false (nothing stored) when the owner is
     // missing or the picture is empty. Position and range are left as they are.
@@ -38,7 +33,7 @@ public:
     int FilledWidth() const { return ProgressFilledWidth(position_, range_, width_); }
     int Position() const { return position_; }
     int Range() const { return range_; }
-    BarRect Rect() const { return {x_, y_, x_ + width_, y_ + height_}; }
+    WindowRect Rect() const { return {x_, y_, x_ + width_, y_ + height_}; }
 
 private:
     int x_ = 0;

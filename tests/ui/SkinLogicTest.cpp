@@ -94,11 +94,11 @@ TEST(Progress, ClampingAndTheMinimalSliver) {
 }
 
 TEST(Progress, BarClampsAndInvalidatesOnlyWhenItsPictureChanges) {
-    std::vector<BarRect> invalidated;
+    std::vector<WindowRect> invalidated;
     CProgressBar bar;
     EXPECT_FALSE(bar.CreateBar(339, 23, 225, 74, nullptr));
     ASSERT_TRUE(
-        bar.CreateBar(339, 23, 225, 74, [&](const BarRect& r) { invalidated.push_back(r); }));
+        bar.CreateBar(339, 23, 225, 74, [&](const WindowRect& r) { invalidated.push_back(r); }));
     bar.SetRange(0);
     EXPECT_EQ(bar.Range(), 1);
     bar.SetRange(-4);

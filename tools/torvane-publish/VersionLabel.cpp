@@ -5,14 +5,7 @@
 #include "QuietPatchHost.h"
 #include "patch/PatchEngine.h"
 #include "patch/VersionNumber.h"
-
-namespace {
-
-// Status messages the engine leaves when a version list fails.
-constexpr int kMsgListCannotBeOpened = 113;
-constexpr int kMsgTooManyVersions = 114;
-
-}  // namespace
+#include "text/MessageNumbers.h"
 
 std::string LabelVersion::Text() const {
     return std::to_string(Major) + "." + std::to_string(Minor) + "." + std::to_string(Build);
@@ -56,8 +49,8 @@ std::optional<std::vector<VersionListEntryText>> ReadVersionListFile(
     if (!engine.LoadVersionList(file.filename().string())) {
         error = host.LastStatusMessage() == kMsgTooManyVersions
                     ? "lists more than 999 versions; the launcher refuses it"
-                : host.LastStatusMessage() == kMsgListCannotBeOpened ? "cannot be read"
-                                                                     : "cannot be read";
+                : host.LastStatusMessage() == kMsgVersionListUnreadable ? "cannot be read"
+                                                                        : "cannot be read";
         return std::nullopt;
     }
     std::vector<VersionListEntryText> entries;

@@ -6,9 +6,9 @@
 #include <gtkmm/fixed.h>
 #include <gtkmm/window.h>
 
+#include "gtk/SkinPictures.h"
 #include "ui/DIBitmap.h"
 #include "ui/SkinLayout.h"
-#include "ui/gtk/SkinPictures.h"
 
 class CBitmapDialog : public Gtk::Window {
 public:

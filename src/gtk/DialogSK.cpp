@@ -1,4 +1,4 @@
-#include "ui/gtk/DialogSK.h"
+#include "gtk/DialogSK.h"
 
 #include <gdkmm/general.h>
 

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "ui/gtk/ClickSound.h"
-#include "ui/gtk/GtkEventLoop.h"
+#include "gtk/ClickSound.h"
+#include "gtk/GtkEventLoop.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/gtk/BitmapCheckBtn.h"
+#include "gtk/BitmapCheckBtn.h"
 
 #include <gdkmm/general.h>
 

@@ -1,4 +1,4 @@
-#include "ui/gtk/SkinStyles.h"
+#include "gtk/SkinStyles.h"
 
 #include <gtkmm/cssprovider.h>
 #include <gtkmm/stylecontext.h>

@@ -11,11 +11,11 @@
 #include <cstring>
 
 #include "XvfbDisplay.h"
+#include "gtk/GtkEventLoop.h"
+#include "gtk/GtkMainWindow.h"
+#include "gtk/OptionDlg.h"
 #include "ui/DIBitmap.h"
 #include "ui/MainWindowLayout.h"
-#include "ui/gtk/GtkEventLoop.h"
-#include "ui/gtk/GtkMainWindow.h"
-#include "ui/gtk/OptionDlg.h"
 
 namespace {
 

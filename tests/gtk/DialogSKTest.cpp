@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "XvfbDisplay.h"
+#include "gtk/DialogSK.h"
 #include "ui/MainWindowLayout.h"
-#include "ui/gtk/DialogSK.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/gtk/BitmapButton.h"
+#include "gtk/BitmapButton.h"
 
 class CTextBitmapButton : public CBitmapButton {
 public:

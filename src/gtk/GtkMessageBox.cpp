@@ -1,4 +1,4 @@
-#include "ui/gtk/GtkMessageBox.h"
+#include "gtk/GtkMessageBox.h"
 
 #include <gtkmm/messagedialog.h>
 

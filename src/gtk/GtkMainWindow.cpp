@@ -1,4 +1,4 @@
-#include "ui/gtk/GtkMainWindow.h"
+#include "gtk/GtkMainWindow.h"
 
 #include <gdk/gdkkeysyms.h>
 #include <gdkmm/general.h>
@@ -7,14 +7,14 @@
 
 #include <algorithm>
 
+#include "gtk/ClickSound.h"
+#include "gtk/GtkMessageBox.h"
+#include "gtk/OlderWindow.h"
+#include "gtk/OptionDlg.h"
+#include "gtk/SkinStyles.h"
+#include "gtk/SkinText.h"
 #include "platform/CodePage.h"
 #include "ui/MainWindowLayout.h"
-#include "ui/gtk/ClickSound.h"
-#include "ui/gtk/GtkMessageBox.h"
-#include "ui/gtk/OlderWindow.h"
-#include "ui/gtk/OptionDlg.h"
-#include "ui/gtk/SkinStyles.h"
-#include "ui/gtk/SkinText.h"
 
 namespace {
 
@@ -87,15 +87,16 @@ void GtkMainWindow::BuildControls() {
         const int width = barPicture_ ? barPicture_->get_width() : 0;
         const int height = barPicture_ ? barPicture_->get_height() : 0;
         bars_[i].CreateBar(width, height, skin::kBarOrigins[i][0], skin::kBarOrigins[i][1],
-                           [this](const BarRect& r) { InvalidateBar(r); });
+                           [this](const WindowRect& r) { InvalidateBar(r); });
     }
-    browser_.Create(Client(), 228, 167, 336, 163);
+    const WindowRect& news = skin::kServerViewNews;
+    browser_.Create(Client(), news.Left, news.Top, news.Width(), news.Height());
 }
 
 // A bar that moves with every chunk of a transfer would have the window redrawn at the full
 // frame rate, which cost the patch about a tenth of its speed; the bars are redrawn at most
 // every kBarRedrawInterval instead, and a change held back is drawn when the interval ends.
-void GtkMainWindow::InvalidateBar(const BarRect& area) {
+void GtkMainWindow::InvalidateBar(const WindowRect& area) {
     if (pendingBarArea_.Right <= pendingBarArea_.Left) {
         pendingBarArea_ = area;
     } else {
@@ -122,8 +123,8 @@ void GtkMainWindow::InvalidateBar(const BarRect& area) {
 void GtkMainWindow::FlushBarArea() {
     barRedrawTimer_.disconnect();
     lastBarRedraw_ = std::chrono::steady_clock::now();
-    const BarRect r = pendingBarArea_;
-    pendingBarArea_ = BarRect{};
+    const WindowRect r = pendingBarArea_;
+    pendingBarArea_ = WindowRect{};
     if (r.Right > r.Left && r.Bottom > r.Top)
         queue_draw_area(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top);
 }
@@ -193,7 +194,7 @@ void GtkMainWindow::PaintOverBackground(const Cairo::RefPtr<Cairo::Context>& cr)
     if (!paint_.ProgressVisible) return;
     if (barSurface_) {
         for (const auto& bar : bars_) {
-            const BarRect r = bar.Rect();
+            const WindowRect r = bar.Rect();
             const int filled = std::min(bar.FilledWidth(), barPicture_->get_width());
             if (filled <= 0) continue;
             cr->save();

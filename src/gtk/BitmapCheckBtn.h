@@ -5,7 +5,7 @@
 
 #include <gtkmm/button.h>
 
-#include "ui/gtk/SkinPictures.h"
+#include "gtk/SkinPictures.h"
 
 class CBitmapCheckBtn : public Gtk::Button {
 public:

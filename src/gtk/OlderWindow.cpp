@@ -1,4 +1,4 @@
-#include "ui/gtk/OlderWindow.h"
+#include "gtk/OlderWindow.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

@@ -1,8 +1,8 @@
-#include "ui/gtk/TextBitmapButton.h"
+#include "gtk/TextBitmapButton.h"
 
 #include <glibmm/ustring.h>
 
-#include "ui/gtk/SkinText.h"
+#include "gtk/SkinText.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/gtk/BitmapButton.h"
+#include "gtk/BitmapButton.h"
 
 #include <gdkmm/general.h>
 

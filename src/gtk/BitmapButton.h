@@ -6,8 +6,8 @@
 
 #include <gtkmm/button.h>
 
+#include "gtk/SkinPictures.h"
 #include "ui/ButtonFace.h"
-#include "ui/gtk/SkinPictures.h"
 
 class CBitmapButton : public Gtk::Button {
 public:

@@ -13,9 +13,9 @@
 #include <gtkmm/entry.h>
 #include <gtkmm/radiobutton.h>
 
+#include "gtk/BitmapButton.h"
+#include "gtk/BitmapDialog.h"
 #include "options/GameOptions.h"
-#include "ui/gtk/BitmapButton.h"
-#include "ui/gtk/BitmapDialog.h"
 
 class COptionDlg : public CBitmapDialog {
 public:

@@ -1,4 +1,4 @@
-#include "ui/gtk/ClickSound.h"
+#include "gtk/ClickSound.h"
 
 #include <gst/gst.h>
 

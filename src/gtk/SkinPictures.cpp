@@ -1,4 +1,4 @@
-#include "ui/gtk/SkinPictures.h"
+#include "gtk/SkinPictures.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "ui/gtk/GtkEventLoop.h"
+#include "gtk/GtkEventLoop.h"
 
 #include <glib.h>
 

@@ -1,12 +1,13 @@
-#include "ui/gtk/OptionDlg.h"
+#include "gtk/OptionDlg.h"
 
 #include <gdk/gdkkeysyms.h>
 
+#include "gtk/GtkMessageBox.h"
+#include "gtk/SkinStyles.h"
 #include "platform/CodePage.h"
+#include "text/MessageNumbers.h"
 #include "text/MessageTable.h"
 #include "ui/MainWindowLayout.h"
-#include "ui/gtk/GtkMessageBox.h"
-#include "ui/gtk/SkinStyles.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ COptionDlg::COptionDlg(Gtk::Window* parent, SkinPictures& pictures, Registry& re
             ShowGtkMessageBox(this, DecodeToUtf8(text, codePage_), DecodeToUtf8(caption, codePage_),
                               icon);
         });
-    set_title(DecodeToUtf8(GetText(201), codePage_));
+    set_title(DecodeToUtf8(GetText(kMsgOptionsTitle), codePage_));
 
     // Background first: the dialog takes the picture's size.
     SetBackground(skin::kOptionsBackground, BackgroundTile);

@@ -1,4 +1,4 @@
-#include "ui/gtk/SkinText.h"
+#include "gtk/SkinText.h"
 
 #include <pangomm/context.h>
 

@@ -1,4 +1,4 @@
-#include "ui/gtk/GtkLauncher.h"
+#include "gtk/GtkLauncher.h"
 
 #include <gtkmm/main.h>
 
@@ -9,11 +9,11 @@
 
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
+#include "gtk/GtkEventLoop.h"
+#include "gtk/GtkMainWindow.h"
+#include "gtk/GtkMessageBox.h"
 #include "platform/CodePage.h"
 #include "platform/DeploymentSettings.h"
-#include "ui/gtk/GtkEventLoop.h"
-#include "ui/gtk/GtkMainWindow.h"
-#include "ui/gtk/GtkMessageBox.h"
 
 int RunGtkLauncher(int argc, char** argv) {
     // The toolkit takes its own options (--display, ...) off the command line first.

@@ -13,13 +13,13 @@
 #include <string>
 
 #include "app/WindowAdapter.h"
+#include "gtk/BitmapButton.h"
+#include "gtk/DialogSK.h"
+#include "gtk/TextBitmapButton.h"
+#include "gtk/WebBrowser.h"
 #include "platform/EventLoop.h"
 #include "platform/Registry.h"
 #include "ui/ProgressBar.h"
-#include "ui/gtk/BitmapButton.h"
-#include "ui/gtk/DialogSK.h"
-#include "ui/gtk/TextBitmapButton.h"
-#include "ui/gtk/WebBrowser.h"
 
 struct MainWindowHandlers {
     std::function<void(int controlId)> OnCommand;
@@ -79,7 +79,7 @@ protected:
 
 private:
     void BuildControls();
-    void InvalidateBar(const BarRect& area);
+    void InvalidateBar(const WindowRect& area);
     void FlushBarArea();
     std::string Decode(const std::string& bytes) const;
 
@@ -97,7 +97,7 @@ private:
     // A moving bar is redrawn at most this often; the last change is always drawn.
     static constexpr std::chrono::milliseconds kBarRedrawInterval{40};
     std::chrono::steady_clock::time_point lastBarRedraw_{};
-    BarRect pendingBarArea_{};
+    WindowRect pendingBarArea_{};
     sigc::connection barRedrawTimer_;
     MainWindowPaintState paint_;
     bool closed_ = false;

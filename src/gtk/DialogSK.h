@@ -12,8 +12,8 @@
 #include <gtkmm/fixed.h>
 #include <gtkmm/window.h>
 
+#include "gtk/SkinPictures.h"
 #include "ui/SkinLayout.h"
-#include "ui/gtk/SkinPictures.h"
 
 class CDialogSK : public Gtk::Window {
 public:

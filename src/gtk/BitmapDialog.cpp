@@ -1,4 +1,4 @@
-#include "ui/gtk/BitmapDialog.h"
+#include "gtk/BitmapDialog.h"
 
 #include <gdkmm/general.h>
 

@@ -1,4 +1,4 @@
-#include "ui/gtk/WebBrowser.h"
+#include "gtk/WebBrowser.h"
 
 #include <webkit2/webkit2.h>
 
