@@ -11,18 +11,48 @@ if(TORVANE_SANITIZE)
   target_link_options(torvane_flags INTERFACE -fsanitize=address,undefined)
 endif()
 
+# The layers of src/, lowest first (README.md, "Layers"): a library may depend only on layers
+# before its own. The two front ends, gtk and cli, share the last rank: neither uses the other.
+set(TORVANE_LAYERS platform text archive net ui patch options app gtk cli)
+set(TORVANE_FRONT_ENDS gtk cli)
+
 # torvane_library(NAME <target> [DEPS <targets...>])
 # One static library per src/ folder, made of every .cpp file directly in that folder.
+#
+# The library's include root holds its own folder only (build/include-roots/<folder>/<folder>
+# links to src/<folder>), so "<folder>/X.h" of another layer is found only through a
+# dependency, and a dependency on a layer above this one stops the configuration.
 function(torvane_library)
   cmake_parse_arguments(ARG "" "NAME" "DEPS" ${ARGN})
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  list(FIND TORVANE_LAYERS ${folder} rank)
+  if(rank EQUAL -1)
+    message(FATAL_ERROR "src/${folder} is in no layer: add it to TORVANE_LAYERS and README.md")
+  endif()
+  foreach(dep IN LISTS ARG_DEPS)
+    if(TARGET ${dep})
+      get_target_property(dep_dir ${dep} SOURCE_DIR)
+      get_filename_component(dep_folder ${dep_dir} NAME)
+      list(FIND TORVANE_LAYERS ${dep_folder} dep_rank)
+      list(FIND TORVANE_FRONT_ENDS ${dep_folder} dep_front_end)
+      if(dep_dir MATCHES "^${PROJECT_SOURCE_DIR}/src/" AND
+         (dep_rank GREATER_EQUAL rank OR dep_front_end GREATER -1))
+        message(FATAL_ERROR "src/${folder} may not use src/${dep_folder}: it is not a layer below")
+      endif()
+    endif()
+  endforeach()
+  set(root ${PROJECT_BINARY_DIR}/include-roots/${folder})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(sources)
     add_library(${ARG_NAME} STATIC ${sources})
-    target_include_directories(${ARG_NAME} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_include_directories(${ARG_NAME} PUBLIC ${root})
     target_link_libraries(${ARG_NAME} PUBLIC torvane_flags ${ARG_DEPS})
   else()
     add_library(${ARG_NAME} INTERFACE)
-    target_include_directories(${ARG_NAME} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_include_directories(${ARG_NAME} INTERFACE ${root})
     target_link_libraries(${ARG_NAME} INTERFACE torvane_flags ${ARG_DEPS})
   endif()
 endfunction()
