@@ -10,25 +10,47 @@
 #include "archive/FileException.h"
 #include "archive/UnzipFile.h"
 
-void CUnzipFile::ApplyEntryStatus(CFile& output, const EntryInfo& info) {
-    const std::string path = output.GetFilePath();
-    output.Close();
-    ApplyEntryStatus(path, info);
+namespace {
+
+struct timespec* EntryTimes(const EntryInfo& info, struct timespec (&times)[2]) {
+    times[0] = {};
+    times[0].tv_nsec = UTIME_NOW;
+    times[1] = {};
+    times[1].tv_sec = static_cast<time_t>(info.modificationTime);
+    return times;
 }
 
-void CUnzipFile::ApplyEntryStatus(const std::string& path, const EntryInfo& info) {
-    struct timespec times[2]{};
-    times[0].tv_nsec = UTIME_NOW;
-    times[1].tv_sec = static_cast<time_t>(info.modificationTime);
-    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
-        throw CFileException(path, errno, "set the time of");
-
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return;
-    mode_t mode = st.st_mode & 07777;
+mode_t EntryMode(mode_t current, const EntryInfo& info) {
+    mode_t mode = current & 07777;
     if (info.ExternalAttributes & kDosReadOnlyAttribute)
         mode &= static_cast<mode_t>(~0222);
     else
         mode |= S_IWUSR;
-    (void)::chmod(path.c_str(), mode);
+    return mode;
+}
+
+}  // namespace
+
+// Stamped through the open descriptor (no path look-ups), then closed: the time set last,
+// since closing does not touch it.
+void CUnzipFile::ApplyEntryStatus(CFile& output, const EntryInfo& info) {
+    struct timespec times[2];
+    if (::futimens(output.Descriptor(), EntryTimes(info, times)) != 0)
+        throw CFileException(output.GetFilePath(), errno, "set the time of");
+    struct stat st {};
+    if (::fstat(output.Descriptor(), &st) == 0) {
+        const mode_t mode = EntryMode(st.st_mode, info);
+        if (mode != (st.st_mode & 07777)) (void)::fchmod(output.Descriptor(), mode);
+    }
+    output.Close();
+}
+
+void CUnzipFile::ApplyEntryStatus(const std::string& path, const EntryInfo& info) {
+    struct timespec times[2];
+    if (::utimensat(AT_FDCWD, path.c_str(), EntryTimes(info, times), 0) != 0)
+        throw CFileException(path, errno, "set the time of");
+
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return;
+    (void)::chmod(path.c_str(), EntryMode(st.st_mode, info));
 }

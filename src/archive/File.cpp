@@ -59,6 +59,23 @@ std::size_t CFile::Read(void* buffer, std::size_t size) {
     return done;
 }
 
+std::size_t CFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) - size)
+        throw CFileException(path_, EINVAL, "read");
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw CFileException(path_, errno, "read");
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
 void CFile::Write(const void* buffer, std::size_t size) {
     const auto* in = static_cast<const unsigned char*>(buffer);
     std::size_t done = 0;

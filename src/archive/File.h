@@ -25,8 +25,12 @@ public:
     // Reads up to `size` bytes, retrying short reads; fewer only at the end of the file.
     std::size_t Read(void* buffer, std::size_t size);
     void Write(const void* buffer, std::size_t size);
+    // Reads up to `size` bytes at `offset` without moving the file position; fewer only at the
+    // end of the file.
+    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t size);
 
     const std::string& GetFilePath() const { return path_; }
+    int Descriptor() const { return fd_; }
     int LastError() const { return lastError_; }
 
 private:

@@ -3,8 +3,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <vector>
 
 #include "archive/FileException.h"
@@ -15,8 +17,8 @@ struct EntryReadState {
     bool streamInitialised = false;
     bool streamEnded = false;
     std::uint64_t dataPos = 0;  // archive-relative position of the next compressed byte
-    std::uint32_t compressedLeft = 0;
-    std::uint32_t uncompressedLeft = 0;
+    std::uint64_t compressedLeft = 0;
+    std::uint64_t uncompressedLeft = 0;
     uLong crc = 0;
     std::uint32_t expectedCrc = 0;
     std::uint32_t method = 0;
@@ -35,11 +37,63 @@ constexpr std::uint64_t kEndSearchStep = 1024;
 constexpr std::size_t kEndSearchWindow = 1028;
 constexpr std::uint32_t kFlagDataDescriptor = 0x08;
 
+constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
+constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
+constexpr std::size_t kZip64LocatorSize = 20;
+constexpr std::size_t kZip64EndSize = 56;
+constexpr std::uint64_t kZip64EndRestSize = kZip64EndSize - 12;  // as its size field states
+constexpr std::uint32_t kZip64ExtraId = 0x0001;
+constexpr std::uint32_t kSaturated32 = 0xFFFFFFFF;
+constexpr std::uint32_t kSaturated16 = 0xFFFF;
+// Nothing in a real archive lies this far; larger offsets only come from damaged records.
+constexpr std::uint64_t kMaxOffset = std::uint64_t{1} << 62;
+constexpr std::size_t kHeaderWindowSize = 64 * 1024;
+
 std::uint32_t Le16(const unsigned char* p) {
     return p[0] | (static_cast<std::uint32_t>(p[1]) << 8);
 }
 std::uint32_t Le32(const unsigned char* p) {
     return Le16(p) | (Le16(p + 2) << 16);
+}
+std::uint64_t Le64(const unsigned char* p) {
+    return Le32(p) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
+}
+
+// The data of the 64-bit extra field (id 1) among `extra`'s fields, or null.
+const unsigned char* FindZip64Extra(const unsigned char* extra, std::size_t length,
+                                    std::size_t* dataLength) {
+    std::size_t pos = 0;
+    while (pos + 4 <= length) {
+        const std::uint32_t id = Le16(extra + pos);
+        const std::size_t size = Le16(extra + pos + 2);
+        if (pos + 4 + size > length) break;
+        if (id == kZip64ExtraId) {
+            *dataLength = size;
+            return extra + pos + 4;
+        }
+        pos += 4 + size;
+    }
+    return nullptr;
+}
+
+// Takes the 64-bit values of the extra field for the fields whose 32-bit (or 16-bit) value
+// is saturated, in the order the field stores them. A field without a saturated value keeps
+// what it has. False when the extra field is too short for what it must hold.
+struct WideField {
+    std::uint64_t* Value;
+    bool Saturated;
+    std::size_t Width;
+};
+bool TakeZip64Values(const unsigned char* data, std::size_t length,
+                     std::initializer_list<WideField> fields) {
+    std::size_t pos = 0;
+    for (const WideField& f : fields) {
+        if (!f.Saturated) continue;
+        if (pos + f.Width > length) return false;
+        *f.Value = f.Width == 8 ? Le64(data + pos) : Le32(data + pos);
+        pos += f.Width;
+    }
+    return true;
 }
 
 }  // namespace
@@ -103,9 +157,22 @@ void CUnzipFile::Close() {
 }
 
 void CUnzipFile::ReadExactlyAt(std::uint64_t position, void* buffer, std::size_t size) {
-    archiveFile.Seek(position);
+    if (position > kMaxOffset) ThrowError(CZipException::kCodeBadArchive);
     // Whatever the header claims, a read that comes up short means the archive is cut.
-    if (archiveFile.Read(buffer, size) != size) ThrowError(CZipException::kCodeBadArchive);
+    if (archiveFile.ReadAt(position, buffer, size) != size)
+        ThrowError(CZipException::kCodeBadArchive);
+}
+
+void CUnzipFile::ReadHeaderAt(std::uint64_t position, void* buffer, std::size_t size) {
+    if (size > kHeaderWindowSize / 2) return ReadExactlyAt(position, buffer, size);
+    if (position > kMaxOffset) ThrowError(CZipException::kCodeBadArchive);
+    if (position < headerWindowStart || position + size > headerWindowStart + headerWindowLength) {
+        headerWindow.resize(kHeaderWindowSize);
+        headerWindowStart = position;
+        headerWindowLength = archiveFile.ReadAt(position, headerWindow.data(), kHeaderWindowSize);
+        if (headerWindowLength < size) ThrowError(CZipException::kCodeBadArchive);
+    }
+    std::memcpy(buffer, headerWindow.data() + (position - headerWindowStart), size);
 }
 
 void CUnzipFile::LocateEndRecord() {
@@ -139,6 +206,7 @@ void CUnzipFile::ReadEndRecord() {
     centralDirSize = Le32(record + 12);
     centralDirOffset = Le32(record + 16);
     commentLength = Le16(record + 20);
+    if (ReadZip64EndRecord()) return;
     if (thisDisk != 0 || centralDisk != 0 || entriesHere != entriesTotal)
         ThrowError(CZipException::kCodeBadArchive);
     entryCount = entriesTotal;
@@ -148,9 +216,56 @@ void CUnzipFile::ReadEndRecord() {
     prefixBytes = endRecordPos - centralEnd;
 }
 
+// An archive with 64-bit records has a locator right before its end record, pointing at the
+// 64-bit end record that follows the central directory. False when there is no locator.
+bool CUnzipFile::ReadZip64EndRecord() {
+    if (endRecordPos < kZip64LocatorSize) return false;
+    const std::uint64_t locatorPos = endRecordPos - kZip64LocatorSize;
+    unsigned char locator[kZip64LocatorSize];
+    ReadExactlyAt(locatorPos, locator, sizeof locator);
+    if (Le32(locator) != kZip64LocatorSignature) return false;
+    const std::uint32_t recordDisk = Le32(locator + 4);
+    const std::uint64_t statedPos = Le64(locator + 8);
+    const std::uint32_t disks = Le32(locator + 16);
+    if (recordDisk != 0 || disks > 1) ThrowError(CZipException::kCodeBadArchive);
+
+    // The record normally ends where the locator begins; found there, its position also tells
+    // how much data precedes the archive (the stated position leaves that out).
+    unsigned char record[kZip64EndSize];
+    std::uint64_t recordPos = 0;
+    bool found = false;
+    if (locatorPos >= kZip64EndSize) {
+        ReadExactlyAt(locatorPos - kZip64EndSize, record, sizeof record);
+        found = Le32(record) == kZip64EndSignature && Le64(record + 4) == kZip64EndRestSize;
+        if (found) recordPos = locatorPos - kZip64EndSize;
+    }
+    if (!found) {
+        if (statedPos > locatorPos || locatorPos - statedPos < kZip64EndSize)
+            ThrowError(CZipException::kCodeBadArchive);
+        ReadExactlyAt(statedPos, record, sizeof record);
+        if (Le32(record) != kZip64EndSignature) ThrowError(CZipException::kCodeBadArchive);
+        recordPos = statedPos;
+    }
+    const std::uint32_t thisDisk = Le32(record + 16);
+    const std::uint32_t centralDisk = Le32(record + 20);
+    const std::uint64_t entriesHere = Le64(record + 24);
+    const std::uint64_t entriesTotal = Le64(record + 32);
+    centralDirSize = Le64(record + 40);
+    centralDirOffset = Le64(record + 48);
+    if (thisDisk != 0 || centralDisk != 0 || entriesHere != entriesTotal ||
+        centralDirSize > kMaxOffset || centralDirOffset > kMaxOffset)
+        ThrowError(CZipException::kCodeBadArchive);
+    const std::uint64_t centralEnd = centralDirOffset + centralDirSize;
+    if (recordPos < centralEnd) ThrowError(CZipException::kCodeBadArchive);
+    entryCount = entriesTotal;
+    prefixBytes = recordPos - centralEnd;
+    zip64 = true;
+    return true;
+}
+
 void CUnzipFile::ReadCentralRecord() {
     unsigned char record[kCentralRecordSize];
-    ReadExactlyAt(entryRecordPos + prefixBytes, record, sizeof record);
+    ReadHeaderAt(entryRecordPos + prefixBytes, record, sizeof record);
     if (Le32(record) != kCentralSignature) ThrowError(CZipException::kCodeBadArchive);
     EntryInfo info;
     info.VersionMadeBy = Le16(record + 4);
@@ -168,8 +283,32 @@ void CUnzipFile::ReadCentralRecord() {
     info.InternalAttributes = Le16(record + 36);
     info.ExternalAttributes = Le32(record + 38);
     info.modificationTime = DosDateTimeToLocalTime(info.DosDateTime);
+    std::uint64_t localHeaderOffset = Le32(record + 42);
+    std::uint64_t diskStart = info.DiskNumberStart;
+
+    // Saturated fields hold their real values in the 64-bit extra field. Without one, the
+    // values stand as stored (a 32-bit archive may hold a file of 4 GiB minus one byte).
+    const bool wideUncompressed = info.UncompressedSize == kSaturated32;
+    const bool wideCompressed = info.CompressedSize == kSaturated32;
+    const bool wideOffset = localHeaderOffset == kSaturated32;
+    const bool wideDisk = diskStart == kSaturated16;
+    if ((wideUncompressed || wideCompressed || wideOffset || wideDisk) && info.ExtraLength > 0) {
+        std::vector<unsigned char> extra(info.ExtraLength);
+        ReadHeaderAt(entryRecordPos + prefixBytes + kCentralRecordSize + info.NameLength,
+                     extra.data(), extra.size());
+        std::size_t length = 0;
+        if (const unsigned char* data = FindZip64Extra(extra.data(), extra.size(), &length)) {
+            if (!TakeZip64Values(data, length,
+                                 {{&info.UncompressedSize, wideUncompressed, 8},
+                                  {&info.CompressedSize, wideCompressed, 8},
+                                  {&localHeaderOffset, wideOffset, 8},
+                                  {&diskStart, wideDisk, 4}}))
+                ThrowError(CZipException::kCodeBadArchive);
+            info.DiskNumberStart = static_cast<std::uint32_t>(diskStart);
+        }
+    }
     currentInfo = info;
-    currentLocalHeaderOffset = Le32(record + 42);
+    currentLocalHeaderOffset = localHeaderOffset;
 }
 
 void CUnzipFile::MoveFirst() {
@@ -196,7 +335,7 @@ void CUnzipFile::GetEntryInfo(EntryInfo* info, char* name, std::size_t nameSize)
     if (info) *info = currentInfo;
     if (name && nameSize > 0) {
         const std::size_t copy = std::min<std::size_t>(nameSize, currentInfo.NameLength);
-        ReadExactlyAt(entryRecordPos + prefixBytes + kCentralRecordSize, name, copy);
+        ReadHeaderAt(entryRecordPos + prefixBytes + kCentralRecordSize, name, copy);
         if (nameSize > currentInfo.NameLength) name[currentInfo.NameLength] = '\0';
     }
 }
@@ -213,19 +352,41 @@ void CUnzipFile::OpenEntry() {
     if (!hasCurrentEntry || IsClosed()) ThrowError(CZipException::kCodeNoEntry);
     CloseEntry();
 
+    if (currentLocalHeaderOffset > kMaxOffset) ThrowError(CZipException::kCodeBadArchive);
+    const std::uint64_t headerPos = currentLocalHeaderOffset + prefixBytes;
     unsigned char header[kLocalHeaderSize];
-    ReadExactlyAt(currentLocalHeaderOffset + prefixBytes, header, sizeof header);
+    ReadExactlyAt(headerPos, header, sizeof header);
     const std::uint32_t flags = Le16(header + 6);
     const std::uint32_t method = Le16(header + 8);
+    const std::uint32_t localExtra = Le16(header + 28);
     const bool sizesTrailing = (flags & kFlagDataDescriptor) != 0;
+    std::uint64_t localCompressed = Le32(header + 18);
+    std::uint64_t localUncompressed = Le32(header + 22);
+    // Saturated local sizes of a 64-bit entry are in the local header's own extra field.
+    const bool wideCompressed =
+        localCompressed == kSaturated32 && currentInfo.CompressedSize != kSaturated32;
+    const bool wideUncompressed =
+        localUncompressed == kSaturated32 && currentInfo.UncompressedSize != kSaturated32;
+    if (!sizesTrailing && (wideCompressed || wideUncompressed) && localExtra > 0 &&
+        Le16(header + 26) == currentInfo.NameLength) {
+        std::vector<unsigned char> extra(localExtra);
+        ReadExactlyAt(headerPos + kLocalHeaderSize + currentInfo.NameLength, extra.data(),
+                      extra.size());
+        std::size_t length = 0;
+        if (const unsigned char* data = FindZip64Extra(extra.data(), extra.size(), &length)) {
+            if (!TakeZip64Values(data, length,
+                                 {{&localUncompressed, localUncompressed == kSaturated32, 8},
+                                  {&localCompressed, localCompressed == kSaturated32, 8}}))
+                ThrowError(CZipException::kCodeBadArchive);
+        }
+    }
     const bool bad = Le32(header) != kLocalSignature || method != currentInfo.Method ||
                      (currentInfo.Method != 0 && currentInfo.Method != Z_DEFLATED) ||
                      (!sizesTrailing && (Le32(header + 14) != currentInfo.Crc32 ||
-                                         Le32(header + 18) != currentInfo.CompressedSize ||
-                                         Le32(header + 22) != currentInfo.UncompressedSize)) ||
+                                         localCompressed != currentInfo.CompressedSize ||
+                                         localUncompressed != currentInfo.UncompressedSize)) ||
                      Le16(header + 26) != currentInfo.NameLength;
     if (bad) ThrowError(CZipException::kCodeBadArchive);
-    const std::uint32_t localExtra = Le16(header + 28);
 
     auto state = std::make_unique<EntryReadState>();
     state->expectedCrc = currentInfo.Crc32;
@@ -254,17 +415,18 @@ std::size_t CUnzipFile::ReadEntry(void* buffer, std::size_t size) {
     // A stream that ended before its stated size was reached is not a complete entry.
     if (s.streamEnded && s.uncompressedLeft != 0) ThrowError(CZipException::kCodeBadArchive);
 
-    const auto room = static_cast<uInt>(std::min<std::size_t>(size, s.uncompressedLeft));
+    const auto room = static_cast<uInt>(std::min<std::uint64_t>(
+        {static_cast<std::uint64_t>(size), s.uncompressedLeft, std::uint64_t{UINT_MAX}}));
     s.stream.next_out = static_cast<Bytef*>(buffer);
     s.stream.avail_out = room;
     std::size_t delivered = 0;
     while (s.stream.avail_out > 0) {
         if (s.stream.avail_in == 0 && s.compressedLeft > 0) {
             const auto chunk = static_cast<std::size_t>(
-                std::min<std::uint32_t>(kReadBufferSize, s.compressedLeft));
+                std::min<std::uint64_t>(kReadBufferSize, s.compressedLeft));
             ReadExactlyAt(s.dataPos + s.prefix, s.input, chunk);
             s.dataPos += chunk;
-            s.compressedLeft -= static_cast<std::uint32_t>(chunk);
+            s.compressedLeft -= chunk;
             s.stream.next_in = s.input;
             s.stream.avail_in = static_cast<uInt>(chunk);
         }

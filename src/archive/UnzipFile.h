@@ -1,7 +1,9 @@
 #pragma once
-// Reads a zip archive entry by entry: single-disk archives with 32-bit sizes, entries stored
-// or deflated, any data before the archive (such as a self-extractor stub) and a comment of
-// up to 65513 bytes. Names come back as stored; the reader does no path handling, so callers
+// Reads a zip archive entry by entry: single-disk archives, entries stored or deflated, any
+// data before the archive (such as a self-extractor stub) and a comment of up to 65513 bytes.
+// Archives with 64-bit records (entries or archives of 4 GiB and more, more than 65535
+// entries) are read through those records; an archive without them is read exactly as its
+// 32-bit fields say. Names come back as stored; the reader does no path handling, so callers
 // resolve them through GamePath before writing anything.
 //
 // Every failure throws: CFileException when the archive cannot be opened or read, and
@@ -14,11 +16,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/File.h"
 #include "archive/ZUBaseFile.h"
 
-// One central directory record.
+// One central directory record. The sizes are the 64-bit ones where the record carries them.
 struct EntryInfo {
     std::uint32_t VersionMadeBy = 0;
     std::uint32_t VersionNeeded = 0;
@@ -26,8 +29,8 @@ struct EntryInfo {
     std::uint32_t Method = 0;
     std::uint32_t DosDateTime = 0;  // date in the high half
     std::uint32_t Crc32 = 0;
-    std::uint32_t CompressedSize = 0;
-    std::uint32_t UncompressedSize = 0;
+    std::uint64_t CompressedSize = 0;
+    std::uint64_t UncompressedSize = 0;
     std::uint32_t NameLength = 0;
     std::uint32_t ExtraLength = 0;
     std::uint32_t CommentLength = 0;
@@ -81,29 +84,39 @@ public:
     // The same for a file that is already closed.
     static void ApplyEntryStatus(const std::string& path, const EntryInfo& info);
 
-    std::uint32_t EntryCount() const { return entryCount; }
-    std::uint32_t EntryIndex() const { return entryIndex; }
+    std::uint64_t EntryCount() const { return entryCount; }
+    std::uint64_t EntryIndex() const { return entryIndex; }
+    // True when the archive's counts and offsets came from its 64-bit end records.
+    bool HasZip64EndRecord() const { return zip64; }
     std::uint64_t PrefixBytes() const { return prefixBytes; }
     std::uint32_t CommentLength() const { return commentLength; }
 
 private:
     void LocateEndRecord();
     void ReadEndRecord();
+    bool ReadZip64EndRecord();
     void ReadCentralRecord();
     void ReadExactlyAt(std::uint64_t position, void* buffer, std::size_t size);
+    // The same for the small reads of headers, served from a read-ahead window, so walking
+    // the central directory costs one system call per window rather than several per entry.
+    void ReadHeaderAt(std::uint64_t position, void* buffer, std::size_t size);
     void DiscardEntry() noexcept;
 
     CFile archiveFile;
-    std::uint32_t entryCount = 0;
+    std::uint64_t entryCount = 0;
     std::uint32_t commentLength = 0;
     std::uint64_t prefixBytes = 0;
-    std::uint32_t entryIndex = 0;
+    std::uint64_t entryIndex = 0;
+    bool zip64 = false;
     std::uint64_t entryRecordPos = 0;
     bool hasCurrentEntry = false;
     std::uint64_t endRecordPos = 0;
-    std::uint32_t centralDirSize = 0;
-    std::uint32_t centralDirOffset = 0;
+    std::uint64_t centralDirSize = 0;
+    std::uint64_t centralDirOffset = 0;
     EntryInfo currentInfo;
     std::uint64_t currentLocalHeaderOffset = 0;
     std::unique_ptr<EntryReadState> readState;
+    std::vector<unsigned char> headerWindow;
+    std::uint64_t headerWindowStart = 0;
+    std::size_t headerWindowLength = 0;
 };
