@@ -78,12 +78,16 @@ function(torvane_add_subfolders)
   endforeach()
 endfunction()
 
-# torvane_test(NAME <target> [DEPS <targets...>] [SOURCES <files...>])
-# A GoogleTest executable of every .cpp in the current folder (or SOURCES), registered with CTest.
+# torvane_test(NAME <target> [DEPS <targets...>] [SOURCES <files...>] [TIMEOUT <seconds>])
+# A GoogleTest executable of every .cpp in the current folder (or SOURCES), registered with CTest;
+# each test may take TIMEOUT seconds (default 600).
 function(torvane_test)
-  cmake_parse_arguments(ARG "" "NAME" "DEPS;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME;TIMEOUT" "DEPS;SOURCES" ${ARGN})
   if(NOT ARG_SOURCES)
     file(GLOB ARG_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 600)
   endif()
   add_executable(${ARG_NAME} ${ARG_SOURCES})
   target_include_directories(${ARG_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
@@ -91,5 +95,5 @@ function(torvane_test)
                                             GTest::gtest_main)
   target_compile_definitions(${ARG_NAME} PRIVATE TORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                  TORVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  gtest_discover_tests(${ARG_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  gtest_discover_tests(${ARG_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${ARG_TIMEOUT})
 endfunction()
