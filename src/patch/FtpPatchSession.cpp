@@ -346,14 +346,14 @@ void FtpPatchSession::ListRemoteDirectory() {
     }
     for (const FtpFindData& found : *listing) {
         if (found.IsDirectory || found.Name == "." || found.Name == "..") continue;
-        // Names and sizes beyond what a slot holds are not offered (a cut name or size would
-        // fetch the wrong file or stop short of its end).
-        if (found.Name.size() > kMaxRemoteName || found.Size > 0xFFFFFFFFull) continue;
+        // Names beyond what a slot holds are not offered (a cut name would fetch the wrong
+        // file).
+        if (found.Name.size() > kMaxRemoteName) continue;
         if (static_cast<int>(remoteFiles_.size()) >= kRemoteFileSlots) {
             host_.ShowFormattedMessage(host_.MessageText(kMsgTooManyFiles));
             continue;
         }
-        remoteFiles_.push_back(RemoteFileEntry{found.Name, static_cast<std::uint32_t>(found.Size)});
+        remoteFiles_.push_back(RemoteFileEntry{found.Name, found.Size});
     }
 }
 

@@ -23,7 +23,7 @@ class FtpFileReader;
 // One entry of the current remote directory's listing.
 struct RemoteFileEntry {
     std::string Name;  // at most 255 characters
-    std::uint32_t Size = 0;
+    std::uint64_t Size = 0;
 };
 
 class FtpPatchSession {

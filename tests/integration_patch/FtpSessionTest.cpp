@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "integration_patch/SessionFixture.h"
@@ -362,6 +366,38 @@ TEST_F(FtpSessionTest, DirectoryWithMoreThan999FilesKeepsTheFirst999) {
     EXPECT_EQ(session.RemoteFileTable().size(), 999u);
     EXPECT_EQ(Host().FormattedMessages, std::vector<std::string>(6, "msg136"));
     for (const RemoteFileEntry& file : session.RemoteFileTable()) EXPECT_NE(file.Name, "subdir");
+}
+
+// A file of 5 GiB (sparse on the server, with marks on both sides of 4 GiB) travels whole:
+// sizes are listed, counted and compared in 64 bits.
+TEST_F(FtpSessionTest, FileOfFiveGiBInstallsWhole) {
+    constexpr std::uint64_t kSize = std::uint64_t{5} << 30;
+    struct statvfs disk {};
+    // The launcher writes the file twice: its copy in "Temp" and the installed one.
+    if (::statvfs(Game().c_str(), &disk) != 0 ||
+        static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize < 2 * kSize + (1ull << 30))
+        GTEST_SKIP() << "less than 11 GiB free under " << Game() << " for a 5 GiB transfer";
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
+    WriteFile(Server() / "1.00.01" / "list.inf", "\"huge.bmd\"\n");
+    const fs::path source = Server() / "1.00.01" / "huge.bmd";
+    const int fd = ::open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kSize)), 0);
+    for (const std::uint64_t at : {std::uint64_t{1} << 20, (std::uint64_t{1} << 32) - 2,
+                                   (std::uint64_t{1} << 32) + 4096, kSize - 4}) {
+        ASSERT_EQ(::pwrite(fd, "mark", 4, static_cast<off_t>(at)), 4);
+    }
+    ::close(fd);
+    StartServer();
+    FtpPatchSession session(NewEngine());
+    ASSERT_TRUE(Run(session)) << LastStatus();
+
+    const fs::path installed = Game() / "huge.bmd";
+    ASSERT_EQ(fs::file_size(installed), kSize);
+    const auto compared = testsupport::Run({"cmp", source.string(), installed.string()});
+    EXPECT_EQ(compared.ExitCode, 0) << compared.Stdout << compared.Stderr;
+    EXPECT_EQ(ConfigVersion(), "1.00.01");
+    ExpectCleanEnd();
 }
 
 }  // namespace

@@ -26,8 +26,6 @@ namespace {
 
 // The launcher's FTP listing keeps at most this many files of one remote directory.
 constexpr std::size_t kMaxRemoteDirectoryFiles = 999;
-// Sizes travel as 32-bit numbers.
-constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFull;
 constexpr const char* kCompressedSuffix = ".VKC";
 
 std::string ParentOf(const std::string& path) {
@@ -204,10 +202,6 @@ Plan MakePlan(const PublishOptions& o) {
     }
     plan.Diff = DiffTrees(oldTree, plan.NewTree);
     for (auto& e : plan.Diff.Errors) plan.Errors.push_back(e);
-    for (const auto& f : plan.Diff.Published) {
-        if (f.Size > kMaxFileSize)
-            plan.Errors.push_back(Quote(f.Path) + " is 4 GiB or larger: the launcher cannot");
-    }
     // Names the launcher itself uses in the game directory: it deletes the list and the
     // version list after each session, the log after each patch, and "Temp" at game start.
     for (const auto& e : plan.NewTree.Entries) {
