@@ -12,6 +12,7 @@ packages=(
   fonts-noto-cjk fonts-dejavu-core
   nginx vsftpd python3 python3-pyftpdlib
   unzip zip bzip2 curl hyperfine file dpkg-dev
+  strace libarchive-tools linux-perf time
 )
 missing=()
 for p in "${packages[@]}"; do

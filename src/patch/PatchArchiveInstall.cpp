@@ -1,11 +1,12 @@
 // The packed half of PatchEngine's installation: "up_list.zip" unpacked straight into the game
 // directory, with the launcher's own files and config.ini written under substitute names.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -28,13 +29,9 @@ std::string BackSlashed(std::string name) {
     return name;
 }
 
-bool FlushToDisk(const std::filesystem::path& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
+// Entries are copied through this much at a time: large enough that a big file costs few
+// system calls, small enough to stay in the cache.
+constexpr std::size_t kCopyPiece = 256 * 1024;
 
 }  // namespace
 
@@ -52,42 +49,53 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
         return false;
     };
 
+    // Where the current entry goes: nothing for a directory entry, `shown` alone for a name
+    // that leaves the game directory.
+    std::string shown;
+    const auto entryTarget = [&](CUnzipFile& zip, bool& directory) {
+        const std::string name = BackSlashed(zip.GetEntryName());
+        directory = !name.empty() && name.back() == '\\';
+        const std::string substituted = SubstituteName(name, true).value_or(name);
+        shown = (gameDirectory_.Root() / "").string() + substituted;
+        return directory ? std::nullopt : Resolve(substituted);
+    };
+
     std::filesystem::path pendingTemp;  // a half-written entry, removed if anything throws
     try {
         CUnzipFile zip(archive->string());
 
         // Every name is checked before the first file is written, so a hostile archive leaves
-        // the game directory as it was.
-        struct Target {
-            std::uint32_t Index;
-            std::filesystem::path Path;
-        };
-        std::vector<Target> targets;
+        // the game directory as it was. Nothing is kept from this pass: memory stays the same
+        // whatever the number of entries.
+        bool directory = false;
         zip.MoveFirst();
         do {
-            const std::string name = BackSlashed(zip.GetEntryName());
-            if (!name.empty() && name.back() == '\\') continue;  // a directory entry
-            const std::string substituted = SubstituteName(name, true).value_or(name);
-            const auto target = Resolve(substituted);
-            if (!target) return cannotOpen((gameDirectory_.Root() / "").string() + substituted);
-            targets.push_back({zip.EntryIndex(), *target});
+            if (!entryTarget(zip, directory) && !directory) return cannotOpen(shown);
         } while (zip.MoveNext());
 
-        std::vector<char> buffer(CUnzipFile::kReadBufferSize);
+        // Each file is written under a temporary name and renamed over its target, so a run
+        // that ends anywhere leaves every file either old or new. Reaching the disk is settled
+        // once for all of them below, before config.ini records the new version.
+        std::vector<char> buffer(kCopyPiece);
+        std::filesystem::path createdDirectory;
         zip.MoveFirst();
-        for (const Target& target : targets) {
-            while (zip.EntryIndex() < target.Index && zip.MoveNext()) {
-            }
+        do {
+            const auto target = entryTarget(zip, directory);
+            if (!target) continue;
             EntryInfo info;
             zip.GetEntryInfo(&info);
 
+            // Entries come grouped by directory: the same parent is not looked up again.
             std::error_code ec;
-            std::filesystem::create_directories(target.Path.parent_path(), ec);
-            pendingTemp = TemporarySibling(target.Path);
+            if (target->parent_path() != createdDirectory) {
+                std::filesystem::create_directories(target->parent_path(), ec);
+                createdDirectory = target->parent_path();
+            }
+            pendingTemp = TemporarySibling(*target);
             CFile output;
             if (!output.Open(pendingTemp.string(), CFile::modeCreate)) {
                 pendingTemp.clear();
-                return cannotOpen(target.Path.string());
+                return cannotOpen(target->string());
             }
             zip.OpenEntry();
             for (;;) {
@@ -98,14 +106,14 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
             // The CRC is checked on closing: a damaged entry must not replace a good file.
             zip.CloseEntry();
             CUnzipFile::ApplyEntryStatus(output, info);
-            std::filesystem::rename(pendingTemp, target.Path, ec);
-            if (ec || !FlushToDisk(target.Path)) {
+            std::filesystem::rename(pendingTemp, *target, ec);
+            if (ec) {
                 std::filesystem::remove(pendingTemp, ec);
                 pendingTemp.clear();
-                return cannotOpen(target.Path.string());
+                return cannotOpen(target->string());
             }
             pendingTemp.clear();
-        }
+        } while (zip.MoveNext());
         zip.Close();
     } catch (const std::exception&) {
         // A damaged archive ends the patch like a failed download; the window stays usable and
@@ -113,6 +121,15 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
         std::error_code ec;
         if (!pendingTemp.empty()) std::filesystem::remove(pendingTemp, ec);
         host_.SetStatusText(kMsgPatchFailed);
+        return false;
+    }
+
+    // The unpacked files reach the disk before config.ini can name the new version: after a
+    // power cut before this point the old version stands and the next run unpacks again.
+    if (!SyncFileSystemOf(gameDirectory_.Root())) {
+        std::fprintf(stderr, "torvane: cannot flush the unpacked patch in %s to disk: %s\n",
+                     gameDirectory_.Root().c_str(), std::strerror(errno));
+        host_.SetStatusText(kMsgDownloadFailed);
         return false;
     }
 

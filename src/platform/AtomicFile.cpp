@@ -91,3 +91,13 @@ bool CopyFileAtomically(const std::filesystem::path& source, const std::filesyst
     ::close(in);
     return ok;
 }
+
+bool SyncFileSystemOf(const std::filesystem::path& path) {
+    const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::syncfs(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return ok;
+}

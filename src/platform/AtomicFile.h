@@ -13,3 +13,7 @@ bool CopyFileAtomically(const std::filesystem::path& source, const std::filesyst
 
 // A temporary name beside `target` that no other writer uses.
 std::filesystem::path TemporarySibling(const std::filesystem::path& target);
+
+// Flushes everything written on the file system that holds `path` (data and renames alike),
+// for a batch of files replaced without a flush of their own. False (errno set) on failure.
+bool SyncFileSystemOf(const std::filesystem::path& path);
