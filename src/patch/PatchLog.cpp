@@ -1,5 +1,9 @@
 #include "patch/PatchLog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -7,7 +11,7 @@
 
 #include "patch/PatchList.h"
 #include "patch/VersionNumber.h"
-#include "platform/AtomicFile.h"
+#include "platform/DescriptorIo.h"
 
 namespace {
 
@@ -21,6 +25,34 @@ std::optional<std::string> ReadWhole(const std::filesystem::path& file) {
     std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) return std::nullopt;
     return contents;
+}
+
+std::vector<PatchLogLine> ReadLinesOf(std::string_view contents) {
+    std::vector<PatchLogLine> lines;
+    std::size_t pos = 0;
+    while (pos < contents.size()) {
+        std::size_t end = contents.find('\n', pos);
+        if (end == std::string_view::npos) end = contents.size();
+        std::string_view line = contents.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.empty()) continue;
+        PatchLogLine record;
+        record.Kind = line.front();
+        line.remove_prefix(1);
+        while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+        while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+        record.Text = std::string(line);
+        lines.push_back(std::move(record));
+    }
+    return lines;
+}
+
+std::string UpperAscii(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return upper;
 }
 
 }  // namespace
@@ -37,65 +69,96 @@ bool PatchLog::AppendLogLine(char kind, std::string_view text) {
     if (kind == '\n' || kind == '\r' || text.find_first_of("\r\n") != std::string_view::npos) {
         return false;
     }
-    std::string contents;
-    if (Exists()) {
-        auto existing = ReadWhole(file_);
-        if (!existing) return false;
-        contents = std::move(*existing);
-        if (!contents.empty() && contents.back() != '\n') contents.push_back('\n');
+    const std::optional<Stamp> before = StampOf(file_);
+    const bool summaryCurrent = summary_ && before && *before == summaryStamp_;
+    const int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    std::string line;
+    // A log whose last line lacks its end (written by hand) gets it first.
+    struct stat st {};
+    char last = '\n';
+    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 &&
+        last != '\n')
+        line.push_back('\n');
+    line.push_back(kind);
+    line.push_back(' ');
+    line.append(text);
+    line.push_back('\n');
+    const bool written = WriteAll(fd, line.data(), line.size());
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed) {
+        summary_.reset();
+        return false;
     }
-    contents.push_back(kind);
-    contents.push_back(' ');
-    contents.append(text);
-    contents.push_back('\n');
-    return WriteFileAtomically(file_, contents);
+    // Our own line joins what was read, unless the file was not as last read.
+    const std::optional<Stamp> after = StampOf(file_);
+    if (summaryCurrent && after && last == '\n' && before->Inode == after->Inode) {
+        const std::string stored = ReadLinesOf(line).back().Text;
+        if (kind == 'F') summary_->Files.insert(UpperAscii(stored));
+        if (kind == 'V' && !summary_->HasVersion) {
+            summary_->HasVersion = true;
+            summary_->Version = stored;
+        }
+        summaryStamp_ = *after;
+    } else {
+        summary_.reset();
+    }
+    return true;
 }
 
 std::optional<std::vector<PatchLogLine>> PatchLog::ReadLines() const {
     const auto contents = ReadWhole(file_);
     if (!contents) return std::nullopt;
-    std::vector<PatchLogLine> lines;
-    std::size_t pos = 0;
-    while (pos < contents->size()) {
-        std::size_t end = contents->find('\n', pos);
-        if (end == std::string::npos) end = contents->size();
-        std::string_view line(contents->data() + pos, end - pos);
-        pos = end + 1;
-        if (line.empty()) continue;
-        PatchLogLine record;
-        record.Kind = line.front();
-        line.remove_prefix(1);
-        while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
-        while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
-        record.Text = std::string(line);
-        lines.push_back(std::move(record));
+    return ReadLinesOf(*contents);
+}
+
+std::optional<PatchLog::Stamp> PatchLog::StampOf(const std::filesystem::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return std::nullopt;
+    return Stamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                 static_cast<std::uint64_t>(st.st_size),
+                 static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+const PatchLog::Summary* PatchLog::CurrentSummary() const {
+    const std::optional<Stamp> stamp = StampOf(file_);
+    if (!stamp) {
+        summary_.reset();
+        return nullptr;
     }
-    return lines;
+    if (summary_ && *stamp == summaryStamp_) return &*summary_;
+    summary_.reset();
+    const auto lines = ReadLines();
+    if (!lines) return nullptr;
+    Summary summary;
+    for (const PatchLogLine& line : *lines) {
+        if (line.Kind == 'F') summary.Files.insert(UpperAscii(line.Text));
+        if (line.Kind == 'V' && !summary.HasVersion) {
+            summary.HasVersion = true;
+            summary.Version = line.Text;
+        }
+    }
+    // Stamped as it was before the reading: a change meanwhile makes the next query read again.
+    summary_ = std::move(summary);
+    summaryStamp_ = *stamp;
+    return &*summary_;
 }
 
 bool PatchLog::IsFileLogged(std::string_view path) const {
-    const auto lines = ReadLines();
-    if (!lines) return false;
-    for (const PatchLogLine& line : *lines) {
-        if (line.Kind == 'F' && EqualsIgnoringCase(line.Text, path)) return true;
-    }
-    return false;
+    const Summary* summary = CurrentSummary();
+    return summary && summary->Files.count(UpperAscii(path)) > 0;
 }
 
 bool PatchLog::IsLoggedVersionDifferent(std::int32_t targetPacked) const {
-    const auto lines = ReadLines();
-    if (!lines) return false;
-    VersionNumber logged;
-    for (const PatchLogLine& line : *lines) {
-        if (line.Kind == 'V') {
-            logged = VersionNumber::Parse(line.Text);
-            break;
-        }
-    }
+    const Summary* summary = CurrentSummary();
+    if (!summary) return false;
+    const VersionNumber logged =
+        summary->HasVersion ? VersionNumber::Parse(summary->Version) : VersionNumber{};
     return logged.Packed() != targetPacked;
 }
 
 bool PatchLog::Remove() const {
+    summary_.reset();
     std::error_code ec;
     return std::filesystem::remove(file_, ec) && !ec;
 }

@@ -3,14 +3,17 @@
 //
 // One line per record, "%c %s\n": a kind letter, a blank, a text. "V <version>" opens the log
 // (version as "%d.%d.%d"); "F <path>" records a file, relative to the game directory with
-// back-slashes, that is complete under "Temp". Readers ignore other kinds. Every append
-// rewrites the log atomically, so a crash leaves the last complete state, never half a line.
+// back-slashes, that is complete under "Temp". Readers ignore other kinds. Each append is
+// one write of a whole line at the end of the file, so a killed run leaves complete lines.
+// Queries keep what they read while the file stays as they saw it (and as this object's own
+// appends left it), so a patch of thousands of files reads the log once, not once a file.
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 struct PatchLogLine {
@@ -40,5 +43,21 @@ public:
     bool Remove() const;
 
 private:
+    // What the queries need, from one reading of the file as identified by `Stamp`.
+    struct Summary {
+        bool HasVersion = false;
+        std::string Version;                    // the first V line's text
+        std::unordered_set<std::string> Files;  // F texts, ASCII upper case
+    };
+    struct Stamp {
+        std::uint64_t Device = 0, Inode = 0, Size = 0;
+        std::int64_t ModifiedNs = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    static std::optional<Stamp> StampOf(const std::filesystem::path& file);
+    const Summary* CurrentSummary() const;
+
     std::filesystem::path file_;
+    mutable std::optional<Summary> summary_;
+    mutable Stamp summaryStamp_;
 };

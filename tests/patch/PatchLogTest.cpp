@@ -57,6 +57,31 @@ TEST(PatchLog, ReadsLogsOfOtherWritersAndIgnoresOtherKinds) {
     EXPECT_TRUE(log.IsFileLogged("c.txt"));
 }
 
+// Answers are kept between queries; they follow the file when it is replaced, removed or
+// started again, and include this object's own appends.
+TEST(PatchLog, AnswersFollowTheFile) {
+    TempDir dir;
+    PatchLog log(dir / "patch.log");
+    ASSERT_TRUE(log.AppendLogLine('V', "1.0.2"));
+    ASSERT_TRUE(log.AppendLogLine('F', "a.txt"));
+    EXPECT_TRUE(log.IsFileLogged("a.txt"));
+    ASSERT_TRUE(log.AppendLogLine('F', "b.txt"));
+    EXPECT_TRUE(log.IsFileLogged("B.txt"));
+    WriteFile(dir / "patch.log", "V 1.0.3\nF other.txt\n");
+    EXPECT_FALSE(log.IsFileLogged("a.txt"));
+    EXPECT_TRUE(log.IsFileLogged("other.txt"));
+    EXPECT_TRUE(log.IsLoggedVersionDifferent(0x010002));
+    ASSERT_TRUE(log.Remove());
+    EXPECT_FALSE(log.IsFileLogged("other.txt"));
+    ASSERT_TRUE(log.AppendLogLine('V', "1.0.2"));
+    EXPECT_FALSE(log.IsLoggedVersionDifferent(0x010002));
+    EXPECT_FALSE(log.IsFileLogged("other.txt"));
+    for (int i = 0; i < 5000; ++i) ASSERT_TRUE(log.AppendLogLine('F', "f" + std::to_string(i)));
+    EXPECT_TRUE(log.IsFileLogged("F4999"));
+    EXPECT_FALSE(log.IsFileLogged("f5000"));
+    EXPECT_EQ(log.ReadLines()->size(), 5001u);
+}
+
 TEST(PatchLog, VersionDecisions) {
     TempDir dir;
     PatchLog log(dir / "patch.log");
