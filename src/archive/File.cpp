@@ -44,14 +44,19 @@ void CFile::Seek(std::uint64_t offset) {
         throw CFileException(path_, errno, "seek in");
 }
 
-std::size_t CFile::Read(void* buffer, std::size_t size) {
+namespace {
+
+// Calls `readSome(out, size, done)` until `size` bytes came or the file ended (0); errors
+// throw CFileException.
+template <typename ReadSome>
+std::size_t ReadFully(const std::string& path, void* buffer, std::size_t size, ReadSome readSome) {
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd_, out + done, size - done);
+        const ssize_t n = readSome(out + done, size - done, done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw CFileException(path_, errno, "read");
+            throw CFileException(path, errno, "read");
         }
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
@@ -59,21 +64,22 @@ std::size_t CFile::Read(void* buffer, std::size_t size) {
     return done;
 }
 
+}  // namespace
+
+std::size_t CFile::Read(void* buffer, std::size_t size) {
+    return ReadFully(path_, buffer, size,
+                     [this](unsigned char* out, std::size_t left, std::size_t) {
+                         return ::read(fd_, out, left);
+                     });
+}
+
 std::size_t CFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) {
     if (offset > static_cast<std::uint64_t>(INT64_MAX) - size)
         throw CFileException(path_, EINVAL, "read");
-    auto* out = static_cast<unsigned char*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw CFileException(path_, errno, "read");
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    return ReadFully(path_, buffer, size,
+                     [this, offset](unsigned char* out, std::size_t left, std::size_t done) {
+                         return ::pread(fd_, out, left, static_cast<off_t>(offset + done));
+                     });
 }
 
 void CFile::Write(const void* buffer, std::size_t size) {

@@ -207,13 +207,21 @@ void CUnzipFile::ReadEndRecord() {
     centralDirOffset = Le32(record + 16);
     commentLength = Le16(record + 20);
     if (ReadZip64EndRecord()) return;
-    if (thisDisk != 0 || centralDisk != 0 || entriesHere != entriesTotal)
+    TakeEndRecord(endRecordPos, thisDisk, centralDisk, entriesHere, entriesTotal);
+}
+
+// Checks an end record's fields (the central directory's size and offset already taken) and
+// finds the data before the archive: the directory ends where the record at `recordPos` begins.
+void CUnzipFile::TakeEndRecord(std::uint64_t recordPos, std::uint32_t thisDisk,
+                               std::uint32_t centralDisk, std::uint64_t entriesHere,
+                               std::uint64_t entriesTotal) {
+    if (thisDisk != 0 || centralDisk != 0 || entriesHere != entriesTotal ||
+        centralDirSize > kMaxOffset || centralDirOffset > kMaxOffset)
         ThrowError(CZipException::kCodeBadArchive);
+    const std::uint64_t centralEnd = centralDirOffset + centralDirSize;
+    if (recordPos < centralEnd) ThrowError(CZipException::kCodeBadArchive);
     entryCount = entriesTotal;
-    const std::uint64_t centralEnd =
-        static_cast<std::uint64_t>(centralDirOffset) + static_cast<std::uint64_t>(centralDirSize);
-    if (endRecordPos < centralEnd) ThrowError(CZipException::kCodeBadArchive);
-    prefixBytes = endRecordPos - centralEnd;
+    prefixBytes = recordPos - centralEnd;
 }
 
 // An archive with 64-bit records has a locator right before its end record, pointing at the
@@ -246,19 +254,10 @@ bool CUnzipFile::ReadZip64EndRecord() {
         if (Le32(record) != kZip64EndSignature) ThrowError(CZipException::kCodeBadArchive);
         recordPos = statedPos;
     }
-    const std::uint32_t thisDisk = Le32(record + 16);
-    const std::uint32_t centralDisk = Le32(record + 20);
-    const std::uint64_t entriesHere = Le64(record + 24);
-    const std::uint64_t entriesTotal = Le64(record + 32);
     centralDirSize = Le64(record + 40);
     centralDirOffset = Le64(record + 48);
-    if (thisDisk != 0 || centralDisk != 0 || entriesHere != entriesTotal ||
-        centralDirSize > kMaxOffset || centralDirOffset > kMaxOffset)
-        ThrowError(CZipException::kCodeBadArchive);
-    const std::uint64_t centralEnd = centralDirOffset + centralDirSize;
-    if (recordPos < centralEnd) ThrowError(CZipException::kCodeBadArchive);
-    entryCount = entriesTotal;
-    prefixBytes = recordPos - centralEnd;
+    TakeEndRecord(recordPos, Le32(record + 16), Le32(record + 20), Le64(record + 24),
+                  Le64(record + 32));
     zip64 = true;
     return true;
 }

@@ -95,6 +95,8 @@ private:
     void LocateEndRecord();
     void ReadEndRecord();
     bool ReadZip64EndRecord();
+    void TakeEndRecord(std::uint64_t recordPos, std::uint32_t thisDisk, std::uint32_t centralDisk,
+                       std::uint64_t entriesHere, std::uint64_t entriesTotal);
     void ReadCentralRecord();
     void ReadExactlyAt(std::uint64_t position, void* buffer, std::size_t size);
     // The same for the small reads of headers, served from a read-ahead window, so walking

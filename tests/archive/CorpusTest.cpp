@@ -13,6 +13,7 @@
 #include "archive/FileException.h"
 #include "archive/UnpackFile.h"
 #include "archive/UnzipFile.h"
+#include "archive/ZipBuilder.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -30,24 +31,12 @@ std::vector<fs::path> FilesUnder(const fs::path& dir) {
     return files;
 }
 
-std::string ReadEntry(CUnzipFile& zip) {
-    std::string out;
-    std::vector<char> buffer(CUnzipFile::kReadBufferSize);
-    zip.OpenEntry();
-    for (;;) {
-        const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
-        out.append(buffer.data(), got);
-        if (got < buffer.size()) break;
-    }
-    return out;
-}
-
 // Reads every entry of `path`; the cause of the reader's exception, 0 when all went well.
 int ReadWholeArchive(const std::string& path, std::vector<std::string>* contents = nullptr) {
     try {
         CUnzipFile zip(path);
         do {
-            const std::string data = ReadEntry(zip);
+            const std::string data = ziptest::ReadAll(zip);
             if (contents) contents->push_back(data);
         } while (zip.MoveNext());
         zip.Close();

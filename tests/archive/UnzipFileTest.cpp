@@ -19,7 +19,9 @@ namespace {
 using testsupport::TempDir;
 using ziptest::Archive;
 using ziptest::Build;
+using ziptest::CauseOf;
 using ziptest::Entry;
+using ziptest::ReadAll;
 
 // Writes `bytes` as an archive file that lives as long as the fixture.
 class UnzipFileTest : public ::testing::Test {
@@ -34,27 +36,6 @@ protected:
     TempDir dir_;
     int counter_ = 0;
 };
-
-int CauseOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const CZipException& e) {
-        return e.cause;
-    }
-    return 0;
-}
-
-std::string ReadAll(CUnzipFile& zip) {
-    std::string out;
-    std::vector<char> buffer(CUnzipFile::kReadBufferSize);
-    zip.OpenEntry();
-    for (;;) {
-        const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
-        out.append(buffer.data(), got);
-        if (got < buffer.size()) break;
-    }
-    return out;
-}
 
 std::string Pattern(std::size_t size) {
     std::string s(size, '\0');

@@ -29,19 +29,6 @@ void MakeWithInfoZip(const fs::path& directory, const std::vector<std::string>& 
     ASSERT_EQ(result.ExitCode, 0) << result.Stderr;
 }
 
-std::string ReadAll(CUnzipFile& zip) {
-    std::string out;
-    std::vector<char> buffer(CUnzipFile::kReadBufferSize);
-    zip.OpenEntry();
-    for (;;) {
-        const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
-        out.append(buffer.data(), got);
-        if (got < buffer.size()) break;
-    }
-    zip.CloseEntry();
-    return out;
-}
-
 // Reads the current entry to its end, comparing each piece with `expected` at the same
 // offset; returns the number of bytes read, or stops at the first difference.
 std::uint64_t StreamCompare(

@@ -18,8 +18,6 @@ constexpr std::uint64_t kFiveGiB = std::uint64_t{5} << 30;
 void MakeWithPython(const std::vector<std::string>& args);
 // Info-ZIP's zip -q with `args`, run in `directory`.
 void MakeWithInfoZip(const std::filesystem::path& directory, const std::vector<std::string>& args);
-// The current entry, read whole (and closed, so its CRC is checked).
-std::string ReadAll(CUnzipFile& zip);
 // Reads the current entry to its end, comparing each piece with what `expected` fills in for
 // the same offset; returns the number of bytes read (short at the first difference).
 std::uint64_t StreamCompare(CUnzipFile& zip,

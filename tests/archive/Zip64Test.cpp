@@ -12,22 +12,16 @@
 
 #include "archive/UnzipFile.h"
 #include "archive/Zip64Support.h"
+#include "archive/ZipBuilder.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
 using namespace zip64test;
+using ziptest::CauseOf;
+using ziptest::ReadAll;
 
 namespace {
-
-int CauseOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const CZipException& e) {
-        return e.cause;
-    }
-    return 0;
-}
 
 // "entry i" text of make_zip64.py's many archives.
 std::string EntryText(unsigned i) {

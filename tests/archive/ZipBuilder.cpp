@@ -83,4 +83,25 @@ std::string Build(const Archive& archive) {
     return out + archive.Comment;
 }
 
+std::string ReadAll(CUnzipFile& zip) {
+    std::string out;
+    std::vector<char> buffer(CUnzipFile::kReadBufferSize);
+    zip.OpenEntry();
+    for (;;) {
+        const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
+        out.append(buffer.data(), got);
+        if (got < buffer.size()) break;
+    }
+    return out;
+}
+
+int CauseOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const CZipException& e) {
+        return e.cause;
+    }
+    return 0;
+}
+
 }  // namespace ziptest

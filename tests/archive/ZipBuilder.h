@@ -2,10 +2,13 @@
 // Builds zip archives byte by byte for the reader's tests, including broken ones.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "archive/UnzipFile.h"
 
 namespace ziptest {
 
@@ -36,5 +39,11 @@ struct Archive {
 std::string Deflate(const std::string& data);
 std::uint32_t Crc32(const std::string& data);
 std::string Build(const Archive& archive);
+
+// Opens the current entry and reads it in the reader's own pieces until a short one. The
+// entry stays open: its CRC is checked by the next OpenEntry or Close.
+std::string ReadAll(CUnzipFile& zip);
+// The cause of the CZipException that `action` throws; 0 when it throws none.
+int CauseOf(const std::function<void()>& action);
 
 }  // namespace ziptest

@@ -11,11 +11,13 @@
 
 #include "archive/UnzipFile.h"
 #include "archive/Zip64Support.h"
+#include "archive/ZipBuilder.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
 using namespace zip64test;
+using ziptest::ReadAll;
 
 // An entry of 5 GiB (mostly a hole in its source) deflated by both makers, read back whole.
 TEST(Zip64, FiveGiBEntryFromPythonAndInfoZipReadsByteExact) {
