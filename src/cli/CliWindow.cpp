@@ -120,3 +120,10 @@ void CliWindow::CloseWindow() {
     closed_ = true;
     loop_.Quit();
 }
+
+bool CliWindow::PumpOneEvent() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastPump_ < kPumpInterval) return false;
+    lastPump_ = now;
+    return loop_.PumpOne();
+}

@@ -30,7 +30,10 @@ public:
     void PlaySound(const std::string&) override {}
     void OpenLink(const std::string& url) override;
     void CloseWindow() override;
-    bool PumpOneEvent() override { return loop_.PumpOne(); }
+    // Transfers call this after every chunk, thousands of times a second: the loop is looked
+    // at once per kPumpInterval of such work, as the window does, which still answers a key
+    // or a signal long before anyone could notice.
+    bool PumpOneEvent() override;
 
     // The last status line, UTF-8.
     const std::string& LastStatus() const { return lastStatus_; }
@@ -41,7 +44,10 @@ private:
     std::string Decode(const std::string& bytes) const;
     void PrintProgress(const MainWindowPaintState& state);
 
+    static constexpr std::chrono::milliseconds kPumpInterval{4};
+
     EventLoop& loop_;
+    std::chrono::steady_clock::time_point lastPump_{};
     std::string codePage_;
     std::FILE* out_;
     std::FILE* err_;
