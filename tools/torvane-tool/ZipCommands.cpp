@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -27,6 +28,9 @@ int Guarded(Body body) {
     }
     return 2;
 }
+
+// Large pieces: fewer system calls for big entries, still within the cache.
+constexpr std::size_t kExtractPiece = 256 * 1024;
 
 bool IsDirectoryName(const std::string& name) {
     return !name.empty() && (name.back() == '/' || name.back() == '\\');
@@ -84,7 +88,8 @@ int ZipExtract(const Arguments& args) {
     const GamePath root(args[1]);
     return Guarded([&] {
         CUnzipFile zip(args[0]);
-        std::vector<char> buffer(CUnzipFile::kReadBufferSize);
+        std::vector<char> buffer(kExtractPiece);
+        std::filesystem::path createdDirectory;
         int status = 0;
         do {
             EntryInfo info;
@@ -102,12 +107,18 @@ int ZipExtract(const Arguments& args) {
                 std::filesystem::create_directories(*target, ec);
                 continue;
             }
-            std::filesystem::create_directories(target->parent_path(), ec);
-            // An earlier read-only copy must not stop the new one from being written.
-            (void)::chmod(target->c_str(), 0644);
+            // Entries come grouped by directory: the same parent is not looked up again.
+            if (target->parent_path() != createdDirectory) {
+                std::filesystem::create_directories(target->parent_path(), ec);
+                createdDirectory = target->parent_path();
+            }
             CFile output;
-            if (!output.Open(target->string(), CFile::modeCreate))
-                throw CFileException(target->string(), output.LastError(), "create");
+            if (!output.Open(target->string(), CFile::modeCreate)) {
+                // An earlier read-only copy must not stop the new one from being written.
+                if (output.LastError() != EACCES || ::chmod(target->c_str(), 0644) != 0 ||
+                    !output.Open(target->string(), CFile::modeCreate))
+                    throw CFileException(target->string(), output.LastError(), "create");
+            }
             zip.OpenEntry();
             for (;;) {
                 const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
