@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "ConnectdProcess.h"
 #include "RecordingEvents.h"
 #include "net/ConnectMessages.h"
 #include "platform/PollEventLoop.h"
@@ -14,7 +15,7 @@
 
 namespace {
 
-using testsupport::ChildProcess;
+using connectdtest::Connectd;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 
@@ -25,37 +26,6 @@ const char* const kServers =
     "server.3.name = Delta\n"
     "server.3.address = 10.20.30.40\n"
     "server.3.port = 55904\n";
-
-class Connectd {
-public:
-    explicit Connectd(const std::string& settings, std::vector<std::string> extra = {}) {
-        testsupport::WriteFile(dir_ / "connectd.conf", settings);
-        std::vector<std::string> argv{testsupport::ProgramPath("torvane-connectd").string(),
-                                      "--config", (dir_ / "connectd.conf").string(), "--port", "0"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        ChildProcess::Options options;
-        options.StdoutFile = dir_ / "stdout";
-        options.StderrFile = dir_ / "stderr";
-        process_ = std::make_unique<ChildProcess>(argv, options);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < deadline) {
-            const std::string out = ReadFile(dir_ / "stdout");
-            if (out.rfind("listening ", 0) == 0 && out.back() == '\n') {
-                port_ = std::stoi(out.substr(10));
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-    int Port() const { return port_; }
-    std::string Log() const { return ReadFile(dir_ / "stderr"); }
-    ChildProcess& Process() { return *process_; }
-
-private:
-    TempDir dir_;
-    std::unique_ptr<ChildProcess> process_;
-    int port_ = 0;
-};
 
 // The launcher's side: state record, messages, a poll() loop, recording events.
 struct Launcher {

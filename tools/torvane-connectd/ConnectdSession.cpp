@@ -1,17 +1,9 @@
 #include "ConnectdSession.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "net/PacketFrame.h"
 #include "net/PatchServerInfo.h"
@@ -28,6 +20,9 @@ constexpr std::uint8_t kRequestServerList = 9;
 constexpr std::uint8_t kRequestVersion = 4;
 // How much of a list or patch-server packet "short_packet" keeps.
 constexpr std::size_t kShortPacketLength = 40;
+// "split": pieces of this many bytes, this far apart, so that they arrive in separate reads.
+constexpr std::size_t kSplitPieceSize = 3;
+constexpr int kSplitPauseMs = 15;
 
 // Sets the header of a packet whose fields were written at their offsets (offset 4 on).
 void SetHeader(Packet& packet, std::uint8_t code) {
@@ -69,139 +64,6 @@ std::string Hex(const std::uint8_t* data, std::size_t size) {
     }
     return text;
 }
-
-void Log(const char* what, const std::uint8_t* data, std::size_t size) {
-    std::fprintf(stderr, "%s %s\n", what, Hex(data, size).c_str());
-    std::fflush(stderr);
-}
-
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-class Session {
-public:
-    Session(int fd, const ConnectdSettings& settings) : fd_(fd), settings_(settings) {}
-
-    void Run() {
-        const int one = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        if (!Send({BuildGreeting(settings_.GreetingResult)})) return;
-        std::vector<std::uint8_t> buffer;
-        std::uint8_t chunk[4096];
-        for (;;) {
-            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
-            buffer.insert(buffer.end(), chunk, chunk + n);
-            if (!FrameAndAnswer(buffer)) return;
-        }
-    }
-
-private:
-    bool FrameAndAnswer(std::vector<std::uint8_t>& buffer) {
-        std::vector<Packet> replies;
-        std::size_t position = 0;
-        while (position < buffer.size()) {
-            std::size_t length = 0;
-            const auto status =
-                packetframe::PeekFrame(buffer.data() + position, buffer.size() - position, &length);
-            if (status == packetframe::FrameStatus::NeedMore) break;
-            if (status != packetframe::FrameStatus::Complete) {
-                Log("recv (unframable, dropped)", buffer.data() + position,
-                    buffer.size() - position);
-                position = buffer.size();
-                break;
-            }
-            const std::uint8_t* packet = buffer.data() + position;
-            Log("recv", packet, length);
-            Answer(packet, length, replies);
-            position += length;
-        }
-        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(position));
-        if (settings_.Misbehave == Misbehaviour::Coalesce) {
-            pending_.insert(pending_.end(), replies.begin(), replies.end());
-            if (!(sawListRequest_ && sawVersionRequest_) || pending_.empty()) return true;
-            replies.swap(pending_);
-            pending_.clear();
-        }
-        return replies.empty() || Send(replies);
-    }
-
-    void Answer(const std::uint8_t* packet, std::size_t length, std::vector<Packet>& replies) {
-        const int code = packetframe::PacketCode(packet, length);
-        if (code == kRequestServerList) {
-            sawListRequest_ = true;
-            replies.push_back(BuildServerList(settings_));
-        } else if (code == kRequestVersion && length >= 6) {
-            sawVersionRequest_ = true;
-            const std::array<std::uint8_t, 3> version{packet[3], packet[4], packet[5]};
-            const bool current =
-                settings_.CurrentVersion &&
-                std::lexicographical_compare(version.begin(), version.end(),
-                                             settings_.CurrentVersion->begin(),
-                                             settings_.CurrentVersion->end()) == false;
-            if (settings_.Patch == PatchKind::None || current) {
-                replies.push_back(BuildGoAhead(settings_));
-            } else {
-                replies.push_back(BuildPatchServer(settings_));
-            }
-        }
-    }
-
-    // Sends the packets, broken as the settings ask; false when the client has gone.
-    bool Send(std::vector<Packet> packets) {
-        Packet stream;
-        std::vector<Packet> sentPackets;
-        for (Packet& packet : packets) {
-            const int code = packetframe::PacketCode(packet.data(), packet.size());
-            if (settings_.Misbehave == Misbehaviour::ShortPacket &&
-                (code == kCodeServerList || code == kCodeHttp || code == kCodeFtp ||
-                 code == kCodeFtpWithList)) {
-                packet.resize(kShortPacketLength);
-                SetHeader(packet, static_cast<std::uint8_t>(code));
-            }
-            if (settings_.Misbehave == Misbehaviour::BadHead && sentGreeting_) packet[0] = 0xC3;
-            stream.insert(stream.end(), packet.begin(), packet.end());
-            sentPackets.push_back(packet);
-        }
-        if (settings_.Misbehave == Misbehaviour::ZeroLength && sentGreeting_) {
-            static constexpr std::uint8_t kZero[3] = {0xC1, 0x00, 0x00};
-            stream.insert(stream.begin(), kZero, kZero + sizeof kZero);
-            sentPackets.insert(sentPackets.begin(), Packet(kZero, kZero + sizeof kZero));
-        }
-        sentGreeting_ = true;
-        bool ok = true;
-        if (settings_.Misbehave != Misbehaviour::Split) {
-            ok = WriteAll(fd_, stream.data(), stream.size());
-        } else {
-            // Small pieces with pauses between them, so that they arrive in separate reads.
-            for (std::size_t i = 0; ok && i < stream.size(); i += 3) {
-                ok = WriteAll(fd_, stream.data() + i, std::min<std::size_t>(3, stream.size() - i));
-                std::this_thread::sleep_for(std::chrono::milliseconds(15));
-            }
-        }
-        // Logged once written, so a reader of the log knows the bytes are on their way.
-        for (const Packet& packet : sentPackets) {
-            Log(ok ? "send" : "send failed", packet.data(), packet.size());
-        }
-        return ok;
-    }
-
-    int fd_;
-    const ConnectdSettings& settings_;
-    bool sentGreeting_ = false;
-    bool sawListRequest_ = false;
-    bool sawVersionRequest_ = false;
-    std::vector<Packet> pending_;
-};
 
 }  // namespace
 
@@ -255,6 +117,132 @@ Packet BuildPatchServer(const ConnectdSettings& settings) {
     return packet;
 }
 
-void RunConnectdSession(int fd, const ConnectdSettings& settings) {
-    Session(fd, settings).Run();
+ConnectdSession::ConnectdSession(std::shared_ptr<const ConnectdSettings> settings,
+                                 std::function<void(const std::string&)> trace)
+    : settings_(std::move(settings)), trace_(std::move(trace)) {}
+
+std::vector<OutgoingPiece> ConnectdSession::Start() {
+    return Stream({BuildGreeting(settings_->GreetingResult)});
+}
+
+ConnectdSession::Input ConnectdSession::Receive(const std::uint8_t* data, std::size_t size,
+                                                std::vector<OutgoingPiece>& out) {
+    std::vector<Packet> replies;
+    while (size > 0) {
+        const std::size_t take = std::min(size, received_.size() - receivedLength_);
+        if (take == 0) return Input::TooLong;
+        std::memcpy(received_.data() + receivedLength_, data, take);
+        receivedLength_ += take;
+        data += take;
+        size -= take;
+
+        std::size_t position = 0;
+        while (position < receivedLength_) {
+            const std::uint8_t* packet = received_.data() + position;
+            const std::size_t available = receivedLength_ - position;
+            std::size_t length = 0;
+            const auto status = packetframe::PeekFrame(packet, available, &length);
+            if (status == packetframe::FrameStatus::NeedMore) {
+                if (length > received_.size()) return Input::TooLong;
+                break;
+            }
+            if (status != packetframe::FrameStatus::Complete) {
+                Trace("recv (unframable, dropped)", packet, available);
+                position = receivedLength_;
+                break;
+            }
+            Trace("recv", packet, length);
+            Answer(packet, length, replies);
+            position += length;
+        }
+        std::memmove(received_.data(), received_.data() + position, receivedLength_ - position);
+        receivedLength_ -= position;
+    }
+
+    if (settings_->Misbehave == Misbehaviour::Coalesce) {
+        pending_.insert(pending_.end(), replies.begin(), replies.end());
+        if (!Answered() || pending_.empty()) return Input::Ok;
+        replies.swap(pending_);
+        pending_.clear();
+    }
+    if (!replies.empty()) {
+        auto pieces = Stream(std::move(replies));
+        out.insert(out.end(), pieces.begin(), pieces.end());
+    }
+    return Input::Ok;
+}
+
+std::string ConnectdSession::Summary() const {
+    std::string text = "version " + (version_.empty() ? std::string("not asked") : version_);
+    text += sawListRequest_ ? ", list sent" : ", no list asked";
+    if (reply_) text += std::string(", ") + reply_;
+    return text;
+}
+
+void ConnectdSession::Answer(const std::uint8_t* packet, std::size_t length,
+                             std::vector<Packet>& replies) {
+    const ConnectdSettings& settings = *settings_;
+    const int code = packetframe::PacketCode(packet, length);
+    if (code == kRequestServerList) {
+        sawListRequest_ = true;
+        replies.push_back(BuildServerList(settings));
+    } else if (code == kRequestVersion && length >= 6) {
+        sawVersionRequest_ = true;
+        const std::array<std::uint8_t, 3> version{packet[3], packet[4], packet[5]};
+        version_ = std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
+                   std::to_string(version[2]);
+        const bool current = settings.CurrentVersion &&
+                             std::lexicographical_compare(version.begin(), version.end(),
+                                                          settings.CurrentVersion->begin(),
+                                                          settings.CurrentVersion->end()) == false;
+        if (settings.Patch == PatchKind::None || current) {
+            replies.push_back(BuildGoAhead(settings));
+            reply_ = "go-ahead";
+        } else {
+            replies.push_back(BuildPatchServer(settings));
+            reply_ = settings.Patch == PatchKind::Ftp ? "ftp patch server" : "http patch server";
+        }
+    }
+}
+
+std::vector<OutgoingPiece> ConnectdSession::Stream(std::vector<Packet> packets) {
+    const Misbehaviour misbehave = settings_->Misbehave;
+    Packet stream;
+    std::vector<Packet> sentPackets;
+    for (Packet& packet : packets) {
+        const int code = packetframe::PacketCode(packet.data(), packet.size());
+        if (misbehave == Misbehaviour::ShortPacket &&
+            (code == kCodeServerList || code == kCodeHttp || code == kCodeFtp ||
+             code == kCodeFtpWithList)) {
+            packet.resize(kShortPacketLength);
+            SetHeader(packet, static_cast<std::uint8_t>(code));
+        }
+        if (misbehave == Misbehaviour::BadHead && sentGreeting_) packet[0] = 0xC3;
+        stream.insert(stream.end(), packet.begin(), packet.end());
+        sentPackets.push_back(packet);
+    }
+    if (misbehave == Misbehaviour::ZeroLength && sentGreeting_) {
+        static constexpr std::uint8_t kZero[3] = {0xC1, 0x00, 0x00};
+        stream.insert(stream.begin(), kZero, kZero + sizeof kZero);
+        sentPackets.insert(sentPackets.begin(), Packet(kZero, kZero + sizeof kZero));
+    }
+    sentGreeting_ = true;
+    for (const Packet& packet : sentPackets) Trace("send", packet.data(), packet.size());
+
+    std::vector<OutgoingPiece> pieces;
+    if (misbehave != Misbehaviour::Split) {
+        pieces.push_back({std::move(stream), 0});
+        return pieces;
+    }
+    for (std::size_t i = 0; i < stream.size(); i += kSplitPieceSize) {
+        const auto end = stream.begin() +
+                         static_cast<std::ptrdiff_t>(std::min(stream.size(), i + kSplitPieceSize));
+        pieces.push_back(
+            {Packet(stream.begin() + static_cast<std::ptrdiff_t>(i), end), kSplitPauseMs});
+    }
+    return pieces;
+}
+
+void ConnectdSession::Trace(const char* what, const std::uint8_t* data, std::size_t size) const {
+    if (trace_) trace_(std::string(what) + " " + Hex(data, size));
 }

@@ -1,117 +1,94 @@
-// torvane-connectd: a development connect server. Greets every client, answers its server
-// list and version requests from a settings file, and logs each packet as hex on stderr.
-// Clients are served one after another.
+// torvane-connectd: the connect server. Greets every client and answers its server-list and
+// version requests from a settings file; thousands of clients at once on one event loop, one
+// log line per session on stderr (every packet as hex with --trace).
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include "ConnectdSession.h"
-#include "ConnectdSettings.h"
+#include "ConnectdServer.h"
 
 namespace {
 
-int Usage() {
-    std::fprintf(
-        stderr,
-        "usage: torvane-connectd [--config FILE] [--port PORT] [--max-clients N]\n"
-        "                        [--misbehave none|split|coalesce|bad_head|"
-        "short_packet|zero_length]\n"
-        "Listens on 127.0.0.1:PORT (0 picks a free port) and prints \"listening PORT\".\n");
+const char* const kUsage =
+    "usage: torvane-connectd [--config FILE] [--listen ADDRESS] [--port PORT]\n"
+    "                        [--max-connections N] [--max-per-address N]\n"
+    "                        [--greeting-timeout SECONDS] [--idle-timeout SECONDS]\n"
+    "                        [--max-clients N] [--trace]\n"
+    "                        [--misbehave none|split|coalesce|bad_head|short_packet|zero_length]\n"
+    "Listens on ADDRESS (IPv4 or IPv6, default 127.0.0.1) port PORT (default 44405; 0 picks a\n"
+    "free one) and prints \"listening PORT\". SIGHUP re-reads FILE; SIGTERM stops.\n";
+
+int Usage(const std::string& problem) {
+    if (!problem.empty()) std::fprintf(stderr, "torvane-connectd: %s\n", problem.c_str());
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+bool ParseLong(const std::string& text, long low, long high, long* value) {
+    char* end = nullptr;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || parsed < low || parsed > high) return false;
+    *value = parsed;
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string configPath;
-    long port = 44405;
-    long maxClients = -1;
-    std::string misbehave;
+    ConnectdOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (i + 1 >= argc) return Usage();
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--trace") {
+            options.TracePackets = true;
+            continue;
+        }
+        if (i + 1 >= argc) return Usage(arg + " needs a value");
         const std::string value = argv[++i];
-        char* end = nullptr;
+        long number = 0;
+        const auto numeric = [&](long low, long high) {
+            return ParseLong(value, low, high, &number);
+        };
+        const std::string bad = "bad value for " + arg + ": " + value;
         if (arg == "--config") {
-            configPath = value;
+            options.ConfigPath = value;
+        } else if (arg == "--listen") {
+            options.ListenAddress = value;
         } else if (arg == "--port") {
-            port = std::strtol(value.c_str(), &end, 10);
-            if (*end != '\0' || port < 0 || port > 65535) return Usage();
+            if (!numeric(0, 65535)) return Usage(bad);
+            options.Port = number;
         } else if (arg == "--max-clients") {
-            maxClients = std::strtol(value.c_str(), &end, 10);
-            if (*end != '\0' || maxClients < 1) return Usage();
+            if (!numeric(1, 1L << 40)) return Usage(bad);
+            options.MaxSessions = number;
+        } else if (arg == "--max-connections") {
+            if (!numeric(1, 1000000)) return Usage(bad);
+            options.MaxConnections = static_cast<int>(number);
+        } else if (arg == "--max-per-address") {
+            if (!numeric(1, 1000000)) return Usage(bad);
+            options.MaxPerAddress = static_cast<int>(number);
+        } else if (arg == "--greeting-timeout") {
+            if (!numeric(1, 86400)) return Usage(bad);
+            options.GreetingTimeoutSeconds = static_cast<int>(number);
+        } else if (arg == "--idle-timeout") {
+            if (!numeric(1, 86400)) return Usage(bad);
+            options.IdleTimeoutSeconds = static_cast<int>(number);
         } else if (arg == "--misbehave") {
-            misbehave = value;
+            options.Misbehave = ParseMisbehaviour(value);
+            if (!options.Misbehave) return Usage(bad);
         } else {
-            return Usage();
+            return Usage("unknown option " + arg);
         }
     }
 
-    ConnectdSettings settings;
-    if (!configPath.empty()) {
-        std::string error;
-        auto loaded = LoadConnectdSettings(configPath, &error);
-        if (!loaded) {
-            std::fprintf(stderr, "torvane-connectd: %s\n", error.c_str());
-            return 1;
-        }
-        settings = std::move(*loaded);
-    }
-    if (!misbehave.empty()) {
-        const auto mode = ParseMisbehaviour(misbehave);
-        if (!mode) return Usage();
-        settings.Misbehave = *mode;
-    }
-
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (listener < 0 ||
-        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 16) != 0) {
-        std::fprintf(stderr, "torvane-connectd: cannot listen on port %ld: %s\n", port,
-                     std::strerror(errno));
+    std::string error;
+    auto settings = LoadServerSettings(options, &error);
+    if (!settings) {
+        std::fprintf(stderr, "torvane-connectd: %s\n", error.c_str());
         return 1;
     }
-    socklen_t size = sizeof address;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-    std::printf("listening %u\n", static_cast<unsigned>(ntohs(address.sin_port)));
-    std::fflush(stdout);
-
-    for (long served = 0; maxClients < 0 || served < maxClients; ++served) {
-        sockaddr_in peer{};
-        socklen_t peerSize = sizeof peer;
-        const int client = ::accept(listener, reinterpret_cast<sockaddr*>(&peer), &peerSize);
-        if (client < 0) {
-            if (errno == EINTR) {
-                --served;
-                continue;
-            }
-            std::fprintf(stderr, "torvane-connectd: accept: %s\n", std::strerror(errno));
-            return 1;
-        }
-        char peerText[INET_ADDRSTRLEN] = "?";
-        ::inet_ntop(AF_INET, &peer.sin_addr, peerText, sizeof peerText);
-        std::fprintf(stderr, "client %s:%u connected\n", peerText,
-                     static_cast<unsigned>(ntohs(peer.sin_port)));
-        RunConnectdSession(client, settings);
-        ::close(client);
-        std::fprintf(stderr, "client %s:%u closed\n", peerText,
-                     static_cast<unsigned>(ntohs(peer.sin_port)));
-        std::fflush(stderr);
-    }
-    ::close(listener);
-    return 0;
+    return RunConnectdServer(options, std::move(*settings));
 }
