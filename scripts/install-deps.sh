@@ -13,6 +13,7 @@ packages=(
   nginx vsftpd python3 python3-pyftpdlib
   unzip zip bzip2 curl hyperfine file dpkg-dev
   strace libarchive-tools linux-perf time
+  lintian appstream desktop-file-utils bash-completion man-db
 )
 missing=()
 for p in "${packages[@]}"; do
