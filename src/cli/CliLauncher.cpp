@@ -38,12 +38,11 @@ void PrintServerList(std::FILE* out, const std::string& codePage) {
 
 DeploymentSettings LoadSettings(const CliOptions& options) {
     const std::filesystem::path programDirectory = ProgramDirectory();
-    const std::filesystem::path file =
-        options.ConfigFile.empty() ? programDirectory / "torvane.conf" : options.ConfigFile;
     DeploymentSettings settings =
-        LoadDeploymentSettings(file, DefaultDeploymentSettings(programDirectory));
+        LoadDeploymentSettingsFiles(DeploymentSettingsFiles(programDirectory, options.ConfigFile),
+                                    DefaultDeploymentSettings(programDirectory));
     for (const auto& warning : settings.Warnings)
-        std::fprintf(stderr, "torvane.conf: %s\n", warning.c_str());
+        std::fprintf(stderr, "torvane-cli: settings: %s\n", warning.c_str());
     if (options.ConnectHost) settings.ConnectAddress = *options.ConnectHost;
     if (options.ConnectPort) settings.ConnectPort = *options.ConnectPort;
     return settings;

@@ -11,7 +11,7 @@
 
 struct CliOptions {
     std::filesystem::path GameDirectory;  // empty: the current directory
-    std::filesystem::path ConfigFile;     // empty: torvane.conf beside the program
+    std::filesystem::path ConfigFile;     // read after every other settings file
     std::optional<std::string> ConnectHost;
     std::optional<std::uint16_t> ConnectPort;
     int Pick = 0;  // 1..10, 0: none

@@ -20,16 +20,12 @@ int RunGtkLauncher(int argc, char** argv) {
     Gtk::Main kit(argc, argv);
 
     const std::filesystem::path programDirectory = ProgramDirectory();
-    // TORVANE_CONFIG lets a trial deployment (the demo, a test) use its own settings without
-    // writing beside an installed program.
-    const char* configOverride = std::getenv("TORVANE_CONFIG");
-    const std::filesystem::path configFile = configOverride && *configOverride
-                                                 ? std::filesystem::path(configOverride)
-                                                 : programDirectory / "torvane.conf";
-    const DeploymentSettings settings =
-        LoadDeploymentSettings(configFile, DefaultDeploymentSettings(programDirectory));
+    // /etc, the user's own, beside the program, then $TORVANE_CONFIG (a trial deployment, a
+    // test) without writing beside an installed program.
+    const DeploymentSettings settings = LoadDeploymentSettingsFiles(
+        DeploymentSettingsFiles(programDirectory, {}), DefaultDeploymentSettings(programDirectory));
     for (const auto& warning : settings.Warnings) {
-        std::fprintf(stderr, "torvane.conf: %s\n", warning.c_str());
+        std::fprintf(stderr, "torvane: settings: %s\n", warning.c_str());
     }
 
     std::string commandLine;

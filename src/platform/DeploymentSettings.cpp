@@ -145,7 +145,7 @@ DeploymentSettings LoadDeploymentSettings(const std::filesystem::path& file,
         ++number;
         const std::string_view text = Trim(line);
         if (text.empty() || text.front() == '#') continue;
-        const std::string where = file.filename().string() + ":" + std::to_string(number) + ": ";
+        const std::string where = file.string() + ":" + std::to_string(number) + ": ";
         const std::size_t equals = text.find('=');
         if (equals == std::string_view::npos) {
             base.Warnings.push_back(where + "not a \"key = value\" line");
@@ -222,6 +222,25 @@ DeploymentSettings LoadDeploymentSettings(const std::filesystem::path& file,
             base.Warnings.push_back(where + "unknown key \"" + key + "\" ignored");
         }
     }
+    return base;
+}
+
+std::vector<std::filesystem::path> DeploymentSettingsFiles(
+    const std::filesystem::path& programDirectory, const std::filesystem::path& commandLineFile) {
+    std::filesystem::path configHome = EnvDirectory("XDG_CONFIG_HOME");
+    if (configHome.empty()) configHome = Home() / ".config";
+    std::vector<std::filesystem::path> files{kSystemSettingsFile,
+                                             configHome / "torvane" / "torvane.conf",
+                                             programDirectory / "torvane.conf"};
+    const char* environment = std::getenv("TORVANE_CONFIG");
+    if (environment && *environment) files.emplace_back(environment);
+    if (!commandLineFile.empty()) files.push_back(commandLineFile);
+    return files;
+}
+
+DeploymentSettings LoadDeploymentSettingsFiles(const std::vector<std::filesystem::path>& files,
+                                               DeploymentSettings base) {
+    for (const auto& file : files) base = LoadDeploymentSettings(file, std::move(base));
     return base;
 }
 

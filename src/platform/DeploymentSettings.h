@@ -1,6 +1,11 @@
 #pragma once
-// The values a deployment chooses (addresses, names, keys, places), read from one settings
-// file beside the program, "torvane.conf", with compiled-in defaults for everything.
+// The values a deployment chooses (addresses, names, keys, places), read from settings files
+// over compiled-in defaults. The files, each read over the one before (missing ones skipped):
+//   /etc/torvane/torvane.conf                 the machine's (a conffile of the package)
+//   $XDG_CONFIG_HOME/torvane/torvane.conf     the user's own
+//   torvane.conf beside the program           a game folder that carries its own launcher
+//   $TORVANE_CONFIG                           a trial deployment, a test
+//   the command line's file (torvane-cli --config)
 //
 // File format: one "key = value" per line; '#' starts a comment line; blanks around keys and
 // values are dropped; unknown keys are reported and ignored. README.md documents every key.
@@ -39,6 +44,18 @@ DeploymentSettings DefaultDeploymentSettings(const std::filesystem::path& progra
 // Reads `file` over `base`. A missing file gives `base` unchanged.
 DeploymentSettings LoadDeploymentSettings(const std::filesystem::path& file,
                                           DeploymentSettings base);
+
+// The machine's settings file.
+inline const std::filesystem::path kSystemSettingsFile = "/etc/torvane/torvane.conf";
+
+// The settings files in the order above, lowest first, from the environment of the moment;
+// `commandLineFile` (may be empty) comes last.
+std::vector<std::filesystem::path> DeploymentSettingsFiles(
+    const std::filesystem::path& programDirectory, const std::filesystem::path& commandLineFile);
+
+// Reads each of `files` that exists over `base`, in order.
+DeploymentSettings LoadDeploymentSettingsFiles(const std::vector<std::filesystem::path>& files,
+                                               DeploymentSettings base);
 
 // Four hex bytes as scramble_key writes them: "17 2B 3D 4F", "17,2b,3d,4f", "0x17 0x2B 0x3D
 // 0x4F" or "172B3D4F"; nullopt for anything else.

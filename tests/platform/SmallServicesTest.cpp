@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/CodePage.h"
 #include "platform/DeploymentSettings.h"
@@ -155,6 +156,42 @@ TEST(DeploymentSettingsTest, FileOverridesDefaultsAndReportsProblems) {
     EXPECT_NE(s.Warnings[0].find("torvane.conf:11: unknown key \"colour\""), std::string::npos)
         << s.Warnings[0];
     EXPECT_NE(s.Warnings[4].find(":15:"), std::string::npos) << s.Warnings[4];
+}
+
+TEST(DeploymentSettingsTest, FilesAreLayeredMachineUserProgramEnvironmentCommandLine) {
+    TempDir dir;
+    ScopedEnv configHome("XDG_CONFIG_HOME", (dir / "home-config").string());
+    ScopedEnv environment("TORVANE_CONFIG", (dir / "trial" / "trial.conf").string());
+    const auto files = DeploymentSettingsFiles(dir / "bin", dir / "given.conf");
+    EXPECT_EQ(files, (std::vector<std::filesystem::path>{
+                         "/etc/torvane/torvane.conf", dir / "home-config/torvane/torvane.conf",
+                         dir / "bin/torvane.conf", dir / "trial/trial.conf", dir / "given.conf"}));
+    {
+        ScopedEnv unset("TORVANE_CONFIG", "");
+        EXPECT_EQ(DeploymentSettingsFiles(dir / "bin", {}).size(), 3u);
+    }
+
+    // Each file overrides only the keys it names; relative places follow their own file; a
+    // missing layer is skipped; a problem names the file it is in.
+    std::vector<std::filesystem::path> layers{dir / "etc/torvane.conf", dir / "user/torvane.conf",
+                                              dir / "absent/torvane.conf",
+                                              dir / "game/torvane.conf"};
+    WriteFile(layers[0],
+              "connect_address = connect.example.net\nconnect_port = 5000\nnews_host = news\n"
+              "data_dir = /usr/share/torvane\n");
+    WriteFile(layers[1], "connect_port = 6000\ncode_page = GBK\n");
+    WriteFile(layers[3], "connect_port = 7000\ndata_dir = data\ncolour = blue\n");
+    const DeploymentSettings s =
+        LoadDeploymentSettingsFiles(layers, DefaultDeploymentSettings(dir / "bin"));
+    EXPECT_EQ(s.ConnectAddress, "connect.example.net");
+    EXPECT_EQ(s.NewsHost, "news");
+    EXPECT_EQ(s.CodePage, "GBK");
+    EXPECT_EQ(s.ConnectPort, 7000);
+    EXPECT_EQ(s.DataDirectory, dir / "game/data");
+    EXPECT_EQ(s.SkinDirectory, dir / "game/data/skin");
+    ASSERT_EQ(s.Warnings.size(), 1u);
+    EXPECT_NE(s.Warnings[0].find((dir / "game/torvane.conf").string() + ":3:"), std::string::npos)
+        << s.Warnings[0];
 }
 
 TEST(DesktopEntryTest, WritesAnEscapedEntryOnlyIntoAnExistingDirectory) {

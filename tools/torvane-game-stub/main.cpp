@@ -77,13 +77,12 @@ int main(int argc, char** argv) {
     }
     for (; i < argc; ++i) words.emplace_back(argv[i]);
 
-    // The launcher's settings: given, else in the game directory, else beside this program.
-    DeploymentSettings settings = DefaultDeploymentSettings(ProgramDirectory());
-    if (configPath.empty()) {
-        configPath = std::filesystem::exists("torvane.conf") ? std::filesystem::path("torvane.conf")
-                                                             : ProgramDirectory() / "torvane.conf";
-    }
-    settings = LoadDeploymentSettings(configPath, settings);
+    // The launcher's settings as the launcher reads them, then the game directory's (the stub
+    // runs there), then the one given.
+    if (configPath.empty() && std::filesystem::exists("torvane.conf")) configPath = "torvane.conf";
+    DeploymentSettings settings =
+        LoadDeploymentSettingsFiles(DeploymentSettingsFiles(ProgramDirectory(), configPath),
+                                    DefaultDeploymentSettings(ProgramDirectory()));
     ScrambleKey key = settings.ScrambleKey;
     if (!keyText.empty()) {
         const auto parsed = ParseScrambleKey(keyText);
