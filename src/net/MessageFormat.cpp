@@ -66,3 +66,7 @@ std::string FormatWithNumber(const std::string& format, int value) {
     }
     return format + " " + std::to_string(value);
 }
+
+bool TakesOneNumber(const std::string& format) {
+    return format.find('\0') == std::string::npos && Inspect(format) == Conversions::OneInteger;
+}

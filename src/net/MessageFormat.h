@@ -8,3 +8,7 @@
 // (d, i, u, x, X, o, c with flags, width and precision, no '*'), or when it has none.
 // Any other text is shown as it stands with the number appended, never used as a format.
 std::string FormatWithNumber(const std::string& format, int value);
+
+// True when `format` holds exactly one integer conversion as FormatWithNumber accepts it, so
+// that the number is shown. torvane-tool wtf build refuses texts the launcher would not fill.
+bool TakesOneNumber(const std::string& format);

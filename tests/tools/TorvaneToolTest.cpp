@@ -1,5 +1,6 @@
 // torvane-tool as scripts use it: command lines, output formats and exit statuses.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -13,6 +14,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing::HasSubstr;
 using testsupport::ReadFile;
 using testsupport::RunResult;
 using testsupport::TempDir;
@@ -92,6 +94,30 @@ TEST(ToolWtf, BuildRejectsBadSourcesAndWritesNothing) {
         EXPECT_FALSE(fs::exists(dir / "out.wtf")) << source;
     }
     EXPECT_EQ(Tool({"wtf", "build", (dir / "src.txt").string()}).ExitCode, 64);
+}
+
+// Message 143 is a printf format the launcher fills with one integer: a text whose
+// conversions differ would print garbage or read past its arguments.
+TEST(ToolWtf, BuildRefusesFormatsTheLauncherDoesNotFill) {
+    TempDir dir;
+    for (const char* text : {"no number", "error %s", "errors %d and %d", "error %*d", "%ld",
+                             "error %999d", "100%% and %n"}) {
+        SCOPED_TRACE(text);
+        WriteFile(dir / "src.txt", std::string("100\tfine\n143\t") + text + "\n");
+        const auto r =
+            Tool({"wtf", "build", (dir / "src.txt").string(), (dir / "out.wtf").string()});
+        EXPECT_EQ(r.ExitCode, 1);
+        EXPECT_THAT(r.Stderr, HasSubstr("src.txt:2: message 143 needs exactly one integer"));
+        EXPECT_FALSE(fs::exists(dir / "out.wtf"));
+    }
+    // What the launcher does fill in; and a '%' in a text it shows as it stands.
+    for (const char* text : {"error %d", "Fehler %5d (100%%)", "0x%08X", "%c"}) {
+        SCOPED_TRACE(text);
+        WriteFile(dir / "src.txt", std::string("100\t100% done\n143\t") + text + "\n");
+        const auto r =
+            Tool({"wtf", "build", (dir / "src.txt").string(), (dir / "out.wtf").string()});
+        EXPECT_EQ(r.ExitCode, 0) << r.Stderr;
+    }
 }
 
 TEST(ToolWtf, LoaderErrorsGoToStderr) {

@@ -10,8 +10,10 @@
 
 #include "Commands.h"
 #include "ToolText.h"
+#include "net/MessageFormat.h"
 #include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
+#include "text/MessageNumbers.h"
 #include "text/MessageTable.h"
 #include "text/MessageTableWriter.h"
 
@@ -62,6 +64,30 @@ bool LoadTable(CMessageTable& table, const std::string& path, const std::string&
     return table.FirstRecord() != nullptr || !boxShown;
 }
 
+// The texts the launcher fills in with printf, and what it fills in. Every other text is shown
+// as it stands, so a '%' in it is only a character.
+struct FilledText {
+    int Number;
+    bool (*Accepts)(const std::string& text);
+    const char* Needs;
+};
+const FilledText kFilledTexts[] = {
+    {kMsgSocketFailed, TakesOneNumber,
+     "one integer conversion (%d, %i, %u, %x, %X, %o or %c; flags and a width up to 256 are "
+     "allowed, '*' and length modifiers are not) for the system's error number"},
+};
+
+// Why `text` (in the table's code page) does not suit message `number`; empty when it does.
+std::string FormatProblem(int number, const std::string& text) {
+    for (const FilledText& filled : kFilledTexts) {
+        if (filled.Number == number && !filled.Accepts(text)) {
+            return "message " + std::to_string(number) + " needs exactly " + filled.Needs +
+                   " (write a literal percent sign as %%)";
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 int WtfBuild(const Arguments& given) {
@@ -107,6 +133,11 @@ int WtfBuild(const Arguments& given) {
         const auto encoded = EncodeStrict(*text, *codePage);
         if (!encoded) {
             complain("text cannot be written in " + *codePage);
+            continue;
+        }
+        if (const std::string problem = FormatProblem(static_cast<int>(*number), *encoded);
+            !problem.empty()) {
+            complain(problem);
             continue;
         }
         if (!writer.Add(static_cast<int>(*number), *encoded))
