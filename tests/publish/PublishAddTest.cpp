@@ -258,13 +258,104 @@ TEST(PublishAdd, WarnsAboutSubstituteNamesStaleDataAndPerFileRemovals) {
     // Per-file installers compare the bare file name, so Data/kamsg.dll is substituted too.
     EXPECT_THAT(all, HasSubstr("\"Data/kamsg.dll\" is installed as \"kamsg._ll\""));
     EXPECT_THAT(all, HasSubstr("loose.bmd"));
-    EXPECT_THAT(all, HasSubstr("1 removed files"));
+    EXPECT_THAT(all, HasSubstr("1 removed file and 0 removed directories stay on players' disks"));
+    EXPECT_THAT(all, HasSubstr("(\"old.txt\")"));
 
     // Packed patches compare whole paths: Data/kamsg.dll keeps its place.
     auto packed = Options(dir / "repo2", "1.0.1", dir / "v2", PatchMode::Packed);
     auto packedResult = PublishVersion(packed);
     ASSERT_TRUE(packedResult.Published);
     for (const auto& w : packedResult.Warnings) EXPECT_THAT(w, testing::Not(HasSubstr("kamsg")));
+}
+
+TEST(PublishAdd, DryRunListsWhatWouldBeWrittenAndWritesNothing) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "v1", {{"a.txt", "1"}, {"gone.txt", "g"}});
+    MakeTree(dir / "v2", {{"a.txt", "2"}, {"Data/b.bmd", "b"}});
+    ASSERT_TRUE(
+        PublishVersion(Options(dir / "repo", "1.0.1", dir / "v1", PatchMode::Packed)).Published);
+    const auto before = testsupport::ListTree(dir / "repo");
+    const std::string list = testsupport::ReadFile(dir / "repo/version.wvd");
+
+    auto packed = Options(dir / "repo", "1.0.2", dir / "v2", PatchMode::Packed);
+    packed.OldTree = dir / "v1";
+    packed.DryRun = true;
+    auto result = PublishVersion(packed);
+    EXPECT_FALSE(result.Published);
+    EXPECT_THAT(result.Errors, IsEmpty());
+    const std::string repo = (dir / "repo").string();
+    EXPECT_THAT(result.Planned,
+                testing::UnorderedElementsAre(
+                    repo + "/1.0.2/up_list.zip: 3 members (config.ini made with "
+                           "Version=1.0.2)",
+                    "  Data/b.bmd", "  a.txt", "  delete gone.txt", repo + "/1.0.2/list.inf",
+                    repo + "/version.wvd: \"1.0.2\" listed last"));
+    EXPECT_EQ(result.FileCount, 3u);
+    EXPECT_EQ(result.DeleteCount, 1u);
+
+    auto compressed = Options(dir / "repo", "1.0.2", dir / "v2", PatchMode::Compressed);
+    compressed.OldTree = dir / "v1";
+    compressed.AbsoluteDirectories = true;
+    compressed.DryRun = true;
+    result = PublishVersion(compressed);
+    EXPECT_THAT(result.Planned,
+                testing::Contains(repo + "/1.0.2/Data/b.bmd.VKC: Data/b.bmd compressed"));
+
+    // A dry run stops at the same errors as a real one.
+    auto clash = Options(dir / "repo", "1.0.1", dir / "v2", PatchMode::Packed);
+    clash.DryRun = true;
+    EXPECT_THAT(PublishVersion(clash).Errors, testing::Not(IsEmpty()));
+
+    EXPECT_EQ(testsupport::ListTree(dir / "repo"), before);
+    EXPECT_EQ(testsupport::ReadFile(dir / "repo/version.wvd"), list);
+}
+
+TEST(PublishAdd, WarnsWhenANormalVersionFollowsTestOnlyOnes) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "v1", {{"a.txt", "1"}});
+    MakeTree(dir / "v2", {{"a.txt", "2"}});
+    MakeTree(dir / "v3", {{"a.txt", "3"}});
+    ASSERT_TRUE(
+        PublishVersion(Options(dir / "repo", "1.0.1", dir / "v1", PatchMode::Packed)).Published);
+    auto test = Options(dir / "repo", "1.0.2", dir / "v2", PatchMode::Packed);
+    test.OldTree = dir / "v1";
+    test.TestServer = true;
+    ASSERT_TRUE(PublishVersion(test).Published);
+
+    // Another test version after it: no warning, test clients get both.
+    auto moreTest = Options(dir / "repo", "1.0.3", dir / "v3", PatchMode::Packed);
+    moreTest.OldTree = dir / "v2";
+    moreTest.TestServer = true;
+    auto quiet = PublishVersion(moreTest);
+    ASSERT_TRUE(quiet.Published);
+    for (const auto& w : quiet.Warnings) EXPECT_THAT(w, testing::Not(HasSubstr("test clients")));
+
+    auto normal = Options(dir / "repo", "1.0.4", dir / "v3", PatchMode::Packed);
+    normal.OldTree = dir / "v2";
+    auto result = PublishVersion(normal);
+    ASSERT_TRUE(result.Published);
+    std::string all;
+    for (const auto& w : result.Warnings) all += w + "\n";
+    EXPECT_THAT(all, HasSubstr("the newest versions \"1.0.2\", \"1.0.3\" are for test clients "
+                               "only: normal clients skip them, so \"1.0.4\" must carry"));
+}
+
+TEST(PublishAdd, RemovalWarningNamesTheFirstTwentyThenCounts) {
+    testsupport::TempDir dir;
+    Tree old{{"keep.txt", "k"}};
+    for (int i = 0; i < 23; ++i) old["Gone/f" + std::to_string(100 + i)] = "x";
+    MakeTree(dir / "v1", old);
+    MakeTree(dir / "v2", {{"keep.txt", "k2"}});
+    auto o = Options(dir / "repo", "1.0.1", dir / "v2", PatchMode::Files);
+    o.OldTree = dir / "v1";
+    auto result = PublishVersion(o);
+    ASSERT_TRUE(result.Published);
+    std::string all;
+    for (const auto& w : result.Warnings) all += w + "\n";
+    EXPECT_THAT(all, HasSubstr("23 removed files and 1 removed directory stay"));
+    EXPECT_THAT(all, HasSubstr("\"Gone/f100\", \"Gone/f101\""));
+    EXPECT_THAT(all, HasSubstr("\"Gone/f119\" and 4 more)"));
+    EXPECT_THAT(all, testing::Not(HasSubstr("Gone/f120")));
 }
 
 TEST(PublishAdd, AppendsToAnExistingListKeepingItsBytes) {

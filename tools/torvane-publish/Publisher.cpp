@@ -17,6 +17,7 @@
 #include "TreeScan.h"
 #include "VersionLabel.h"
 #include "patch/PatchEngine.h"
+#include "patch/PatchList.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProfileFile.h"
 
@@ -59,6 +60,28 @@ struct Plan {
     std::vector<std::string> Warnings;
 };
 
+// Normal clients skip the versions marked for test clients; a normal version made from the tree
+// of such a version carries only what changed since it, so normal players would miss the rest.
+void WarnAboutTestServerBase(const PublishOptions& o,
+                             const std::vector<VersionListEntryText>& entries, Plan& plan) {
+    if (o.TestServer || entries.empty()) return;
+    std::vector<std::string> testOnly;
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        const auto list = ReadPatchList(o.Repository / entry->Label / "list.inf");
+        if (!list || !list->Flags.TestServer) break;
+        testOnly.insert(testOnly.begin(), Quote(entry->Label));
+    }
+    if (testOnly.empty()) return;
+    std::string names;
+    for (const auto& name : testOnly) names += (names.empty() ? "" : ", ") + name;
+    plan.Warnings.push_back(
+        std::string(testOnly.size() == 1 ? "the newest version " : "the newest versions ") + names +
+        (testOnly.size() == 1 ? " is" : " are") + " for test clients only: normal clients skip " +
+        (testOnly.size() == 1 ? "it" : "them") + ", so " + Quote(o.Label) +
+        " must carry everything that changed since the last normal version (pass that "
+        "version's tree as --from)");
+}
+
 void CheckLabel(const PublishOptions& o, Plan& plan) {
     std::string problem = LabelProblem(o.Label);
     if (!problem.empty()) {
@@ -89,6 +112,7 @@ void CheckLabel(const PublishOptions& o, Plan& plan) {
                 break;
             }
         }
+        WarnAboutTestServerBase(o, *entries, plan);
         std::ifstream in(listFile, std::ios::binary);
         std::stringstream buffer;
         buffer << in.rdbuf();
@@ -100,6 +124,22 @@ void CheckLabel(const PublishOptions& o, Plan& plan) {
                               " already exists: a label names one version only");
     }
     plan.VersionListText = existing + Quote(o.Label) + "\n";
+}
+
+// "1 removed file", "2 removed files".
+std::string Counted(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// The first twenty paths, quoted, then how many more there are.
+std::string NamedList(const std::vector<TreeEntry>& entries) {
+    constexpr std::size_t kNamed = 20;
+    std::string text;
+    for (std::size_t i = 0; i < entries.size() && i < kNamed; ++i)
+        text += (i == 0 ? "" : ", ") + Quote(entries[i].Path);
+    if (entries.size() > kNamed)
+        text += " and " + std::to_string(entries.size() - kNamed) + " more";
+    return text;
 }
 
 void CheckPerFile(const PublishOptions& o, Plan& plan) {
@@ -139,10 +179,13 @@ void CheckPerFile(const PublishOptions& o, Plan& plan) {
         }
     }
     if (!d.RemovedFiles.empty() || !d.RemovedDirectories.empty()) {
-        plan.Warnings.push_back(std::to_string(d.RemovedFiles.size()) + " removed files and " +
-                                std::to_string(d.RemovedDirectories.size()) +
-                                " removed directories stay on players' disks: only packed "
-                                "patches carry deletions");
+        std::vector<TreeEntry> removed = d.RemovedFiles;
+        removed.insert(removed.end(), d.RemovedDirectories.begin(), d.RemovedDirectories.end());
+        plan.Warnings.push_back(
+            Counted(d.RemovedFiles.size(), "removed file", "removed files") + " and " +
+            Counted(d.RemovedDirectories.size(), "removed directory", "removed directories") +
+            " stay on players' disks: only packed patches carry deletions (" + NamedList(removed) +
+            ")");
     }
 }
 
@@ -370,6 +413,39 @@ bool WritePerFile(const PublishOptions& o, const Plan& plan, const fs::path& sta
     return true;
 }
 
+// What a run would write, from the plan alone (nothing is read beyond the trees' listings).
+void ListPlannedWrites(const PublishOptions& o, const Plan& plan, PublishResult& result) {
+    const fs::path version = o.Repository / o.Label;
+    if (o.Mode == PatchMode::Packed) {
+        bool config = false;
+        for (const auto& f : plan.Diff.Published) config = config || f.Key == "config.ini";
+        result.FileCount = plan.Diff.Published.size() + (config ? 0 : 1);
+        result.DeleteCount = plan.Diff.RemovedFiles.size() + plan.Diff.RemovedDirectories.size();
+        result.Planned.push_back((version / "up_list.zip").string() + ": " +
+                                 std::to_string(result.FileCount) +
+                                 (result.FileCount == 1 ? " member" : " members") +
+                                 (config ? "" : " (config.ini made with Version=" + o.Label + ")"));
+        for (const auto& f : plan.Diff.Published)
+            result.Planned.push_back("  " + f.Path +
+                                     (f.Key == "config.ini" ? " (Version=" + o.Label + ")" : ""));
+        for (const auto& f : plan.Diff.RemovedFiles) result.Planned.push_back("  delete " + f.Path);
+        for (const auto& d : plan.Diff.RemovedDirectories)
+            result.Planned.push_back("  delete directory " + d.Path);
+    } else {
+        const bool compressed = o.Mode == PatchMode::Compressed;
+        for (const auto& f : plan.Diff.Published) {
+            const fs::path dir = o.AbsoluteDirectories ? version / ParentOf(f.Path) : version;
+            result.Planned.push_back(
+                (dir / (NameOf(f.Path) + (compressed ? kCompressedSuffix : ""))).string() +
+                (compressed ? ": " + f.Path + " compressed" : ": " + f.Path));
+        }
+        result.FileCount = plan.Diff.Published.size();
+    }
+    result.Planned.push_back((version / "list.inf").string());
+    result.Planned.push_back((o.Repository / o.VersionFile).string() + ": " + Quote(o.Label) +
+                             " listed last");
+}
+
 }  // namespace
 
 PublishResult PublishVersion(const PublishOptions& o) {
@@ -378,6 +454,10 @@ PublishResult PublishVersion(const PublishOptions& o) {
     result.Warnings = plan.Warnings;
     if (!plan.Errors.empty()) {
         result.Errors = plan.Errors;
+        return result;
+    }
+    if (o.DryRun) {
+        ListPlannedWrites(o, plan, result);
         return result;
     }
 

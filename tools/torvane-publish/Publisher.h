@@ -18,6 +18,7 @@ struct PublishOptions {
     bool AbsoluteDirectories = false;  // per-file patches: files in server subdirectories
     bool TestServer = false;
     std::string VersionFile = "version.wvd";
+    bool DryRun = false;  // work everything out, write nothing, list what would be written
 };
 
 struct PublishResult {
@@ -26,6 +27,7 @@ struct PublishResult {
     std::vector<std::string> Warnings;  // published, but the operator should know
     std::size_t FileCount = 0;          // files carried by the new version
     std::size_t DeleteCount = 0;        // delete entries written
+    std::vector<std::string> Planned;   // dry run: each file that would be written, and how
 };
 
 PublishResult PublishVersion(const PublishOptions& options);

@@ -1,6 +1,7 @@
 // torvane-publish: the operator's tool for a patch repository.
 //   add REPO --label L [--from OLD_TREE] --to NEW_TREE (--packed | --files | --compressed)
-//       [--absolute-dirs] [--test-server] [--version-file NAME]
+//       [--absolute-dirs] [--test-server] [--version-file NAME] [--dry-run]
+//   remove REPO LABEL [--version-file NAME]     withdraws the newest version
 //   check REPO [--version-file NAME]
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "Publisher.h"
 #include "RepositoryChecker.h"
+#include "VersionRemoval.h"
 
 namespace {
 
@@ -17,7 +19,8 @@ int Usage() {
     std::fputs(
         "usage: torvane-publish add REPO --label L [--from OLD_TREE] --to NEW_TREE\n"
         "                           (--packed | --files | --compressed) [--absolute-dirs]\n"
-        "                           [--test-server] [--version-file NAME]\n"
+        "                           [--test-server] [--version-file NAME] [--dry-run]\n"
+        "       torvane-publish remove REPO LABEL [--version-file NAME]\n"
         "       torvane-publish check REPO [--version-file NAME]\n",
         stderr);
     return 2;
@@ -57,6 +60,8 @@ int RunAdd(const std::vector<std::string>& args) {
             o.AbsoluteDirectories = true;
         } else if (a == "--test-server") {
             o.TestServer = true;
+        } else if (a == "--dry-run") {
+            o.DryRun = true;
         } else if (a == "--version-file") {
             if (!value(o.VersionFile)) return Usage();
         } else if (o.Repository.empty() && !a.starts_with("--")) {
@@ -71,12 +76,40 @@ int RunAdd(const std::vector<std::string>& args) {
     PublishResult result = PublishVersion(o);
     for (const auto& w : result.Warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
     for (const auto& e : result.Errors) std::fprintf(stderr, "error: %s\n", e.c_str());
+    if (o.DryRun && result.Errors.empty()) {
+        std::printf("dry run, nothing written; %s would write:\n", o.Label.c_str());
+        for (const auto& line : result.Planned) std::printf("%s\n", line.c_str());
+        return 0;
+    }
     if (!result.Published) {
         std::fprintf(stderr, "torvane-publish: nothing written\n");
         return 1;
     }
     std::printf("published %s: %zu files, %zu delete entries\n", o.Label.c_str(), result.FileCount,
                 result.DeleteCount);
+    return 0;
+}
+
+int RunRemove(const std::vector<std::string>& args) {
+    std::vector<std::string> words;
+    std::string versionFile = PublishOptions{}.VersionFile;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--version-file" && i + 1 < args.size()) {
+            versionFile = args[++i];
+        } else if (!args[i].starts_with("--")) {
+            words.push_back(args[i]);
+        } else {
+            std::fprintf(stderr, "torvane-publish: unknown argument %s\n", args[i].c_str());
+            return Usage();
+        }
+    }
+    if (words.size() != 2) return Usage();
+    const RemoveResult result = RemoveNewestVersion(words[0], words[1], versionFile);
+    if (!result.Removed) {
+        std::fprintf(stderr, "error: %s\ntorvane-publish: nothing removed\n", result.Error.c_str());
+        return 1;
+    }
+    std::printf("removed %s: no longer listed, its directory deleted\n", words[1].c_str());
     return 0;
 }
 
@@ -109,5 +142,6 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 2, argv + argc);
     if (std::strcmp(argv[1], "add") == 0) return RunAdd(args);
     if (std::strcmp(argv[1], "check") == 0) return RunCheck(args);
+    if (std::strcmp(argv[1], "remove") == 0) return RunRemove(args);
     return Usage();
 }
