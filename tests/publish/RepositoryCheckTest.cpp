@@ -210,3 +210,25 @@ TEST(RepositoryCheck, ProgramReportsAndExitsByResult) {
     EXPECT_THAT(refused.Stderr, HasSubstr("contains a blank"));
     EXPECT_THAT(refused.Stderr, HasSubstr("nothing written"));
 }
+
+TEST(RepositoryCheck, PerFileVersionsAreProblemsOverHttp) {
+    for (PatchMode mode : {PatchMode::Packed, PatchMode::Compressed}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        testsupport::TempDir dir;
+        PublishTwo(dir, mode);
+        CheckOptions o;
+        o.Repository = dir / "repo";
+        o.Http = true;
+        const CheckReport http = CheckRepository(o);
+        if (mode == PatchMode::Packed) {
+            EXPECT_TRUE(http.Problems.empty()) << AllProblems(http);
+            continue;
+        }
+        ASSERT_EQ(http.Problems.size(), 2u) << AllProblems(http);
+        EXPECT_THAT(http.Problems[0],
+                    testing::HasSubstr("version \"1.00.01\" is a per-file patch: "
+                                       "HTTP launchers apply packed versions only"));
+        // Over FTP the same repository is fine.
+        EXPECT_TRUE(Check(dir / "repo").Problems.empty()) << AllProblems(Check(dir / "repo"));
+    }
+}

@@ -250,7 +250,13 @@ private:
     }
 
     void CheckPerFile(const std::string& label, const fs::path& dir, const PatchListView& list) {
-        Note("version " + Quote(label) + " is a per-file patch: only FTP clients can apply it");
+        if (o_.Http) {
+            Problem("version " + Quote(label) +
+                    " is a per-file patch: HTTP launchers apply packed versions only and stop at "
+                    "this one on every run (publish it again with --packed)");
+        } else {
+            Note("version " + Quote(label) + " is a per-file patch: only FTP clients can apply it");
+        }
         std::map<std::string, std::optional<std::map<std::string, RemoteFile>>> listings;
         auto listing =
             [&](const std::string& subdir) -> std::optional<std::map<std::string, RemoteFile>>& {

@@ -10,6 +10,9 @@
 struct CheckOptions {
     std::filesystem::path Repository;
     std::string VersionFile = "version.wvd";
+    // The repository is served over HTTP: a per-file version is then a problem (an HTTP
+    // launcher applies packed versions only and stops at such a version on every run).
+    bool Http = false;
 };
 
 struct CheckReport {

@@ -2,7 +2,7 @@
 //   add REPO --label L [--from OLD_TREE] --to NEW_TREE (--packed | --files | --compressed)
 //       [--absolute-dirs] [--test-server] [--version-file NAME] [--dry-run]
 //   remove REPO LABEL [--version-file NAME]     withdraws the newest version
-//   check REPO [--version-file NAME]
+//   check REPO [--version-file NAME] [--http]     --http: served over HTTP
 
 #include <cstdio>
 #include <cstring>
@@ -21,7 +21,7 @@ int Usage() {
         "                           (--packed | --files | --compressed) [--absolute-dirs]\n"
         "                           [--test-server] [--version-file NAME] [--dry-run]\n"
         "       torvane-publish remove REPO LABEL [--version-file NAME]\n"
-        "       torvane-publish check REPO [--version-file NAME]\n",
+        "       torvane-publish check REPO [--version-file NAME] [--http]\n",
         stderr);
     return 2;
 }
@@ -119,6 +119,8 @@ int RunCheck(const std::vector<std::string>& args) {
         const std::string& a = args[i];
         if (a == "--version-file" && i + 1 < args.size()) {
             o.VersionFile = args[++i];
+        } else if (a == "--http") {
+            o.Http = true;
         } else if (o.Repository.empty() && !a.starts_with("--")) {
             o.Repository = a;
         } else {
