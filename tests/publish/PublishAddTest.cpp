@@ -16,6 +16,11 @@ using testing::IsEmpty;
 using Kind = PatchListItem::Kind;
 
 namespace {
+std::string JoinedWarnings(const PublishResult& result) {
+    std::string all;
+    for (const auto& w : result.Warnings) all += w + "\n";
+    return all;
+}
 
 std::vector<std::pair<Kind, std::string>> Items(const PatchList& list) {
     std::vector<std::pair<Kind, std::string>> out;
@@ -251,8 +256,7 @@ TEST(PublishAdd, WarnsAboutSubstituteNamesStaleDataAndPerFileRemovals) {
     o.OldTree = dir / "v1";
     auto result = PublishVersion(o);
     ASSERT_TRUE(result.Published);
-    std::string all;
-    for (const auto& w : result.Warnings) all += w + "\n";
+    const std::string all = JoinedWarnings(result);
     EXPECT_THAT(all, HasSubstr("\"Torvane._xe\""));
     EXPECT_THAT(all, HasSubstr("starts the game"));
     // Per-file installers compare the bare file name, so Data/kamsg.dll is substituted too.
@@ -334,8 +338,7 @@ TEST(PublishAdd, WarnsWhenANormalVersionFollowsTestOnlyOnes) {
     normal.OldTree = dir / "v2";
     auto result = PublishVersion(normal);
     ASSERT_TRUE(result.Published);
-    std::string all;
-    for (const auto& w : result.Warnings) all += w + "\n";
+    const std::string all = JoinedWarnings(result);
     EXPECT_THAT(all, HasSubstr("the newest versions \"1.0.2\", \"1.0.3\" are for test clients "
                                "only: normal clients skip them, so \"1.0.4\" must carry"));
 }
@@ -350,8 +353,7 @@ TEST(PublishAdd, RemovalWarningNamesTheFirstTwentyThenCounts) {
     o.OldTree = dir / "v1";
     auto result = PublishVersion(o);
     ASSERT_TRUE(result.Published);
-    std::string all;
-    for (const auto& w : result.Warnings) all += w + "\n";
+    const std::string all = JoinedWarnings(result);
     EXPECT_THAT(all, HasSubstr("23 removed files and 1 removed directory stay"));
     EXPECT_THAT(all, HasSubstr("\"Gone/f100\", \"Gone/f101\""));
     EXPECT_THAT(all, HasSubstr("\"Gone/f119\" and 4 more)"));
