@@ -1,6 +1,6 @@
 // Stamping an extracted file with its entry's time and attributes. The file system keeps no
-// creation time and no MS-DOS attributes: the last-write time and the read-only bit (as the
-// write permission bits) are what carries over.
+// creation time and no MS-DOS attributes: the last-write time, the read-only bit (as the
+// write permission bits) and, for an entry made on Unix, its execute bits carry over.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -26,6 +26,13 @@ mode_t EntryMode(mode_t current, const EntryInfo& info) {
         mode &= static_cast<mode_t>(~0222);
     else
         mode |= S_IWUSR;
+    // A program or script packed on Unix stays runnable, for whoever may read it; no other
+    // bit of the stored mode is taken (the archive does not choose who may write).
+    const std::uint32_t unixMode = info.ExternalAttributes >> 16;
+    if ((info.VersionMadeBy >> 8) == kMadeByUnix && S_ISREG(unixMode)) {
+        const mode_t readable = (mode & 0444) >> 2;
+        mode |= static_cast<mode_t>(unixMode & 0111) & readable;
+    }
     return mode;
 }
 

@@ -46,6 +46,9 @@ std::int64_t DosDateTimeToLocalTime(std::uint32_t dosDateTime);
 
 // MS-DOS read-only attribute bit of ExternalAttributes.
 inline constexpr std::uint32_t kDosReadOnlyAttribute = 0x01;
+// Host system of VersionMadeBy (its high byte) whose entries carry a Unix file mode in the high
+// 16 bits of ExternalAttributes.
+inline constexpr std::uint32_t kMadeByUnix = 3;
 
 struct EntryReadState;
 

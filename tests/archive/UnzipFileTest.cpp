@@ -303,6 +303,27 @@ TEST_F(UnzipFileTest, ApplyEntryStatusStampsTimeAndReadOnlyBit) {
     CUnzipFile::ApplyEntryStatus(path, info);
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+    EXPECT_EQ(st.st_mode & 0111, 0u);
+
+    // Made on Unix with mode 0755: the execute bits come back where the file is readable,
+    // and a made-on-DOS entry with the same bits set means nothing.
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    info.ExternalAttributes = ((S_IFREG | 0755u) << 16) | 0x20;
+    info.VersionMadeBy = 0x0314;
+    CUnzipFile::ApplyEntryStatus(path, info);
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0750u);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    info.VersionMadeBy = 0x0014;
+    CUnzipFile::ApplyEntryStatus(path, info);
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    // A directory or link mode stored for a file entry is not applied.
+    info.VersionMadeBy = 0x0314;
+    info.ExternalAttributes = ((S_IFLNK | 0777u) << 16) | 0x20;
+    CUnzipFile::ApplyEntryStatus(path, info);
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
 
     if (oldTz)
         setenv("TZ", savedTz.c_str(), 1);

@@ -5,6 +5,7 @@
 
 #include "PublishFixture.h"
 #include "Publisher.h"
+#include "archive/UnzipFile.h"
 #include "patch/PatchList.h"
 #include "platform/ProfileFile.h"
 
@@ -270,6 +271,33 @@ TEST(PublishAdd, WarnsAboutSubstituteNamesStaleDataAndPerFileRemovals) {
     auto packedResult = PublishVersion(packed);
     ASSERT_TRUE(packedResult.Published);
     for (const auto& w : packedResult.Warnings) EXPECT_THAT(w, testing::Not(HasSubstr("kamsg")));
+}
+
+TEST(PublishAdd, PackedArchivesKeepExecuteBitsForTheLauncherToRestore) {
+    testsupport::TempDir dir;
+    MakeTree(dir / "v1", {{"bin/start.sh", "#!/bin/sh\n"}, {"data.bmd", "d"}});
+    fs::permissions(dir / "v1/bin/start.sh", fs::perms::owner_exec | fs::perms::group_exec,
+                    fs::perm_options::add);
+    ASSERT_TRUE(
+        PublishVersion(Options(dir / "repo", "1.0.1", dir / "v1", PatchMode::Packed)).Published);
+
+    // Read back with the launcher's reader, stamped as its installer stamps each file.
+    CUnzipFile zip((dir / "repo/1.0.1/up_list.zip").string());
+    std::map<std::string, mode_t> modes;
+    for (bool more = true; more; more = zip.MoveNext()) {
+        EntryInfo info;
+        char name[260] = {};
+        zip.GetEntryInfo(&info, name, sizeof name);
+        const fs::path installed = dir / "installed" / std::to_string(modes.size());
+        fs::create_directories(installed.parent_path());
+        testsupport::WriteFile(installed, "x");
+        fs::permissions(installed, fs::perms(0644));
+        CUnzipFile::ApplyEntryStatus(installed.string(), info);
+        modes[name] = static_cast<mode_t>(fs::status(installed).permissions()) & 0777;
+    }
+    EXPECT_EQ(modes["bin/start.sh"], 0754u);
+    EXPECT_EQ(modes["data.bmd"], 0644u);
+    EXPECT_EQ(modes["config.ini"], 0644u);
 }
 
 TEST(PublishAdd, DryRunListsWhatWouldBeWrittenAndWritesNothing) {

@@ -17,7 +17,26 @@ std::string LibzipError(zip_t* archive) {
     return text ? text : "unknown error";
 }
 
+// The attributes of one member: plain files as Windows tools store them (byte for byte what
+// earlier versions of this tool wrote), programs and scripts as Unix tools do, with the
+// MS-DOS byte kept below the mode.
+bool SetAttributes(zip_t* archive, zip_uint64_t at, unsigned executeBits) {
+    if (executeBits == 0) {
+        return zip_file_set_external_attributes(archive, at, 0, ZIP_OPSYS_DOS,
+                                                kDosArchiveAttribute) == 0;
+    }
+    const zip_uint32_t mode = S_IFREG | 0644u | (executeBits & 0111u);
+    return zip_file_set_external_attributes(archive, at, 0, ZIP_OPSYS_UNIX,
+                                            (mode << 16) | kDosArchiveAttribute) == 0;
+}
+
 }  // namespace
+
+unsigned FileExecuteBits(const std::filesystem::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return 0;
+    return static_cast<unsigned>(st.st_mode) & 0111u;
+}
 
 std::time_t FileModificationTime(const std::filesystem::path& file) {
     struct stat st {};
@@ -57,8 +76,7 @@ bool WritePackedArchive(const std::filesystem::path& target,
         auto at = static_cast<zip_uint64_t>(index);
         if (zip_set_file_compression(archive, at, ZIP_CM_DEFLATE, 9) != 0 ||
             zip_file_set_mtime(archive, at, member.ModificationTime, 0) != 0 ||
-            zip_file_set_external_attributes(archive, at, 0, ZIP_OPSYS_DOS, kDosArchiveAttribute) !=
-                0) {
+            !SetAttributes(archive, at, member.ExecuteBits)) {
             return fail(member.Name);
         }
     }

@@ -14,6 +14,8 @@ struct ArchiveMember {
     bool FromContents = false;
     std::string Contents;
     std::time_t ModificationTime = 0;
+    // Execute bits (of 0111) to keep: stored as a Unix mode, which the launcher restores.
+    unsigned ExecuteBits = 0;
 };
 
 // Creates `target` holding `members`. On failure returns false with a message in `error` and
@@ -23,3 +25,6 @@ bool WritePackedArchive(const std::filesystem::path& target,
 
 // The file's modification time as a time_t (what the archive's MS-DOS time is made from).
 std::time_t FileModificationTime(const std::filesystem::path& file);
+
+// The file's execute permission bits (0 for none, or when it cannot be read).
+unsigned FileExecuteBits(const std::filesystem::path& file);

@@ -330,6 +330,7 @@ bool WritePacked(const PublishOptions& o, const Plan& plan, const fs::path& stag
             m.Name = f.Path;
             m.Source = f.Source;
             m.ModificationTime = FileModificationTime(f.Source);
+            m.ExecuteBits = FileExecuteBits(f.Source);
             members.push_back(std::move(m));
         }
         list.Files.push_back(ToBackslashes(f.Path));
