@@ -267,10 +267,13 @@ void CUpdateDlg::OnConnectReady() {
         OnWindowThread([this] { OnConnectReady(); });
         return;
     }
+    {
+        std::lock_guard<std::mutex> lock(connectFlagsMutex_);
+        connected_ = 1;
+        connectRequest_ = 0;
+        readyToStart_ = 1;
+    }
     SetStatusText(kMsgChooseServer);
-    connected_ = 1;
-    connectRequest_ = 0;
-    readyToStart_ = 1;
     UpdateProgressText();
     ShowServerView();
     g_State.ServerListReceived = 1;
@@ -450,7 +453,13 @@ bool CUpdateDlg::StartHttpPatch() {
     return started;
 }
 
+bool CUpdateDlg::PatchSessionActive() const {
+    return ftpSessionRunning_ || httpSession_.Running();
+}
+
 bool CUpdateDlg::RunFtpPatch(const PatchServerInfo& info) {
+    // An HTTP session that has ended is joined first: it turned the engine's pumping off.
+    if (!httpSession_.Running()) httpSession_.Wait();
     struct SessionMark {
         bool& Running;
         explicit SessionMark(bool& running) : Running(running) { Running = true; }

@@ -111,6 +111,7 @@ public:
     void SetHttpPatchServer(const PatchServerInfo& codedInfo) override;
     bool StartHttpPatch() override;
     bool RunFtpPatch(const PatchServerInfo& info) override;
+    bool PatchSessionActive() const override;
 
     // State, for the front ends and tests.
     MainWindowPaintState PaintState() const;
@@ -125,7 +126,10 @@ public:
     // The patch engine's transfer flag: 1 while no transfer may run.
     std::atomic<int>& StopTransfer() { return engine_.StopTransfer; }
 
-    bool ConnectThreadRunning() const { return connectThread_.joinable(); }
+    // The connect thread is still trying (started and not yet ended).
+    bool ConnectThreadRunning() const {
+        return connectThread_.joinable() && !connectThreadEnded_.load();
+    }
 
 private:
     void BuildControls();
@@ -181,6 +185,8 @@ private:
     std::atomic<bool> connectThreadEnded_{false};
     bool ftpSessionRunning_ = false;  // RunFtpPatch is on the GUI thread's stack
     std::atomic<bool> closing_{false};
+    // Orders the connect thread's reset after a failed attempt with the go-ahead's flags.
+    std::mutex connectFlagsMutex_;
     std::mutex sleepMutex_;
     std::condition_variable sleepWake_;
     // Posted tasks check this before touching a controller that may be gone.

@@ -10,11 +10,15 @@
 #include "text/MessageNumbers.h"
 
 void CUpdateDlg::StartConnectThread() {
-    if (connectThread_.joinable()) {
+    const bool again = connectThread_.joinable();
+    if (again) {
         if (!connectThreadEnded_) return;  // still trying
         connectThread_.join();
     }
     if (closing_) return;
+    // A connection left open by the earlier exchange (a patch session that failed before it
+    // closed it) would make every new attempt fail at once: the new thread starts afresh.
+    if (again && services_.CloseConnection) services_.CloseConnection();
     connectThreadEnded_ = false;
     connectThread_ = std::thread([this] {
         ConnectThreadProc();
@@ -46,7 +50,9 @@ void CUpdateDlg::ConnectThreadProc() {
     while (!closing_) {
         if (g_State.ServerListReceived.load() == 1) return;
         if (connectRequest_ == 1) {
-            PostToWindow([this] { SetStatusText(kMsgConnecting); });
+            PostToWindow([this] {
+                if (connected_ == 0) SetStatusText(kMsgConnecting);
+            });
             const bool connected =
                 services_.Connect && services_.Connect(g_State.ServerAddress, g_State.ServerPort);
             if (connected) {
@@ -54,14 +60,23 @@ void CUpdateDlg::ConnectThreadProc() {
                 return;
             }
             if (closing_) return;
-            PostToWindow([this] { SetStatusText(kMsgConnectRetrying); });
+            PostToWindow([this] {
+                if (connected_ == 0) SetStatusText(kMsgConnectRetrying);
+            });
             ConnectThreadSleep(500);
             if (closing_) return;
-            // The flags change here, in order with this thread's next attempt; only the
-            // window's part of ResetToConnect waits for the GUI thread.
-            connected_ = 0;
-            connectRequest_ = 1;
+            {
+                // The flags change here, in order with this thread's next attempt; only the
+                // window's part of ResetToConnect waits for the GUI thread. A go-ahead that
+                // came meanwhile (over a connection made before) stands: nothing of it may be
+                // undone, or the server view would show with a game that cannot start.
+                std::lock_guard<std::mutex> lock(connectFlagsMutex_);
+                if (connected_ == 1 || g_State.ServerListReceived.load() == 1) return;
+                connected_ = 0;
+                connectRequest_ = 1;
+            }
             PostToWindow([this] {
+                if (connected_ == 1) return;
                 SetStatusText(kMsgConnecting);
                 HideStartButton();
             });

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -64,6 +65,7 @@ void ConnectMessages::OnGoAhead(const std::uint8_t* packet, std::size_t length, 
 }
 
 void ConnectMessages::OnHttpPatchServer(const std::uint8_t* packet, std::size_t length) {
+    if (SessionAlreadyRuns()) return;
     PatchServerInfo info;
     if (!PatchServerInfo::FromPacket(packet, length, &info)) return;
     // Handed over still coded: the HTTP session decodes it itself.
@@ -73,6 +75,7 @@ void ConnectMessages::OnHttpPatchServer(const std::uint8_t* packet, std::size_t 
 
 void ConnectMessages::OnFtpPatchServer(const std::uint8_t* packet, std::size_t length,
                                        bool withList) {
+    if (SessionAlreadyRuns()) return;
     PatchServerInfo info;
     if (!PatchServerInfo::FromPacket(packet, length, &info)) return;
     // Everything is copied out of the packet before the session runs: the session pumps
@@ -84,6 +87,14 @@ void ConnectMessages::OnFtpPatchServer(const std::uint8_t* packet, std::size_t l
         events_.SetStatusMessage(kMsgPatchFailed);
         events_.ShowAndEnableStartButton();
     }
+}
+
+bool ConnectMessages::SessionAlreadyRuns() const {
+    if (!events_.PatchSessionActive()) return false;
+    std::fprintf(stderr,
+                 "torvane: connect server: a patch-server message arrived while a patch session "
+                 "runs; it is ignored\n");
+    return true;
 }
 
 void ConnectMessages::OnServerList(const std::uint8_t* packet, std::size_t length) {

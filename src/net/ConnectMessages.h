@@ -53,6 +53,8 @@ private:
     void OnHttpPatchServer(const std::uint8_t* packet, std::size_t length);
     void OnFtpPatchServer(const std::uint8_t* packet, std::size_t length, bool withList);
     void OnServerList(const std::uint8_t* packet, std::size_t length);
+    // True (and said on stderr) when a patch session runs: the message is dropped.
+    bool SessionAlreadyRuns() const;
     void StoreAddressList(const std::uint8_t* packet, std::size_t length, std::size_t offset);
 
     LauncherState& state_;

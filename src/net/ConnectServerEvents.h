@@ -31,4 +31,8 @@ public:
     // FTP patch server (codes 5 and 8), texts decoded. Runs the whole session before it
     // returns; false when a step failed (the session has reported it already).
     virtual bool RunFtpPatch(const PatchServerInfo& info) = 0;
+    // True while a patch session runs or unwinds: a patch-server message that arrives then
+    // is dropped, since two sessions would share the version list, the token reader,
+    // patch.log and the Temp directory.
+    virtual bool PatchSessionActive() const { return false; }
 };

@@ -61,7 +61,7 @@ public:
     bool RemoveGameFile(std::string_view designPath) const;
 
     // ---- State (the main window's patch fields) ----
-    VersionNumber CurrentVersion;
+    SharedVersion CurrentVersion;           // the HTTP worker writes it while the window reads it
     std::vector<VersionEntry> VersionList;  // refilled by LoadVersionList
     std::atomic<std::int32_t> TargetVersion{0};
     // 1 while no transfer may run; a button handler sets it to stop a running transfer.

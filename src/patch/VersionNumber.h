@@ -1,6 +1,7 @@
 #pragma once
 // A client version: three one-byte numbers, compared through their packed value.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,4 +25,27 @@ struct VersionNumber {
     std::string LogText() const;
 
     friend bool operator==(const VersionNumber&, const VersionNumber&) = default;
+};
+
+// A version that one thread moves forward while another reads it: the HTTP session's worker
+// sets the client's version after each patch while the window reads it (the connect
+// server's greeting, the options dialog). Reads and writes are whole.
+class SharedVersion {
+public:
+    SharedVersion() = default;
+    SharedVersion(const SharedVersion&) = delete;
+    SharedVersion& operator=(const SharedVersion&) = delete;
+    SharedVersion& operator=(const VersionNumber& version) {
+        packed_.store(version.Packed());
+        return *this;
+    }
+    operator VersionNumber() const { return Load(); }
+    VersionNumber Load() const { return VersionNumber::FromPacked(packed_.load()); }
+    std::int32_t Packed() const { return packed_.load(); }
+    std::string ConfigText() const { return Load().ConfigText(); }
+
+    friend bool operator==(const SharedVersion& a, const VersionNumber& b) { return a.Load() == b; }
+
+private:
+    std::atomic<std::int32_t> packed_{0};
 };

@@ -8,43 +8,14 @@
 
 #include "LoopbackPeer.h"
 #include "RecordingEvents.h"
+#include "support/ConnectPackets.h"
 
 namespace {
 
-const std::uint8_t kKey[3] = {0x5A, 0x3E, 0x91};
-
-// A packet of `size` bytes with fields at their offsets; C1 up to 255 bytes, C2 above.
-Bytes MakePacket(std::uint8_t code, std::size_t size) {
-    Bytes packet(size, 0);
-    if (size <= 255) {
-        packet[0] = 0xC1;
-        packet[1] = static_cast<std::uint8_t>(size);
-        packet[2] = code;
-    } else {
-        packet[0] = 0xC2;
-        packet[1] = static_cast<std::uint8_t>(size >> 8);
-        packet[2] = static_cast<std::uint8_t>(size);
-        packet[3] = code;
-    }
-    return packet;
-}
-
-void PutCoded(Bytes& packet, std::size_t offset, std::size_t size, const std::string& text) {
-    for (std::size_t i = 0; i < size; ++i) {
-        const std::uint8_t plain = i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0;
-        packet[offset + i] = plain ^ kKey[i % 3];
-    }
-}
+using testsupport::MakePacket;
 
 Bytes PatchServerPacket(std::uint8_t code, std::size_t size = 168) {
-    Bytes packet = MakePacket(code, size);
-    PutCoded(packet, 6, 100, "patch.example.net");
-    packet[106] = 0x15;  // port 21, little-endian
-    packet[107] = 0x00;
-    PutCoded(packet, 108, 20, "anonymous");
-    PutCoded(packet, 128, 20, "secret");
-    PutCoded(packet, 148, 20, "version.txt");
-    return packet;
+    return testsupport::PatchServerPacket(code, {}, size);
 }
 
 void PutAddresses(Bytes& packet, std::size_t offset, std::uint8_t flag, std::int8_t count,
@@ -152,6 +123,21 @@ TEST_F(MessagesFixture, PatchFailuresShowMessage138) {
     events.HttpStarts = false;
     Handle(PatchServerPacket(4));
     EXPECT_EQ(events.Calls, (std::vector<std::string>{"http server", "http start", "status 138"}));
+}
+
+TEST_F(MessagesFixture, PatchServerMessagesWhileASessionRunsAreDropped) {
+    events.SessionActive = true;
+    state->LaunchMode = kLaunchGivenVersion;
+    Bytes withList = PatchServerPacket(8, 170 + 4 * 3);
+    PutAddresses(withList, 168, 1, 3, 3);
+    for (const Bytes& packet : {PatchServerPacket(4), PatchServerPacket(5), withList})
+        Handle(packet);
+    EXPECT_TRUE(events.Calls.empty());
+    EXPECT_EQ(state->AltServerValid, 0);
+    EXPECT_EQ(state->LaunchMode, kLaunchGivenVersion);
+    events.SessionActive = false;
+    Handle(PatchServerPacket(5));
+    EXPECT_EQ(events.Calls, (std::vector<std::string>{"ftp"}));
 }
 
 TEST_F(MessagesFixture, AddressListKeepsAtMostSixtyFourAndPicksOneOfThem) {

@@ -34,7 +34,10 @@ public:
         return FtpSucceeds;
     }
 
+    bool PatchSessionActive() const override { return SessionActive; }
+
     std::vector<std::string> Calls;
+    bool SessionActive = false;
     std::array<std::uint8_t, 3> Version{1, 2, 3};
     bool HttpStarts = true;
     bool FtpSucceeds = true;
