@@ -390,7 +390,7 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
     std::uint64_t size = listedSize;
     const std::int64_t announced = reader->AnnouncedSize();
     if (announced >= 0) size = static_cast<std::uint64_t>(announced);
-    if (size == 0 || size > 0xFFFFFFFFull) {
+    if (size == 0) {
         Report("RETR " + remote + ": the server announced " + std::to_string(announced) + " bytes");
         return false;
     }

@@ -14,9 +14,10 @@ namespace fs = std::filesystem;
 namespace {
 
 // Lists are read whole by the token reader: a download beyond its limit is refused as it
-// arrives. An archive is bounded by the 32-bit sizes patches are described with.
+// arrives. An archive with an announced length is held to it; one sent in chunks without a
+// length is bounded here, far above any patch, so an endless body cannot fill the disk.
 constexpr std::uint64_t kMaxListBytes = CTokenReader::kMaxFileSize;
-constexpr std::uint64_t kMaxArchiveBytes = 0xFFFFFFFFull;
+constexpr std::uint64_t kMaxArchiveBytes = std::uint64_t{64} << 30;
 
 // "http://%s/%s?time=%d"
 std::string VersionListUrl(const std::string& host, const std::string& file, std::int32_t tick) {
