@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/PatchServers.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -95,6 +96,21 @@ private:
     bool ready_ = false;
     std::unique_ptr<testsupport::ChildProcess> child_;
 };
+
+// The guide's vsftpd configuration for the repository.
+std::string GuideVsftpd() {
+    const std::string guide = testsupport::ReadFile(testsupport::SourcePath("docs/deploying.md"));
+    const auto start = guide.find("```\n# /etc/vsftpd-torvane.conf\n");
+    if (start == std::string::npos) return {};
+    const auto end = guide.find("```", start + 4);
+    return guide.substr(start + 4, end - start - 4);
+}
+
+// What vsftpd needs inside a container (no namespaces, no seccomp), and quiet logs; later lines
+// override earlier ones.
+const char* const kContainerLines =
+    "\nbackground=NO\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
+    "xferlog_enable=NO\nsyslog_enable=NO\n";
 
 class DeployingGuide : public testing::Test {
 protected:
@@ -194,6 +210,45 @@ TEST_F(DeployingGuide, APlayersLauncherPatchesToTheNewestVersionThroughTheGuides
     EXPECT_EQ(testsupport::ReadFile(work_ / "game/Data/hero.bmd"), "hero 2");
     EXPECT_THAT(testsupport::ReadFile(work_ / "connectd.log"),
                 HasSubstr("version 0.0.0, list sent, http patch server"));
+}
+
+TEST_F(DeployingGuide, TheRepositorysVsftpdRunsBesideThePackagedInstance) {
+    const std::string skip = testsupport::VsftpdServer::SkipReason();
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    if (!fs::exists("/etc/vsftpd.conf")) GTEST_SKIP() << "no packaged /etc/vsftpd.conf";
+    std::string guide = GuideVsftpd();
+    ASSERT_THAT(guide, HasSubstr("listen_port=21\n")) << "the guide changed";
+    ReplaceAll(guide, "/srv/torvane/repo", (work_ / "repo").string());
+    testsupport::MakeWorldReadable(work_ / "repo");
+    testsupport::MakeWorldReadable(work_.Path());
+
+    // The package's own instance, as Debian configures it, on the port of the trial.
+    const int packagedPort = testsupport::FreeLoopbackPort();
+    testsupport::WriteFile(work_ / "packaged.conf",
+                           testsupport::ReadFile("/etc/vsftpd.conf") + kContainerLines +
+                               "listen_port=" + std::to_string(packagedPort) + "\n");
+    testsupport::ChildProcess packaged({"/usr/sbin/vsftpd", (work_ / "packaged.conf").string()},
+                                       {});
+    ASSERT_TRUE(testsupport::WaitForPort(packagedPort));
+
+    // The guide's instance on the same port cannot bind it and ends with status 2.
+    std::string clash = guide;
+    ReplaceAll(clash, "listen_port=21\n", "listen_port=" + std::to_string(packagedPort) + "\n");
+    testsupport::WriteFile(work_ / "clash.conf", clash + kContainerLines);
+    auto failed =
+        testsupport::Run({"/usr/sbin/vsftpd", (work_ / "clash.conf").string()}, {}, 20000);
+    EXPECT_EQ(failed.ExitCode, 2);
+
+    // On a port of its own it serves the repository.
+    const int ownPort = testsupport::FreeLoopbackPort();
+    std::string own = guide;
+    ReplaceAll(own, "listen_port=21\n", "listen_port=" + std::to_string(ownPort) + "\n");
+    testsupport::WriteFile(work_ / "own.conf", own + kContainerLines);
+    testsupport::ChildProcess repository({"/usr/sbin/vsftpd", (work_ / "own.conf").string()}, {});
+    ASSERT_TRUE(testsupport::WaitForPort(ownPort));
+    auto fetched = testsupport::Run(
+        {"curl", "-s", "ftp://127.0.0.1:" + std::to_string(ownPort) + "/version.wvd"});
+    EXPECT_EQ(fetched.Stdout, "\"1.00.02\"\n");
 }
 
 }  // namespace
