@@ -33,6 +33,16 @@ std::string BackSlashed(std::string name) {
 // system calls, small enough to stay in the cache.
 constexpr std::size_t kCopyPiece = 256 * 1024;
 
+// Makes `directory` under the game directory and tells the resolver of every level, so the
+// names that follow are looked up without reading their directories again.
+void MakeDirectories(const GamePath& game, const std::filesystem::path& directory) {
+    std::error_code ec;
+    std::filesystem::create_directories(directory, ec);
+    for (std::filesystem::path level = directory;
+         level != game.Root() && level != level.parent_path(); level = level.parent_path())
+        game.NoteCreated(level);
+}
+
 }  // namespace
 
 bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
@@ -88,7 +98,7 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
             // Entries come grouped by directory: the same parent is not looked up again.
             std::error_code ec;
             if (target->parent_path() != createdDirectory) {
-                std::filesystem::create_directories(target->parent_path(), ec);
+                MakeDirectories(gameDirectory_, target->parent_path());
                 createdDirectory = target->parent_path();
             }
             pendingTemp = TemporarySibling(*target);
@@ -113,6 +123,7 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
                 return cannotOpen(target->string());
             }
             pendingTemp.clear();
+            gameDirectory_.NoteCreated(*target);
         } while (zip.MoveNext());
         zip.Close();
     } catch (const std::exception&) {

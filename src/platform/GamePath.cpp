@@ -1,7 +1,13 @@
 #include "platform/GamePath.h"
 
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <ctime>
+#include <mutex>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -13,14 +19,6 @@ bool IsSeparator(char c) {
 
 char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return true;
 }
 
 // Splits on either separator; nullopt when any component is unacceptable.
@@ -46,9 +44,118 @@ std::optional<std::vector<std::string_view>> SplitSafe(std::string_view designPa
     return parts;
 }
 
+std::string LowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = AsciiLower(c);
+    return lower;
+}
+
+struct DirectoryStamp {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    std::int64_t ModifiedNs = -1;
+    bool operator==(const DirectoryStamp&) const = default;
+};
+
+std::optional<DirectoryStamp> StampOf(const std::filesystem::path& directory) {
+    struct stat st {};
+    if (::stat(directory.c_str(), &st) != 0) return std::nullopt;
+    return DirectoryStamp{
+        st.st_dev, st.st_ino,
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// Keeps the smallest of several spellings, for a stable answer.
+void AddSpelling(std::unordered_map<std::string, std::string>& names, const std::string& name) {
+    auto [it, added] = names.emplace(LowerAscii(name), name);
+    if (!added && name < it->second) it->second = name;
+}
+
 }  // namespace
 
-GamePath::GamePath(std::filesystem::path root) : root_(std::move(root)) {}
+// The names of directories read so far, by directory.
+class GamePath::Listings {
+public:
+    // Directories beyond this many names in all are forgotten (read again when needed).
+    static constexpr std::size_t kMaxNames = 250000;
+    // Longer than the file system's timestamp tick.
+    static constexpr std::int64_t kSettledNs = 50000000;
+
+    std::filesystem::path Find(const std::filesystem::path& directory, std::string_view part) {
+        const auto stamp = StampOf(directory);
+        if (!stamp) return {};
+        const std::string key = directory.string();
+        std::lock_guard<std::mutex> lock(mutex_);
+        const Listing& known = byDirectory_[key];
+        if (!known.Settled || !(known.Stamp == *stamp)) Read(directory, *stamp);
+        const Listing& listing = byDirectory_[key];
+        const auto it = listing.Names.find(LowerAscii(part));
+        return it == listing.Names.end() ? std::filesystem::path() : directory / it->second;
+    }
+
+    void Note(const std::filesystem::path& created) {
+        const std::filesystem::path directory = created.parent_path();
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = byDirectory_.find(directory.string());
+        if (it == byDirectory_.end()) return;
+        const auto stamp = StampOf(directory);
+        if (!stamp) return;
+        AddSpelling(it->second.Names, created.filename().string());
+        ++names_;
+        // The change is known: ours.
+        it->second.Stamp = *stamp;
+        it->second.Settled = true;
+    }
+
+private:
+    struct Listing {
+        DirectoryStamp Stamp;
+        // False when the directory had changed within a clock tick of the reading: a further
+        // change in the same tick would leave the stamp as it is, so it proves nothing.
+        bool Settled = false;
+        std::unordered_map<std::string, std::string> Names;  // lower case -> on disk
+    };
+
+    void Read(const std::filesystem::path& directory, const DirectoryStamp& stamp) {
+        Listing& listing = byDirectory_[directory.string()];
+        names_ -= listing.Names.size();
+        listing.Names.clear();
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            AddSpelling(listing.Names, it->path().filename().string());
+        }
+        // Stamped as before the reading: a change meanwhile makes the next look read again.
+        listing.Stamp = ec ? DirectoryStamp{} : stamp;
+        struct timespec now {};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        const std::int64_t nowNs = static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+        listing.Settled = !ec && nowNs - stamp.ModifiedNs > kSettledNs;
+        names_ += listing.Names.size();
+        if (names_ > kMaxNames) {
+            Listing kept = std::move(listing);
+            byDirectory_.clear();
+            names_ = kept.Names.size();
+            byDirectory_[directory.string()] = std::move(kept);
+        }
+    }
+
+    std::mutex mutex_;
+    std::unordered_map<std::string, Listing> byDirectory_;
+    std::size_t names_ = 0;
+};
+
+GamePath::GamePath(std::filesystem::path root)
+    : root_(std::move(root)), listings_(std::make_shared<Listings>()) {}
+
+void GamePath::NoteCreated(const std::filesystem::path& created) const {
+    listings_->Note(created);
+}
+
+std::filesystem::path GamePath::FindSpelling(const std::filesystem::path& directory,
+                                             std::string_view part) const {
+    return listings_->Find(directory, part);
+}
 
 bool GamePath::IsSafe(std::string_view designPath) {
     return SplitSafe(designPath).has_value();
@@ -68,15 +175,7 @@ std::optional<std::filesystem::path> GamePath::Resolve(std::string_view designPa
                 current = exact;
                 continue;
             }
-            std::filesystem::path match;
-            std::filesystem::directory_iterator it(current, ec);
-            for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-                const std::string name = it->path().filename().string();
-                if (EqualsIgnoringAsciiCase(name, part)) {
-                    // Several spellings on disk: take the smallest for a stable answer.
-                    if (match.empty() || name < match.filename().string()) match = it->path();
-                }
-            }
+            const std::filesystem::path match = FindSpelling(current, part);
             if (!match.empty()) {
                 current = match;
                 continue;

@@ -8,8 +8,14 @@
 // file system); components that do not exist yet keep the spelling given. Refused: "..",
 // absolute paths, drive letters ("C:"), empty components ("a\\b", trailing separator), NUL
 // bytes and a lone ".".
+//
+// A component that is not there under its own spelling costs a reading of its directory. The
+// names read are kept (with the directory's modification stamp, so a change by anyone else
+// means reading again) and writers add what they create through NoteCreated: a patch that
+// writes thousands of new files into one directory reads that directory once, not once a file.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -25,6 +31,16 @@ public:
     // True when `designPath` would be accepted by Resolve (no disk access).
     static bool IsSafe(std::string_view designPath);
 
+    // Tells the resolver that `created` (a path it gave, or a directory on the way to one) now
+    // exists, so later lookups in the same directory find it without reading the directory.
+    void NoteCreated(const std::filesystem::path& created) const;
+
 private:
+    class Listings;
+    // The case-insensitive match of `part` in `directory`, or an empty path.
+    std::filesystem::path FindSpelling(const std::filesystem::path& directory,
+                                       std::string_view part) const;
+
     std::filesystem::path root_;
+    std::shared_ptr<Listings> listings_;  // shared by copies; thread-safe
 };

@@ -38,3 +38,27 @@ TEST(GamePathTest, MatchesExistingComponentsIgnoringCaseAndKeepsNewSpelling) {
     WriteFile(dir / "data" / "z", "y");
     EXPECT_EQ(*game.Resolve("data\\z"), dir / "data" / "z");
 }
+
+// Names read from a directory are kept, yet lookups see what others add later and what the
+// writer notes it created.
+TEST(GamePathTest, LookupsFollowTheDirectoryAsItChanges) {
+    TempDir dir;
+    WriteFile(dir / "Data" / "a.bmd", "x");
+    const GamePath game(dir.Path());
+    EXPECT_EQ(*game.Resolve("DATA\\A.BMD"), dir / "Data" / "a.bmd");
+    std::filesystem::create_directory(dir / "Maps");
+    WriteFile(dir / "Data" / "B.bmd", "y");
+    EXPECT_EQ(*game.Resolve("maps\\x.att"), dir / "Maps" / "x.att");
+    EXPECT_EQ(*game.Resolve("data\\b.BMD"), dir / "Data" / "B.bmd");
+
+    // A writer filling one directory: every new name is found in any spelling.
+    const GamePath copy = game;  // copies share what they have read
+    for (int i = 0; i < 2000; ++i) {
+        const std::string name = "New" + std::to_string(i) + ".bmd";
+        const auto target = copy.Resolve("data\\" + name);
+        ASSERT_EQ(*target, dir / "Data" / name);
+        WriteFile(*target, "z");
+        copy.NoteCreated(*target);
+        ASSERT_EQ(*game.Resolve("DATA\\new" + std::to_string(i) + ".BMD"), *target);
+    }
+}
