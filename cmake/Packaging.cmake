@@ -28,10 +28,9 @@ set(TORVANE_PROGRAMS torvane torvane-cli torvane-tool torvane-publish torvane-co
 foreach(program IN LISTS TORVANE_PROGRAMS)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES ${packaging_src}/completion/torvane
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
   endif()
-  # Pages and completion for every program, so that the package is the same whatever was built.
-  install(FILES ${packaging_src}/completion/torvane
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
 endforeach()
 
 # The default data is generated into build/assets by the assets folder.
@@ -41,18 +40,22 @@ install(DIRECTORY ${torvane_asset_dir}/skin/ DESTINATION ${TORVANE_DATA_INSTALL_
         OPTIONAL FILES_MATCHING PATTERN "*.bmp")
 install(FILES ${torvane_asset_dir}/data/sound/beep.wav
         DESTINATION ${TORVANE_DATA_INSTALL_DIR}/data/sound OPTIONAL)
-install(DIRECTORY ${torvane_asset_dir}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor
-        OPTIONAL FILES_MATCHING PATTERN "*.png")
 
-# The launcher patches its current directory: the menu entry starts it in the game directory,
-# which the deployment chooses (players must be able to write there).
-set(TORVANE_DESKTOP_GAME_DIR "/var/games/torvane" CACHE PATH
-    "Game directory the installed menu entry starts the launcher in")
-configure_file(${PROJECT_SOURCE_DIR}/cmake/torvane.desktop.in ${packaging_out}/torvane.desktop
-               @ONLY)
-install(FILES ${packaging_out}/torvane.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${packaging_src}/org.torvane.Torvane.metainfo.xml
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The menu entry, its icon and the software centres' metainfo belong to the window launcher: a
+# build without it (TORVANE_GUI=OFF) packages none of them.
+if(TORVANE_GUI)
+  # The launcher patches its current directory: the menu entry starts it in the game directory,
+  # which the deployment chooses (players must be able to write there).
+  set(TORVANE_DESKTOP_GAME_DIR "/var/games/torvane" CACHE PATH
+      "Game directory the installed menu entry starts the launcher in")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/torvane.desktop.in ${packaging_out}/torvane.desktop
+                 @ONLY)
+  install(FILES ${packaging_out}/torvane.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${packaging_src}/org.torvane.Torvane.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(DIRECTORY ${torvane_asset_dir}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor
+          OPTIONAL FILES_MATCHING PATTERN "*.png")
+endif()
 
 # Settings for every user of the machine, and the connect server as a service.
 set(TORVANE_SYSCONF_INSTALL_DIR "/etc/torvane" CACHE PATH
@@ -78,6 +81,10 @@ set(compressed_docs)
 file(GLOB manual_pages CONFIGURE_DEPENDS ${packaging_src}/man/*.1)
 foreach(page IN LISTS manual_pages)
   get_filename_component(name ${page} NAME)
+  get_filename_component(program ${page} NAME_WE)
+  if(NOT TARGET ${program})
+    continue()
+  endif()
   add_custom_command(OUTPUT ${packaging_out}/man/${name}.gz
                      COMMAND ${CMAKE_COMMAND} -E make_directory ${packaging_out}/man
                      COMMAND ${TORVANE_GZIP} -9nc ${page} > ${packaging_out}/man/${name}.gz
