@@ -5,6 +5,11 @@
 #   generate_data FILES KIB   data/fNNNN.bmd, text-like files that compress as game data does
 #   publish_compressed DIR    DIR/version.wvd naming 1.00.01 and DIR/1.00.01 with every data
 #                             file bzip2-compressed (".VKC") under a "#COMPRESSED#" list.inf
+#   publish_packed DIR        the same version packed: data/* (with a config.ini naming
+#                             1.00.01) deflated into DIR/1.00.01/up_list.zip
+#   start_ftp DIR, start_nginx DIR
+#                             pyftpdlib or nginx serving DIR on a free port ($ftp_port,
+#                             $http_port), added to $pids, waited for
 
 bench_work_dir() {
   work=${WORK_DIR:-$(mktemp -d "/tmp/torvane-bench-$1.XXXXXX")}
@@ -44,4 +49,42 @@ publish_compressed() {
   printf '"1.00.01"\n' > "$1/version.wvd"
   { echo "#COMPRESSED#"; for f in data/f*.bmd; do echo "\"$(basename "$f").VKC\""; done; } > "$1/1.00.01/list.inf"
   for f in data/f*.bmd; do bzip2 -c "$f" > "$1/1.00.01/$(basename "$f").VKC"; done
+}
+
+publish_packed() {
+  mkdir -p "$1/1.00.01"
+  printf '"1.00.01"\n' > "$1/version.wvd"
+  { echo "#PACKINGVERSION#"; echo '"config.ini"'; } > "$1/1.00.01/list.inf"
+  printf '[LOGIN]\r\nVersion=1.00.01\r\n' > data/config.ini
+  (cd data && /usr/bin/python3 -c '
+import os, sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
+    for n in sorted(os.listdir(".")): z.write(n)' "$(realpath "../$1")/1.00.01/up_list.zip")
+  rm data/config.ini
+}
+
+start_ftp() {
+  ftp_port=$(free_port)
+  /usr/bin/python3 "$src/tests/support/ftp_server.py" --port "$ftp_port" --root "$(realpath "$1")" \
+    >"$work/ftp.log" 2>&1 &
+  pids+=($!)
+  wait_port "$ftp_port"
+}
+
+start_nginx() {
+  http_port=$(free_port)
+  mkdir -p "$work/nginx/logs"
+  cat > "$work/nginx/nginx.conf" <<CONF
+$( [ "$(id -u)" = 0 ] && echo "user root;" )
+daemon off; master_process off; worker_processes 1;
+pid $work/nginx/nginx.pid; error_log $work/nginx/logs/error.log;
+events { worker_connections 64; }
+http { access_log off; sendfile on;
+  client_body_temp_path $work/nginx/b; proxy_temp_path $work/nginx/p; fastcgi_temp_path $work/nginx/f;
+  uwsgi_temp_path $work/nginx/u; scgi_temp_path $work/nginx/s;
+  server { listen 127.0.0.1:$http_port; root $(realpath "$1"); } }
+CONF
+  /usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" >"$work/nginx.log" 2>&1 &
+  pids+=($!)
+  wait_port "$http_port"
 }

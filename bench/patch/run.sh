@@ -30,36 +30,12 @@ done
 
 bench_work_dir patch
 generate_data "$files" "$size_kib"
-printf '[LOGIN]\r\nVersion=1.00.01\r\n' > data/config.ini
 
 publish_compressed ftp
-mkdir -p http/1.00.01
-printf '"1.00.01"\n' > http/version.wvd
-{ echo "#PACKINGVERSION#"; echo '"config.ini"'; } > http/1.00.01/list.inf
-(cd data && /usr/bin/python3 -c '
-import os, zipfile
-with zipfile.ZipFile("../http/1.00.01/up_list.zip", "w", zipfile.ZIP_DEFLATED) as z:
-    for n in sorted(os.listdir(".")): z.write(n)')
+publish_packed http
 echo "   $(du -sm ftp | cut -f1) MiB compressed files, $(du -sm http | cut -f1) MiB archive"
-
-ftp_port=$(free_port)
-/usr/bin/python3 "$src/tests/support/ftp_server.py" --port "$ftp_port" --root "$work/ftp" >ftp.log 2>&1 &
-pids+=($!)
-http_port=$(free_port)
-mkdir -p nginx/logs
-cat > nginx/nginx.conf <<CONF
-$( [ "$(id -u)" = 0 ] && echo "user root;" )
-daemon off; master_process off; worker_processes 1;
-pid $work/nginx/nginx.pid; error_log $work/nginx/logs/error.log;
-events { worker_connections 64; }
-http { access_log off; sendfile on;
-  client_body_temp_path $work/nginx/b; proxy_temp_path $work/nginx/p; fastcgi_temp_path $work/nginx/f;
-  uwsgi_temp_path $work/nginx/u; scgi_temp_path $work/nginx/s;
-  server { listen 127.0.0.1:$http_port; root $work/http; } }
-CONF
-/usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" >nginx.log 2>&1 &
-pids+=($!)
-wait_port "$ftp_port"; wait_port "$http_port"
+start_ftp ftp
+start_nginx http
 
 # measure NAME COMMAND...: prints "seconds peak_kib" into $work/NAME.time
 measure() { local name=$1; shift; /usr/bin/time -f "%e %M" -o "$work/$name.time" "$@" >"$work/$name.out" 2>&1; }
