@@ -1,4 +1,4 @@
-// Directory listings come straight from the patch server.
+// Directory listings and SIZE replies come straight from the patch server.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -12,5 +12,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (entry.Name.empty() || entry.Name.size() > size) __builtin_trap();
         }
     }
+    if (ParseFtpSizeReply(text) < -1) __builtin_trap();
     return 0;
 }

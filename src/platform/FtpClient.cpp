@@ -108,18 +108,6 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* user) {
     return std::fwrite(data, 1, bytes, sink->File);
 }
 
-// "213 1234": the answer to SIZE.
-std::int64_t ParseSizeReply(const std::string& line) {
-    if (line.size() < 5 || line.compare(0, 4, "213 ") != 0) return -1;
-    std::int64_t value = 0;
-    std::size_t i = 4;
-    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
-        if (value > (INT64_MAX - 9) / 10) return -1;
-        value = value * 10 + (line[i] - '0');
-    }
-    return i > 4 ? value : -1;
-}
-
 size_t CollectFeatures(char* data, size_t size, size_t count, void* user) {
     // Feature lines of the FEAT reply are " MLST type*;size*;...": one blank, then the name.
     const std::string line(data, size * count);
@@ -260,7 +248,8 @@ struct FtpClient::Impl {
             std::string line(data, size);
             while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
             if (!line.empty()) self->LastReply = line.substr(0, 200);
-            if (const std::int64_t size = ParseSizeReply(line); size >= 0) self->Announced = size;
+            if (const std::int64_t size = ParseFtpSizeReply(line); size >= 0)
+                self->Announced = size;
         } else if (type == CURLINFO_DATA_IN) {
             ++self->Activity;
         }

@@ -1,6 +1,7 @@
 #include "platform/FtpListing.h"
 
 #include <cctype>
+#include <cstdint>
 #include <limits>
 
 namespace {
@@ -178,4 +179,15 @@ std::vector<FtpFindData> ParseFtpListing(std::string_view text, FtpListingFormat
         if (ok) entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+std::int64_t ParseFtpSizeReply(std::string_view line) {
+    if (line.size() < 5 || line.substr(0, 4) != "213 ") return -1;
+    std::int64_t value = 0;
+    std::size_t i = 4;
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+        if (value > (INT64_MAX - 9) / 10) return -1;
+        value = value * 10 + (line[i] - '0');
+    }
+    return i > 4 ? value : -1;
 }

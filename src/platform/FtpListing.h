@@ -26,3 +26,7 @@ std::vector<FtpFindData> ParseFtpListing(std::string_view text, FtpListingFormat
 bool ParseMlsdLine(std::string_view line, FtpFindData* entry);
 bool ParseUnixListLine(std::string_view line, FtpFindData* entry);
 bool ParseDosListLine(std::string_view line, FtpFindData* entry);
+
+// The size in a reply to SIZE ("213 1234"), or -1 when the line is no such reply or the
+// number does not fit.
+std::int64_t ParseFtpSizeReply(std::string_view line);

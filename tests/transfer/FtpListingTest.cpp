@@ -76,4 +76,13 @@ TEST(FtpListing, HostileInputNeverYieldsEmptyNamesOrOverflows) {
     EXPECT_TRUE(ParseFtpListing("12-05-26  10:15AM  5 \n", FtpListingFormat::List).empty());
 }
 
+TEST(FtpListing, SizeRepliesAndWhatIsNotOne) {
+    EXPECT_EQ(ParseFtpSizeReply("213 1234"), 1234);
+    EXPECT_EQ(ParseFtpSizeReply("213 5368709120\r"), 5368709120);
+    EXPECT_EQ(ParseFtpSizeReply("213 0"), 0);
+    for (const char* line :
+         {"", "213", "213 ", "213 x", "550 No such file", "2131234", "213 99999999999999999999"})
+        EXPECT_EQ(ParseFtpSizeReply(line), -1) << line;
+}
+
 }  // namespace
