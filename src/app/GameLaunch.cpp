@@ -70,7 +70,10 @@ bool ConnectionRegistry::WriteConnectionParameters(const std::string& address, s
     const bool haveStamp = registry_.QueryDword(RegistryRoot::LocalMachine, kConnectionKey, "Key",
                                                 &stamp) == Registry::Status::Ok;
     if (!haveStamp || static_cast<std::uint32_t>(tick_() - stamp) > kLaunchStampMaxAgeMs) {
+        problem_ = haveStamp ? "the launch stamp is older than 5000 ms"
+                             : "the launch stamp cannot be read: " + registry_.LastProblem();
         DeleteConnectionKey();
+        registry_.Commit();
         return false;
     }
     DeleteConnectionKey();
@@ -79,15 +82,25 @@ bool ConnectionRegistry::WriteConnectionParameters(const std::string& address, s
     const std::uint32_t parameterB =
         static_cast<std::uint32_t>(key_[address.size() % 4]) ^ static_cast<std::uint32_t>(port);
 
+    // Whatever fails, the changes gathered so far (the deleted key) are committed: a stale
+    // key must not stay behind for the client.
+    const auto fail = [this] {
+        const std::string problem = registry_.LastProblem();
+        registry_.Commit();
+        problem_ = problem.empty() ? registry_.LastProblem() : problem;
+        return false;
+    };
     if (registry_.CreateKey(RegistryRoot::LocalMachine, kConnectionKey) != Registry::Status::Ok)
-        return false;
-    if (registry_.SetString(RegistryRoot::LocalMachine, kConnectionKey, "ParameterA", scrambled) !=
-        Registry::Status::Ok)
-        return false;
+        return fail();
+    // The text's own bytes, no terminator: the client takes the address length from it.
+    if (registry_.SetString(RegistryRoot::LocalMachine, kConnectionKey, "ParameterA", scrambled,
+                            Registry::TextEnd::Unterminated) != Registry::Status::Ok)
+        return fail();
     if (registry_.SetDword(RegistryRoot::LocalMachine, kConnectionKey, "ParameterB", parameterB) !=
         Registry::Status::Ok)
-        return false;
+        return fail();
     WriteLaunchStamp();
+    if (registry_.Commit() != Registry::Status::Ok) return fail();
     return true;
 }
 

@@ -43,11 +43,14 @@ public:
     // Refuses (deleting the key) when the stamp is missing or older than 5000 ms; otherwise
     // rewrites "ParameterA", "ParameterB" and the stamp.
     bool WriteConnectionParameters(const std::string& address, std::int32_t port);
+    // Why WriteConnectionParameters refused or failed.
+    const std::string& Problem() const { return problem_; }
 
 private:
     Registry& registry_;
     ScrambleKey key_;
     TickSource tick_;
+    std::string problem_;
 };
 
 // Empties "Temp" under `gameDir` and removes it; failures are silent.

@@ -8,6 +8,7 @@
 #include "net/LauncherState.h"
 #include "options/GameSettings.h"
 #include "platform/CodePage.h"
+#include "platform/OpenRegistry.h"
 #include "platform/GamePath.h"
 #include "text/MessageNumbers.h"
 #include "text/MessageTable.h"
@@ -32,7 +33,7 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
     : loop_(loop),
       environment_(std::move(environment)),
       services_(std::move(services)),
-      registry_(environment_.Settings.RegistryDirectory),
+      registry_(OpenRegistry(environment_.Settings)),
       engine_(*this, GamePath(environment_.GameDirectory)),
       messages_(g_State, *this),
       ftpSession_(engine_, environment_.Settings.TransferStallSeconds),
@@ -120,7 +121,7 @@ void CUpdateDlg::MoveNewsView(const WindowRect& place) {
 
 void CUpdateDlg::SyncWindowModeSetting() {
     // The options model owns the value; the window keeps what it read in its hidden check box.
-    windowMode_ = static_cast<std::uint32_t>(::SyncWindowModeSetting(registry_));
+    windowMode_ = static_cast<std::uint32_t>(::SyncWindowModeSetting(*registry_));
 }
 
 void CUpdateDlg::PrepareWorkingFiles() {

@@ -120,7 +120,7 @@ public:
     int ReadyToStart() const { return readyToStart_; }
     std::uint32_t WindowMode() const { return windowMode_; }
     const LauncherEnvironment& Environment() const { return environment_; }
-    Registry& RegistryStore() { return registry_; }
+    Registry& RegistryStore() { return *registry_; }
     PatchEngine& Engine() { return engine_; }
 
     // The patch engine's transfer flag: 1 while no transfer may run.
@@ -156,7 +156,7 @@ private:
     EventLoop& loop_;
     LauncherEnvironment environment_;
     LauncherServices services_;
-    Registry registry_;
+    std::unique_ptr<Registry> registry_;  // the store the deployment chose
     WindowAdapter* window_ = nullptr;
     ControllerObserver observer_;
 

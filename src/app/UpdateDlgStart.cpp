@@ -1,6 +1,7 @@
 // The start button and the start after a self-updating patch: hand the chosen server to the
 // game client and end the launcher.
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/GameLaunch.h"
@@ -57,10 +58,12 @@ void CUpdateDlg::StartGame() {
         ResetToConnect();
     }
 
-    ConnectionRegistry connection(registry_, environment_.Settings.ScrambleKey, services_.Tick);
+    ConnectionRegistry connection(*registry_, environment_.Settings.ScrambleKey, services_.Tick);
     connection.WriteLaunchStamp();
     if (!connection.WriteConnectionParameters(g_State.LaunchAddress,
                                               std::atoi(g_State.LaunchPort))) {
+        std::fprintf(stderr, "torvane: the game hand-off could not be written: %s\n",
+                     connection.Problem().c_str());
         ShowStopMessage(kMsgConnectionNotSaved);
         OnClose();
         return;

@@ -55,6 +55,7 @@ void GameOptions::LoadSettings() {
         }
         if (field == &settings_.Resolution && settings_.Resolution == 0) settings_.Resolution = 1;
     }
+    registry_.Commit();
     PushToControls();
 }
 
@@ -109,5 +110,6 @@ GameOptions::SaveResult GameOptions::SaveSettings() {
     for (const auto& [name, value] : numbers) {
         registry_.SetDword(kRoot, kGameConfigKey, name, static_cast<std::uint32_t>(value));
     }
+    registry_.Commit();
     return SaveResult::Saved;
 }

@@ -14,6 +14,7 @@ std::int32_t SyncWindowModeSetting(Registry& registry) {
     if (created ||
         registry.QueryDword(root, kGameConfigKey, "WindowMode", &stored) != Registry::Status::Ok) {
         registry.SetDword(root, kGameConfigKey, "WindowMode", 0);
+        registry.Commit();
         return 0;
     }
     return static_cast<std::int32_t>(stored);

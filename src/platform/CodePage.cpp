@@ -115,3 +115,72 @@ std::size_t FitToCharacters(std::string_view bytes, std::size_t limit,
     ::iconv_close(cd);
     return fit;
 }
+
+namespace {
+
+// iconv without replacements: nullopt at the first sequence that does not convert.
+std::optional<std::string> ConvertExactly(std::string_view input, const char* to, const char* from,
+                                          std::size_t* badOffset) {
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        if (badOffset) *badOffset = 0;
+        return std::nullopt;
+    }
+    std::string out;
+    char buffer[1024];
+    char* in = const_cast<char*>(input.data());
+    std::size_t inLeft = input.size();
+    bool ok = true;
+    while (true) {
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t r = inLeft > 0 ? ::iconv(cd, &in, &inLeft, &outPtr, &outLeft)
+                                         : ::iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+        const int error = errno;
+        out.append(buffer, sizeof buffer - outLeft);
+        if (r == static_cast<std::size_t>(-1) && error == E2BIG) continue;
+        if (r == static_cast<std::size_t>(-1)) {
+            ok = false;
+            if (badOffset) *badOffset = static_cast<std::size_t>(in - input.data());
+            break;
+        }
+        if (inLeft == 0) {
+            outPtr = buffer;
+            outLeft = sizeof buffer;
+            ::iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+            out.append(buffer, sizeof buffer - outLeft);
+            break;
+        }
+    }
+    ::iconv_close(cd);
+    if (!ok) return std::nullopt;
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::u16string> DecodeToUtf16(std::string_view bytes, const std::string& codePage,
+                                            std::size_t* badOffset) {
+    const auto wide = ConvertExactly(bytes, "UTF-16LE", codePage.c_str(), badOffset);
+    if (!wide) return std::nullopt;
+    std::u16string text(wide->size() / 2, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        text[i] = static_cast<char16_t>(static_cast<unsigned char>((*wide)[2 * i]) |
+                                        (static_cast<unsigned char>((*wide)[2 * i + 1]) << 8));
+    }
+    return text;
+}
+
+std::optional<std::string> EncodeFromUtf16(std::u16string_view text, const std::string& codePage,
+                                           std::size_t* badOffset) {
+    std::string wide;
+    wide.reserve(text.size() * 2);
+    for (const char16_t unit : text) {
+        wide += static_cast<char>(unit & 0xFF);
+        wide += static_cast<char>(unit >> 8);
+    }
+    std::size_t offset = 0;
+    auto bytes = ConvertExactly(wide, codePage.c_str(), "UTF-16LE", &offset);
+    if (!bytes && badOffset) *badOffset = offset / 2;
+    return bytes;
+}

@@ -21,6 +21,16 @@
 //   registry_dir            where the registry files (HKEY_CURRENT_USER.reg,
 //                           HKEY_LOCAL_MACHINE.reg) live. Default
 //                           $XDG_CONFIG_HOME/torvane/registry (~/.config/torvane/registry).
+//   registry                "files": the registry lives in registry_dir (a native game client);
+//                           "wine": in the Wine prefix wine_prefix (a Windows game client).
+//                           Default files.
+//   wine_prefix             the Wine prefix of a Windows game client. Default $WINEPREFIX, else
+//                           ~/.wine.
+//   wine_client_bits        32 or 64: a 32-bit client reads HKEY_LOCAL_MACHINE\SOFTWARE through
+//                           Wow6432Node. Default 32.
+//   wine_locale             the locale the client runs in under Wine; its character set must be
+//                           code_page. Default: the usual locale of code_page (ko_KR.CP949 for
+//                           CP949, en_US.CP1252 for CP1252, ...).
 //   desktop_dir             where the launcher's .desktop entry is written. Default the XDG
 //                           desktop directory ($XDG_DESKTOP_DIR, user-dirs.dirs, ~/Desktop).
 //   transfer_stall_seconds  a patch transfer that receives nothing for this long fails, 1..3600.
@@ -122,6 +132,11 @@ DeploymentSettings DefaultDeploymentSettings(const std::filesystem::path& progra
     std::filesystem::path configHome = EnvDirectory("XDG_CONFIG_HOME");
     if (configHome.empty()) configHome = Home() / ".config";
     settings.RegistryDirectory = configHome / "torvane" / "registry";
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) {
+        settings.WinePrefix = prefix;
+    } else {
+        settings.WinePrefix = Home() / ".wine";
+    }
 
     settings.DesktopDirectory = EnvDirectory("XDG_DESKTOP_DIR");
     if (settings.DesktopDirectory.empty()) settings.DesktopDirectory = UserDirsDesktop(configHome);
@@ -204,6 +219,24 @@ DeploymentSettings LoadDeploymentSettings(const std::filesystem::path& file,
             }
         } else if (key == "registry_dir") {
             base.RegistryDirectory = directory(value);
+        } else if (key == "registry") {
+            if (value == "files") {
+                base.RegistryStore = DeploymentSettings::RegistryKind::Files;
+            } else if (value == "wine") {
+                base.RegistryStore = DeploymentSettings::RegistryKind::Wine;
+            } else {
+                bad("must be \"files\" or \"wine\"");
+            }
+        } else if (key == "wine_prefix") {
+            base.WinePrefix = directory(value);
+        } else if (key == "wine_client_bits") {
+            if (value == "32" || value == "64") {
+                base.WineClientBits = value == "32" ? 32 : 64;
+            } else {
+                bad("must be 32 or 64");
+            }
+        } else if (key == "wine_locale") {
+            base.WineLocale = std::string(value);
         } else if (key == "desktop_dir") {
             base.DesktopDirectory = directory(value);
         } else if (key == "transfer_stall_seconds") {

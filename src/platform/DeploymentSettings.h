@@ -29,6 +29,12 @@ struct DeploymentSettings {
     std::filesystem::path DataDirectory;      // data_dir: default message.wtf, click sound
     std::string CodePage = "CP949";           // code_page: iconv name of the texts' code page
     std::filesystem::path RegistryDirectory;  // registry_dir: $XDG_CONFIG_HOME/torvane/registry
+    // registry: "files" (our own files, a native client) or "wine" (a Windows client's prefix).
+    enum class RegistryKind { Files, Wine };
+    RegistryKind RegistryStore = RegistryKind::Files;
+    std::filesystem::path WinePrefix;  // wine_prefix: $WINEPREFIX or ~/.wine
+    int WineClientBits = 32;           // wine_client_bits: 32 reads HKLM\SOFTWARE via Wow6432Node
+    std::string WineLocale;            // wine_locale: empty = the code page's usual locale
     std::filesystem::path DesktopDirectory;   // desktop_dir: $XDG_DESKTOP_DIR or ~/Desktop
     int TransferStallSeconds = 60;        // transfer_stall_seconds: no bytes for this long fails
     std::string ProductName = "Torvane";  // product_name: window title, lock and .desktop name

@@ -1,11 +1,9 @@
 #pragma once
-// The registry keys and values the game and the launcher share, kept in text files in the
-// registry-export format ("Windows Registry Editor Version 5.00"), one file per root. Every
-// change rewrites its file atomically. A damaged file is never overwritten: operations on
-// that root fail with Status::Damaged and the file stays as it is for the user to inspect.
+// The registry keys and values the game client and the launcher share. Two stores stand
+// behind this interface, chosen by the deployment: FileRegistry (our own files, for a native
+// game client) and WineRegistry (the Wine prefix a Windows game client runs in).
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 
 enum class RegistryRoot { CurrentUser, LocalMachine };
@@ -13,31 +11,38 @@ enum class RegistryRoot { CurrentUser, LocalMachine };
 class Registry {
 public:
     enum class Status { Ok, NotFound, WrongType, Damaged, IoError };
+    // How a text value ends in the store: with the terminating zero Windows programs usually
+    // write, or exactly the text's bytes (a reader then gets no terminator).
+    enum class TextEnd { Terminated, Unterminated };
 
-    // Files: <directory>/HKEY_CURRENT_USER.reg and <directory>/HKEY_LOCAL_MACHINE.reg.
-    explicit Registry(std::filesystem::path directory);
-
-    const std::filesystem::path& Directory() const { return directory_; }
-    std::filesystem::path FileFor(RegistryRoot root) const;
+    virtual ~Registry() = default;
 
     // Key paths use back-slashes ("SOFTWARE\Varnok\KA\Config") and match without regard to
     // case. CreateKey reports through `created` whether the key is new.
-    Status CreateKey(RegistryRoot root, const std::string& key, bool* created = nullptr);
-    Status OpenKey(RegistryRoot root, const std::string& key) const;  // Ok or NotFound
-    Status DeleteKey(RegistryRoot root, const std::string& key);      // with its subkeys
+    virtual Status CreateKey(RegistryRoot root, const std::string& key,
+                             bool* created = nullptr) = 0;
+    virtual Status OpenKey(RegistryRoot root, const std::string& key) const = 0;  // Ok, NotFound
+    virtual Status DeleteKey(RegistryRoot root, const std::string& key) = 0;  // with subkeys
 
-    Status QueryString(RegistryRoot root, const std::string& key, const std::string& name,
-                       std::string* value) const;  // REG_SZ
-    Status QueryDword(RegistryRoot root, const std::string& key, const std::string& name,
-                      std::uint32_t* value) const;  // REG_DWORD
-    // Setting a value creates its key when needed. A name or text holding a line break cannot
-    // be stored and gives IoError with nothing written.
-    Status SetString(RegistryRoot root, const std::string& key, const std::string& name,
-                     const std::string& value);
-    Status SetDword(RegistryRoot root, const std::string& key, const std::string& name,
-                    std::uint32_t value);
-    Status DeleteValue(RegistryRoot root, const std::string& key, const std::string& name);
+    virtual Status QueryString(RegistryRoot root, const std::string& key, const std::string& name,
+                               std::string* value) const = 0;  // REG_SZ
+    virtual Status QueryDword(RegistryRoot root, const std::string& key, const std::string& name,
+                              std::uint32_t* value) const = 0;  // REG_DWORD
+    // Setting a value creates its key when needed. A text the store cannot hold gives IoError
+    // with nothing written.
+    virtual Status SetString(RegistryRoot root, const std::string& key, const std::string& name,
+                             const std::string& value, TextEnd end = TextEnd::Terminated) = 0;
+    virtual Status SetDword(RegistryRoot root, const std::string& key, const std::string& name,
+                            std::uint32_t value) = 0;
+    virtual Status DeleteValue(RegistryRoot root, const std::string& key,
+                               const std::string& name) = 0;
 
-private:
-    std::filesystem::path directory_;
+    // Some stores gather writes and apply them together here (the Wine prefix while Wine's
+    // server runs: one import instead of a Wine start per value). Callers commit at the end of
+    // every group of changes; a failure means none of the group may have arrived.
+    virtual Status Commit() { return Status::Ok; }
+
+    // What went wrong in the last failed operation (place and cause), for messages and the
+    // log; empty when nothing is known beyond the status.
+    virtual std::string LastProblem() const { return {}; }
 };

@@ -6,6 +6,7 @@
 #include "app/GameLaunch.h"
 #include "app/UpdateDlg.h"
 #include "net/LauncherState.h"
+#include "platform/FileRegistry.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ TEST(ShellResultTest, MessagesForStartFailures) {
 class ConnectionRegistryTest : public ::testing::Test {
 protected:
     testsupport::TempDir dir;
-    Registry registry{dir.Path()};
+    FileRegistry registry{dir.Path()};
     std::uint32_t now = 50000;
     ConnectionRegistry connection{registry, kKey, [this] { return now; }};
 
@@ -130,7 +131,7 @@ protected:
         dialog.OnCommand(6501 + index);
         return dialog;
     }
-    Registry registry{Environment.Settings.RegistryDirectory};
+    FileRegistry registry{Environment.Settings.RegistryDirectory};
 };
 
 TEST_F(StartGameTest, StartBeforeTheGoAheadNeverStartsTheGame) {

@@ -5,7 +5,7 @@
 #include "app/AppTestSupport.h"
 #include "app/UpdateDlg.h"
 #include "net/LauncherState.h"
-#include "platform/Registry.h"
+#include "platform/FileRegistry.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ TEST_F(UpdateDlgViewTest, InitialisationPreparesFilesAndWindowModeSetting) {
     EXPECT_FALSE(std::filesystem::exists(leftover));
     EXPECT_TRUE(std::filesystem::is_directory(Environment.GameDirectory / "Temp"));
 
-    Registry registry(Environment.Settings.RegistryDirectory);
+    FileRegistry registry(Environment.Settings.RegistryDirectory);
     std::uint32_t mode = 7;
     ASSERT_EQ(registry.QueryDword(RegistryRoot::CurrentUser, "SOFTWARE\\Varnok\\KA\\Config",
                                   "WindowMode", &mode),
@@ -71,7 +71,7 @@ TEST_F(UpdateDlgViewTest, InitialisationPreparesFilesAndWindowModeSetting) {
 }
 
 TEST_F(UpdateDlgViewTest, ExistingWindowModeIsKeptAndNotRewritten) {
-    Registry registry(Environment.Settings.RegistryDirectory);
+    FileRegistry registry(Environment.Settings.RegistryDirectory);
     ASSERT_EQ(registry.SetDword(RegistryRoot::CurrentUser, "SOFTWARE\\Varnok\\KA\\Config",
                                 "WindowMode", 1),
               Registry::Status::Ok);

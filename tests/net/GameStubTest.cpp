@@ -5,7 +5,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Process.h"
-#include "platform/Registry.h"
+#include "platform/FileRegistry.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -27,7 +27,7 @@ std::string Scramble(const std::string& text) {
 
 struct StubRun {
     TempDir dir;
-    Registry registry{dir / "registry"};
+    FileRegistry registry{dir / "registry"};
 
     StubRun() {
         testsupport::WriteFile(dir / "torvane.conf",

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileRegistry.h"
 #include "support/TestSupport.h"
 
 using testsupport::TempDir;
@@ -17,7 +18,7 @@ constexpr RegistryRoot kUser = RegistryRoot::CurrentUser;
 
 struct Fixture {
     TempDir dir;
-    Registry registry{dir / "registry"};
+    FileRegistry registry{dir / "registry"};
     std::vector<std::string> boxes;
     MessageBoxFunction Recorder() {
         return [this](const std::string& text, const std::string& caption, MessageBoxIcon) {

@@ -1,4 +1,4 @@
-#include "platform/Registry.h"
+#include "platform/FileRegistry.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ const std::string kConfig = "SOFTWARE\\Varnok\\KA\\Config";
 
 TEST(RegistryTest, KeysAreCreatedOnceAndFoundIgnoringCase) {
     TempDir dir;
-    Registry registry(dir / "reg");  // the directory is made on first write
+    FileRegistry registry(dir / "reg");  // the directory is made on first write
     EXPECT_EQ(registry.OpenKey(kUser, kConfig), Status::NotFound);
     bool created = false;
     ASSERT_EQ(registry.CreateKey(kUser, kConfig, &created), Status::Ok);
@@ -42,7 +42,7 @@ TEST(RegistryTest, KeysAreCreatedOnceAndFoundIgnoringCase) {
 
 TEST(RegistryTest, ValuesRoundTripWithEscapesAndTypes) {
     TempDir dir;
-    Registry registry(dir.Path());
+    FileRegistry registry(dir.Path());
     const std::string tricky = "a\\b \"q\" \xB0\xA1 =[x]";
     ASSERT_EQ(registry.SetString(kUser, kConfig, "ID", tricky), Status::Ok);
     ASSERT_EQ(registry.SetDword(kUser, kConfig, "WindowMode", 30), Status::Ok);
@@ -78,7 +78,7 @@ TEST(RegistryTest, ValuesRoundTripWithEscapesAndTypes) {
 
 TEST(RegistryTest, ReadsHandWrittenExportsAndKeepsForeignValues) {
     TempDir dir;
-    Registry registry(dir.Path());
+    FileRegistry registry(dir.Path());
     WriteFile(registry.FileFor(kMachine),
               "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n; edited by hand\r\n"
               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Varnok\\Ka\\Connection]\r\n"
@@ -115,7 +115,7 @@ TEST(RegistryTest, DamagedFilesAreReportedAndNeverOverwritten) {
     };
     for (const char* contents : damaged) {
         TempDir dir;
-        Registry registry(dir.Path());
+        FileRegistry registry(dir.Path());
         WriteFile(registry.FileFor(kUser), contents);
         std::uint32_t number = 0;
         EXPECT_EQ(registry.OpenKey(kUser, "X"), Status::Damaged) << contents;
@@ -129,7 +129,7 @@ TEST(RegistryTest, DamagedFilesAreReportedAndNeverOverwritten) {
     }
 
     TempDir dir;
-    Registry registry(dir.Path());
+    FileRegistry registry(dir.Path());
     WriteFile(registry.FileFor(kUser), "\n\n");  // blank: an empty registry, not damage
     EXPECT_EQ(registry.SetDword(kUser, "X", "A", 1), Status::Ok);
     std::filesystem::create_directories(registry.FileFor(kMachine));

@@ -10,7 +10,7 @@
 #include "GameArguments.h"
 #include "platform/Clock.h"
 #include "platform/DeploymentSettings.h"
-#include "platform/Registry.h"
+#include "platform/FileRegistry.h"
 
 namespace {
 
@@ -94,6 +94,6 @@ int main(int argc, char** argv) {
     const auto arguments = ParseConnectArguments(words, key);
     std::printf("address: %s\n", arguments ? arguments->Address.c_str() : "missing");
     std::printf("port: %s\n", arguments ? arguments->Port.c_str() : "missing");
-    PrintRegistry(Registry(settings.RegistryDirectory), key);
+    PrintRegistry(FileRegistry(settings.RegistryDirectory), key);
     return 0;
 }

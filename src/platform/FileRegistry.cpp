@@ -1,4 +1,4 @@
-#include "platform/Registry.h"
+#include "platform/FileRegistry.h"
 
 #include <fstream>
 #include <optional>
@@ -44,13 +44,13 @@ bool Storable(const std::string& text) {
 
 }  // namespace
 
-Registry::Registry(std::filesystem::path directory) : directory_(std::move(directory)) {}
+FileRegistry::FileRegistry(std::filesystem::path directory) : directory_(std::move(directory)) {}
 
-std::filesystem::path Registry::FileFor(RegistryRoot root) const {
+std::filesystem::path FileRegistry::FileFor(RegistryRoot root) const {
     return directory_ / (std::string(RootName(root)) + ".reg");
 }
 
-Registry::Status Registry::CreateKey(RegistryRoot root, const std::string& key, bool* created) {
+Registry::Status FileRegistry::CreateKey(RegistryRoot root, const std::string& key, bool* created) {
     if (created) *created = false;
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
@@ -61,20 +61,20 @@ Registry::Status Registry::CreateKey(RegistryRoot root, const std::string& key, 
     return s;
 }
 
-Registry::Status Registry::OpenKey(RegistryRoot root, const std::string& key) const {
+Registry::Status FileRegistry::OpenKey(RegistryRoot root, const std::string& key) const {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
     return document.HasKey(key) ? Status::Ok : Status::NotFound;
 }
 
-Registry::Status Registry::DeleteKey(RegistryRoot root, const std::string& key) {
+Registry::Status FileRegistry::DeleteKey(RegistryRoot root, const std::string& key) {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
     if (!document.DeleteKey(key)) return Status::NotFound;
     return Save(FileFor(root), document);
 }
 
-Registry::Status Registry::QueryString(RegistryRoot root, const std::string& key,
+Registry::Status FileRegistry::QueryString(RegistryRoot root, const std::string& key,
                                        const std::string& name, std::string* value) const {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
@@ -85,7 +85,7 @@ Registry::Status Registry::QueryString(RegistryRoot root, const std::string& key
     return Status::Ok;
 }
 
-Registry::Status Registry::QueryDword(RegistryRoot root, const std::string& key,
+Registry::Status FileRegistry::QueryDword(RegistryRoot root, const std::string& key,
                                       const std::string& name, std::uint32_t* value) const {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
@@ -96,8 +96,9 @@ Registry::Status Registry::QueryDword(RegistryRoot root, const std::string& key,
     return Status::Ok;
 }
 
-Registry::Status Registry::SetString(RegistryRoot root, const std::string& key,
-                                     const std::string& name, const std::string& value) {
+Registry::Status FileRegistry::SetString(RegistryRoot root, const std::string& key,
+                                         const std::string& name, const std::string& value,
+                                         TextEnd) {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
     if (!Storable(key) || !Storable(name) || !Storable(value)) return Status::IoError;
@@ -109,7 +110,7 @@ Registry::Status Registry::SetString(RegistryRoot root, const std::string& key,
     return Save(FileFor(root), document);
 }
 
-Registry::Status Registry::SetDword(RegistryRoot root, const std::string& key,
+Registry::Status FileRegistry::SetDword(RegistryRoot root, const std::string& key,
                                     const std::string& name, std::uint32_t value) {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
@@ -122,7 +123,7 @@ Registry::Status Registry::SetDword(RegistryRoot root, const std::string& key,
     return Save(FileFor(root), document);
 }
 
-Registry::Status Registry::DeleteValue(RegistryRoot root, const std::string& key,
+Registry::Status FileRegistry::DeleteValue(RegistryRoot root, const std::string& key,
                                        const std::string& name) {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
