@@ -35,9 +35,9 @@ struct DeploymentSettings {
     std::filesystem::path WinePrefix;  // wine_prefix: $WINEPREFIX or ~/.wine
     int WineClientBits = 32;           // wine_client_bits: 32 reads HKLM\SOFTWARE via Wow6432Node
     std::string WineLocale;            // wine_locale: empty = the code page's usual locale
-    std::filesystem::path DesktopDirectory;   // desktop_dir: $XDG_DESKTOP_DIR or ~/Desktop
-    int TransferStallSeconds = 60;        // transfer_stall_seconds: no bytes for this long fails
-    std::string ProductName = "Torvane";  // product_name: window title, lock and .desktop name
+    std::filesystem::path DesktopDirectory;  // desktop_dir: $XDG_DESKTOP_DIR or ~/Desktop
+    int TransferStallSeconds = 60;           // transfer_stall_seconds: no bytes for this long fails
+    std::string ProductName = "Torvane";     // product_name: window title, lock and .desktop name
 
     // Problems met while reading (unknown keys, bad values), one line each, for the log.
     std::vector<std::string> Warnings;

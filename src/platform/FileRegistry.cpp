@@ -75,7 +75,7 @@ Registry::Status FileRegistry::DeleteKey(RegistryRoot root, const std::string& k
 }
 
 Registry::Status FileRegistry::QueryString(RegistryRoot root, const std::string& key,
-                                       const std::string& name, std::string* value) const {
+                                           const std::string& name, std::string* value) const {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
     const RegistryDocument::Value* found = document.FindValue(key, name);
@@ -86,7 +86,7 @@ Registry::Status FileRegistry::QueryString(RegistryRoot root, const std::string&
 }
 
 Registry::Status FileRegistry::QueryDword(RegistryRoot root, const std::string& key,
-                                      const std::string& name, std::uint32_t* value) const {
+                                          const std::string& name, std::uint32_t* value) const {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
     const RegistryDocument::Value* found = document.FindValue(key, name);
@@ -111,7 +111,7 @@ Registry::Status FileRegistry::SetString(RegistryRoot root, const std::string& k
 }
 
 Registry::Status FileRegistry::SetDword(RegistryRoot root, const std::string& key,
-                                    const std::string& name, std::uint32_t value) {
+                                        const std::string& name, std::uint32_t value) {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
     if (!Storable(key) || !Storable(name)) return Status::IoError;
@@ -124,7 +124,7 @@ Registry::Status FileRegistry::SetDword(RegistryRoot root, const std::string& ke
 }
 
 Registry::Status FileRegistry::DeleteValue(RegistryRoot root, const std::string& key,
-                                       const std::string& name) {
+                                           const std::string& name) {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
     if (!document.DeleteValue(key, name)) return Status::NotFound;

@@ -29,8 +29,7 @@ public:
                      const std::string& value, TextEnd end = TextEnd::Terminated) override;
     Status SetDword(RegistryRoot root, const std::string& key, const std::string& name,
                     std::uint32_t value) override;
-    Status DeleteValue(RegistryRoot root, const std::string& key,
-                       const std::string& name) override;
+    Status DeleteValue(RegistryRoot root, const std::string& key, const std::string& name) override;
 
 private:
     std::filesystem::path directory_;

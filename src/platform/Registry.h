@@ -22,7 +22,7 @@ public:
     virtual Status CreateKey(RegistryRoot root, const std::string& key,
                              bool* created = nullptr) = 0;
     virtual Status OpenKey(RegistryRoot root, const std::string& key) const = 0;  // Ok, NotFound
-    virtual Status DeleteKey(RegistryRoot root, const std::string& key) = 0;  // with subkeys
+    virtual Status DeleteKey(RegistryRoot root, const std::string& key) = 0;      // with subkeys
 
     virtual Status QueryString(RegistryRoot root, const std::string& key, const std::string& name,
                                std::string* value) const = 0;  // REG_SZ

@@ -50,8 +50,8 @@ ProgramResult RunProgram(const std::vector<std::string>& argv,
     posix_spawn_file_actions_adddup2(&actions, ::fileno(output), 1);
     posix_spawn_file_actions_adddup2(&actions, ::fileno(output), 2);
     pid_t pid = 0;
-    const int spawned = ::posix_spawnp(&pid, args[0].c_str(), &actions, nullptr, argp.data(),
-                                       envp.data());
+    const int spawned =
+        ::posix_spawnp(&pid, args[0].c_str(), &actions, nullptr, argp.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         std::fclose(output);

@@ -127,10 +127,9 @@ Registry::Status WineRegistry::CheckPrefix(RegistryRoot root, bool writing) cons
     }
     const std::filesystem::path file = FileFor(root);
     if (!std::filesystem::exists(file, ec)) {
-        return Fail(Status::IoError, "Wine prefix " + prefix + " is not set up: " +
-                                         file.filename().string() +
-                                         " is missing (run \"WINEPREFIX=" + prefix +
-                                         " wineboot -i\")");
+        return Fail(Status::IoError,
+                    "Wine prefix " + prefix + " is not set up: " + file.filename().string() +
+                        " is missing (run \"WINEPREFIX=" + prefix + " wineboot -i\")");
     }
     if (writing && (::access(prefix.c_str(), W_OK) != 0 || ::access(file.c_str(), W_OK) != 0)) {
         return Fail(Status::IoError,
@@ -160,17 +159,16 @@ Registry::Status WineRegistry::RunWine(const std::vector<std::string>& arguments
     const ProgramResult result =
         RunProgram(argv, {"WINEPREFIX=" + options_.Prefix.string(), "WINEDEBUG=-all"});
     if (!result.Started) {
-        return Fail(Status::IoError, "cannot run \"" + options_.WineProgram +
-                                         "\" (needed while Wine runs in prefix " +
-                                         options_.Prefix.string() +
-                                         "): " + std::strerror(result.Error) +
-                                         "; install the wine and wine64 packages");
+        return Fail(Status::IoError,
+                    "cannot run \"" + options_.WineProgram +
+                        "\" (needed while Wine runs in prefix " + options_.Prefix.string() + "): " +
+                        std::strerror(result.Error) + "; install the wine and wine64 packages");
     }
     if (result.ExitCode != 0) {
         return Fail(Status::IoError, "\"" + options_.WineProgram + " " + arguments.front() +
                                          "\" in prefix " + options_.Prefix.string() +
-                                         " failed (exit status " +
-                                         std::to_string(result.ExitCode) + "): " + result.Output);
+                                         " failed (exit status " + std::to_string(result.ExitCode) +
+                                         "): " + result.Output);
     }
     return Status::Ok;
 }
@@ -181,8 +179,8 @@ Registry::Status WineRegistry::Fetch(RegistryRoot root, const std::u16string& pa
         if (Covers(known, path)) return Status::Ok;
     ScratchDirectory scratch;
     if (scratch.Path().empty())
-        return Fail(Status::IoError, std::string("cannot make a temporary directory: ") +
-                                         std::strerror(errno));
+        return Fail(Status::IoError,
+                    std::string("cannot make a temporary directory: ") + std::strerror(errno));
     const std::filesystem::path exported = scratch.Path() / "export.reg";
     const std::u16string key = std::u16string(RootName(root)) + u"\\" + path;
     auto keyText = EncodeFromUtf16(key, "UTF-8");
@@ -265,8 +263,8 @@ Registry::Status WineRegistry::Commit() {
     for (auto& fetched : fetched_) fetched.clear();
     ScratchDirectory scratch;
     if (scratch.Path().empty())
-        return Fail(Status::IoError, std::string("cannot make a temporary directory: ") +
-                                         std::strerror(errno));
+        return Fail(Status::IoError,
+                    std::string("cannot make a temporary directory: ") + std::strerror(errno));
     const std::filesystem::path file = scratch.Path() / "import.reg";
     if (!WriteFileAtomically(file, RegistryImportBytes(changes))) {
         return Fail(Status::IoError, "cannot write " + file.string() + ": " + std::strerror(errno));
@@ -274,8 +272,7 @@ Registry::Status WineRegistry::Commit() {
     return RunWine({"regedit", "/S", WindowsPath(file)});
 }
 
-Registry::Status WineRegistry::CreateKey(RegistryRoot root, const std::string& key,
-                                         bool* created) {
+Registry::Status WineRegistry::CreateKey(RegistryRoot root, const std::string& key, bool* created) {
     if (created) *created = false;
     const std::u16string path = PathInPrefix(root, key);
     bool isNew = false;
@@ -319,9 +316,8 @@ Registry::Status WineRegistry::QueryString(RegistryRoot root, const std::string&
         if (!bytes) {
             return Fail(Status::WrongType, "the text \"" + name + "\" of " + Narrow(path) +
                                                " in Wine prefix " + options_.Prefix.string() +
-                                               " has a character (position " +
-                                               std::to_string(bad) + ") that " +
-                                               options_.CodePage + " cannot hold");
+                                               " has a character (position " + std::to_string(bad) +
+                                               ") that " + options_.CodePage + " cannot hold");
         }
         if (value) *value = *bytes;
         return Status::Ok;
@@ -351,8 +347,7 @@ Registry::Status WineRegistry::SetString(RegistryRoot root, const std::string& k
                       bad < value.size() ? static_cast<unsigned char>(value[bad]) : 0u);
         return Fail(Status::IoError, "the text for \"" + name + "\" has byte " + byte +
                                          " at offset " + std::to_string(bad) + " that " +
-                                         options_.CodePage +
-                                         " cannot decode; nothing was written");
+                                         options_.CodePage + " cannot decode; nothing was written");
     }
     const std::u16string path = PathInPrefix(root, key);
     const bool terminated = end == TextEnd::Terminated;

@@ -46,8 +46,7 @@ public:
                      const std::string& value, TextEnd end = TextEnd::Terminated) override;
     Status SetDword(RegistryRoot root, const std::string& key, const std::string& name,
                     std::uint32_t value) override;
-    Status DeleteValue(RegistryRoot root, const std::string& key,
-                       const std::string& name) override;
+    Status DeleteValue(RegistryRoot root, const std::string& key, const std::string& name) override;
     Status Commit() override;
     std::string LastProblem() const override { return problem_; }
 

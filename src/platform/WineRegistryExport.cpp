@@ -163,8 +163,7 @@ std::u16string ImportKeyLine(std::u16string_view rootName, std::u16string_view p
 }
 
 std::u16string ImportTextLine(std::u16string_view rootName, std::u16string_view path,
-                              std::u16string_view name, std::u16string_view text,
-                              bool terminated) {
+                              std::u16string_view name, std::u16string_view text, bool terminated) {
     std::u16string line = KeyHeader(rootName, path, false) + QuotedName(name) + u"=hex(1):";
     std::u16string units(text);
     if (terminated) units += u'\0';

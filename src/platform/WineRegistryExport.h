@@ -17,8 +17,7 @@ bool ReadRegistryExport(std::string_view bytes, std::u16string_view rootName,
                         WineRegistryFile& into, std::int64_t unixTime);
 
 // Import lines of one change each, for the key `path` below `rootName`.
-std::u16string ImportKeyLine(std::u16string_view rootName, std::u16string_view path,
-                             bool deleting);
+std::u16string ImportKeyLine(std::u16string_view rootName, std::u16string_view path, bool deleting);
 std::u16string ImportTextLine(std::u16string_view rootName, std::u16string_view path,
                               std::u16string_view name, std::u16string_view text, bool terminated);
 std::u16string ImportDwordLine(std::u16string_view rootName, std::u16string_view path,

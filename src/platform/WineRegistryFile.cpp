@@ -61,14 +61,30 @@ bool Unescape(std::string_view text, std::size_t& pos, char end, std::u16string&
         if (pos >= text.size()) return false;
         const char e = text[pos++];
         switch (e) {
-            case 'a': out += u'\a'; break;
-            case 'b': out += u'\b'; break;
-            case 'e': out += u'\x1b'; break;
-            case 'f': out += u'\f'; break;
-            case 'n': out += u'\n'; break;
-            case 'r': out += u'\r'; break;
-            case 't': out += u'\t'; break;
-            case 'v': out += u'\v'; break;
+            case 'a':
+                out += u'\a';
+                break;
+            case 'b':
+                out += u'\b';
+                break;
+            case 'e':
+                out += u'\x1b';
+                break;
+            case 'f':
+                out += u'\f';
+                break;
+            case 'n':
+                out += u'\n';
+                break;
+            case 'r':
+                out += u'\r';
+                break;
+            case 't':
+                out += u'\t';
+                break;
+            case 'v':
+                out += u'\v';
+                break;
             case 'x': {
                 unsigned value = 0;
                 int digits = 0;
@@ -83,8 +99,8 @@ bool Unescape(std::string_view text, std::size_t& pos, char end, std::u16string&
             default:
                 if (e >= '0' && e <= '7') {
                     unsigned value = static_cast<unsigned>(e - '0');
-                    for (int digits = 1; digits < 3 && pos < text.size() && text[pos] >= '0' &&
-                                         text[pos] <= '7';
+                    for (int digits = 1;
+                         digits < 3 && pos < text.size() && text[pos] >= '0' && text[pos] <= '7';
                          ++digits) {
                         value = value * 8 + static_cast<unsigned>(text[pos++] - '0');
                     }
@@ -200,8 +216,11 @@ bool WineRegistryFile::Parse(std::string_view bytes) {
         std::u16string path;
         if (!Unescape(header, pos, ']', path)) return false;
         section.Path = NormalizePath(path);
-        for (; pos < header.size() && (header[pos] == ' ' || std::isdigit(static_cast<unsigned char>(header[pos]))); ++pos) {
-            if (header[pos] != ' ' && section.Time < 100000000000000LL) section.Time = section.Time * 10 + (header[pos] - '0');
+        for (; pos < header.size() &&
+               (header[pos] == ' ' || std::isdigit(static_cast<unsigned char>(header[pos])));
+             ++pos) {
+            if (header[pos] != ' ' && section.Time < 100000000000000LL)
+                section.Time = section.Time * 10 + (header[pos] - '0');
         }
         section.Raw.append(header);
         for (++i; i < lines.size() && lines[i].substr(0, 1) != "["; ++i) {
@@ -250,9 +269,9 @@ std::string WineRegistryFile::Serialize() const {
         }
         out += "[" + EscapeWith(section.Path, "[]") + "] " + std::to_string(section.Time) + "\n";
         char stamp[32];
-        std::snprintf(stamp, sizeof stamp, "#time=%llx\n",
-                      static_cast<unsigned long long>((section.Time + kEpochDifference) *
-                                                      10000000LL));
+        std::snprintf(
+            stamp, sizeof stamp, "#time=%llx\n",
+            static_cast<unsigned long long>((section.Time + kEpochDifference) * 10000000LL));
         out += stamp;
         for (const Entry& entry : section.Entries) {
             if (entry.Meta && entry.Raw.rfind("#time=", 0) == 0) continue;
@@ -281,8 +300,8 @@ bool WineRegistryFile::HasKey(std::u16string_view path) const {
                        [&](const Section& s) { return AtOrBelow(s.Path, key); });
 }
 
-std::optional<WineRegistryFile::Value> WineRegistryFile::FindValue(
-    std::u16string_view path, std::u16string_view name) const {
+std::optional<WineRegistryFile::Value> WineRegistryFile::FindValue(std::u16string_view path,
+                                                                   std::u16string_view name) const {
     const Section* section = FindSection(path);
     if (!section) return std::nullopt;
     for (const Entry& entry : section->Entries) {
@@ -304,9 +323,9 @@ std::optional<WineRegistryFile::Value> WineRegistryFile::FindValue(
             if (bytes && bytes->size() % 2 == 0) {
                 value.Type = Value::Kind::Text;
                 for (std::size_t i = 0; i < bytes->size(); i += 2) {
-                    value.Text += static_cast<char16_t>(
-                        static_cast<unsigned char>((*bytes)[i]) |
-                        (static_cast<unsigned char>((*bytes)[i + 1]) << 8));
+                    value.Text +=
+                        static_cast<char16_t>(static_cast<unsigned char>((*bytes)[i]) |
+                                              (static_cast<unsigned char>((*bytes)[i + 1]) << 8));
                 }
                 if (!value.Text.empty() && value.Text.back() == u'\0') value.Text.pop_back();
             }
@@ -374,8 +393,9 @@ void WineRegistryFile::SetDword(std::u16string_view path, std::u16string_view na
 bool WineRegistryFile::DeleteValue(std::u16string_view path, std::u16string_view name) {
     Section* section = FindSection(path);
     if (!section) return false;
-    const auto found = std::find_if(section->Entries.begin(), section->Entries.end(),
-                                    [&](const Entry& e) { return !e.Meta && SameText(e.Name, name); });
+    const auto found =
+        std::find_if(section->Entries.begin(), section->Entries.end(),
+                     [&](const Entry& e) { return !e.Meta && SameText(e.Name, name); });
     if (found == section->Entries.end()) return false;
     section->Entries.erase(found);
     section->Changed = true;

@@ -14,6 +14,7 @@
 #include "gtk/GtkEventLoop.h"
 #include "gtk/GtkMainWindow.h"
 #include "gtk/OptionDlg.h"
+#include "platform/FileRegistry.h"
 #include "ui/DIBitmap.h"
 #include "ui/MainWindowLayout.h"
 
@@ -32,7 +33,7 @@ protected:
     void SetUp() override {
         if (!TestDisplayReady()) GTEST_SKIP() << "no Xvfb or GTK display";
         if (!std::filesystem::exists(kSkin / "140.bmp")) GTEST_SKIP() << "skin not generated";
-        registry_ = std::make_unique<Registry>(dir_ / "registry");
+        registry_ = std::make_unique<FileRegistry>(dir_ / "registry");
         MainWindowConfig config;
         config.SkinDirectory = kSkin;
         config.GameDirectory = dir_.Path();
