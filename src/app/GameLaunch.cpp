@@ -82,10 +82,11 @@ bool ConnectionRegistry::WriteConnectionParameters(const std::string& address, s
     const std::uint32_t parameterB =
         static_cast<std::uint32_t>(key_[address.size() % 4]) ^ static_cast<std::uint32_t>(port);
 
-    // Whatever fails, the changes gathered so far (the deleted key) are committed: a stale
-    // key must not stay behind for the client.
+    // Whatever fails, the key is deleted and that is committed: neither a stale key nor a
+    // half-written one may stay behind for the client.
     const auto fail = [this] {
         const std::string problem = registry_.LastProblem();
+        DeleteConnectionKey();  // no half-written key: the client finds none
         registry_.Commit();
         problem_ = problem.empty() ? registry_.LastProblem() : problem;
         return false;

@@ -9,6 +9,7 @@
 
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
+#include "cli/CliGameOptions.h"
 #include "cli/CliOptions.h"
 #include "cli/CliWindow.h"
 #include "net/LauncherState.h"
@@ -72,6 +73,8 @@ int RunCliLauncher(const std::vector<std::string>& arguments) {
     }
 
     const DeploymentSettings settings = LoadSettings(options);
+    if (!options.GameOptionValues.empty())
+        return ApplyGameOptions(settings, options.GameOptionValues, stdout, stderr);
     PollEventLoop loop;
     CliWindow* window = nullptr;
     int status = kFailed;

@@ -4,7 +4,9 @@
 
 const char* const kCliUsage =
     "usage: torvane-cli [--game-dir DIR] [--config FILE] [--connect HOST[:PORT]] [--pick N]\n"
-    "                   [--start | --no-start] [--] [/t | /r | /l VERSION]\n";
+    "                   [--start | --no-start] [--] [/t | /r | /l VERSION]\n"
+    "       torvane-cli [--config FILE] --options KEY=VALUE [--options KEY=VALUE ...]\n"
+    "                   (ID, SoundOnOff, MusicOnOff, Resolution, ColorDepth, WindowMode)\n";
 
 namespace {
 
@@ -81,6 +83,10 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& argume
                 return std::nullopt;
             }
             options.Pick = static_cast<int>(*n);
+        } else if (argument == "--options") {
+            const std::string* v = value("--options");
+            if (!v) return std::nullopt;
+            options.GameOptionValues.push_back(*v);
         } else if (argument == "--start") {
             startSeen = true;
         } else if (argument == "--no-start") {
@@ -96,6 +102,10 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& argume
     }
     if (startSeen && options.Pick == 0) {
         *error = "--start needs --pick N";
+        return std::nullopt;
+    }
+    if (!options.GameOptionValues.empty() && (startSeen || options.Pick != 0)) {
+        *error = "--options sets the game's options and ends; it takes no --pick or --start";
         return std::nullopt;
     }
     options.Start = startSeen;

@@ -2,6 +2,7 @@
 // The terminal launcher's command line:
 //   torvane-cli [--game-dir DIR] [--config FILE] [--connect HOST[:PORT]] [--pick N]
 //               [--start | --no-start] [--] [/t | /r | /l VERSION]
+//   torvane-cli [--config FILE] --options KEY=VALUE [--options KEY=VALUE ...]
 
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +18,9 @@ struct CliOptions {
     int Pick = 0;  // 1..10, 0: none
     bool Start = false;
     std::string LauncherCommandLine;  // the launcher's own switches, joined by blanks
+    // --options KEY=VALUE: the game's options to set; the launcher then ends without
+    // connecting.
+    std::vector<std::string> GameOptionValues;
 };
 
 // nullopt with `error` set on bad usage.

@@ -8,10 +8,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 
+#include "platform/CodePage.h"
 #include "platform/GamePath.h"
+#include "platform/WineLaunch.h"
 
 extern char** environ;
 
@@ -38,7 +41,24 @@ std::optional<std::string> FindOnPath(const std::string& program) {
 
 // Starts argv[0] detached (grandchild of ours, in a session of its own). Returns 0 once the
 // program runs, otherwise the errno of what failed (fork, chdir or exec).
-int SpawnDetached(const std::vector<std::string>& args, const std::filesystem::path& workDir) {
+int SpawnDetached(const std::vector<std::string>& args, const std::filesystem::path& workDir,
+                  const std::vector<std::string>& environment = {}) {
+    // Our environment with the given names replaced, built before forking.
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) {
+        const std::string_view entry(*e);
+        const std::string_view name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const std::string& given : environment)
+            if (given.size() > name.size() && given.compare(0, name.size(), name) == 0 &&
+                given[name.size()] == '=')
+                replaced = true;
+        if (!replaced) envStrings.emplace_back(entry);
+    }
+    envStrings.insert(envStrings.end(), environment.begin(), environment.end());
+    std::vector<char*> envp;
+    for (std::string& entry : envStrings) envp.push_back(entry.data());
+    envp.push_back(nullptr);
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -79,7 +99,7 @@ int SpawnDetached(const std::vector<std::string>& args, const std::filesystem::p
         if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
             error = errno;
         } else {
-            ::execve(argv[0], argv.data(), environ);
+            ::execve(argv[0], argv.data(), envp.data());
             error = errno;
         }
         (void)!::write(pipeFds[1], &error, sizeof error);
@@ -179,7 +199,26 @@ int StartGameClient(const std::filesystem::path& gameDir, const std::string& fil
     if (status.type() != std::filesystem::file_type::regular) return kStartBadFormat;
 
     std::vector<std::string> args;
-    const std::vector<std::string> launcher = SplitCommandLine(settings.LaunchCommand);
+    std::vector<std::string> environment;
+    std::vector<std::string> launcher = SplitCommandLine(settings.LaunchCommand);
+    if (LaunchesThroughWine(settings)) {
+        if (launcher.empty()) launcher.push_back("wine");
+        WineEnvironment wine = PrepareWineEnvironment(settings);
+        if (!wine.Problem.empty())
+            std::fprintf(stderr, "torvane: starting %s through Wine: %s\n", file.c_str(),
+                         wine.Problem.c_str());
+        environment = std::move(wine.Variables);
+        // Wine hands the command line to the client in the code page; bytes that do not form
+        // characters of it arrive changed (docs/deploying.md: choosing a scramble key).
+        std::size_t bad = 0;
+        if (!DecodeToUtf16(parameters, settings.CodePage, &bad)) {
+            std::fprintf(stderr,
+                         "torvane: the game's arguments hold a byte (offset %zu) that %s cannot "
+                         "decode: the client under Wine will not receive it as sent; choose a "
+                         "scramble key that keeps the scrambled address and port below 0x80\n",
+                         bad, settings.CodePage.c_str());
+        }
+    }
     if (!launcher.empty()) {
         const auto found = FindOnPath(launcher.front());
         if (!found) return kStartFileNotFound;
@@ -190,7 +229,7 @@ int StartGameClient(const std::filesystem::path& gameDir, const std::string& fil
         args.push_back(program.string());
     }
     for (std::string& arg : SplitCommandLine(parameters)) args.push_back(std::move(arg));
-    return ResultFor(SpawnDetached(args, gameDir));
+    return ResultFor(SpawnDetached(args, gameDir, environment));
 }
 
 bool OpenWebLink(const std::string& url) {

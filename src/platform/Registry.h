@@ -42,6 +42,10 @@ public:
     // every group of changes; a failure means none of the group may have arrived.
     virtual Status Commit() { return Status::Ok; }
 
+    // Called right before a game hand-off. A store whose game client starts slowly gets it
+    // ready here, so that the client still finds the hand-off's time stamp fresh.
+    virtual void PrepareForClientStart() {}
+
     // What went wrong in the last failed operation (place and cause), for messages and the
     // log; empty when nothing is known beyond the status.
     virtual std::string LastProblem() const { return {}; }

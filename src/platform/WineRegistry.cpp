@@ -272,6 +272,22 @@ Registry::Status WineRegistry::Commit() {
     return RunWine({"regedit", "/S", WindowsPath(file)});
 }
 
+void WineRegistry::PrepareForClientStart() {
+    if (CheckPrefix(RegistryRoot::LocalMachine, false) != Status::Ok) return;
+    if (WineServerGuard(options_.Prefix).Current() == WineServerGuard::State::Running) return;
+    // wineserver lives beside the wine program (or on PATH).
+    std::filesystem::path server = "wineserver";
+    if (options_.WineProgram.find('/') != std::string::npos)
+        server = std::filesystem::path(options_.WineProgram).parent_path() / "wineserver";
+    const ProgramResult started =
+        RunProgram({server.string()}, {"WINEPREFIX=" + options_.Prefix.string()});
+    if (!started.Started || started.ExitCode != 0) return;  // the hand-off goes on without it
+    for (int i = 0; i < 200; ++i) {
+        if (WineServerGuard(options_.Prefix).Current() == WineServerGuard::State::Running) return;
+        ::usleep(50000);
+    }
+}
+
 Registry::Status WineRegistry::CreateKey(RegistryRoot root, const std::string& key, bool* created) {
     if (created) *created = false;
     const std::u16string path = PathInPrefix(root, key);

@@ -10,12 +10,20 @@
 // --view 32 (the default) reads HKEY_LOCAL_MACHINE\SOFTWARE as a 32-bit client sees it
 // (KEY_WOW64_32KEY: below Wow6432Node); --view 64 as a 64-bit one. The scramble key comes from
 // --scramble-key, else from "scramble_key" in torvane.conf of the working directory, else the
-// launcher's default.
+// launcher's default. With TORVANE_STUB_OUTPUT set (a Windows path), the report goes to that
+// file instead of standard output: the launcher detaches the client, so its output has no
+// reader otherwise.
 
-#include <mmsystem.h>
 #include <windows.h>
 
+// timeGetTime; needs the types of windows.h first.
+#include <mmsystem.h>
+
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -163,6 +171,10 @@ int EchoTicks() {
 }  // namespace
 
 int main() {
+    // The report's lines end in "\n" alone, as the native stub's do.
+    _setmode(_fileno(stdout), _O_BINARY);
+    if (const char* output = std::getenv("TORVANE_STUB_OUTPUT"); output && *output)
+        std::freopen(output, "wb", stdout);
     ScrambleKey key{0x17, 0x2B, 0x3D, 0x4F};
     KeyFromSettingsFile(key);
     REGSAM view = KEY_WOW64_32KEY;
