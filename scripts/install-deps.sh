@@ -14,6 +14,9 @@ packages=(
   unzip zip bzip2 curl hyperfine file dpkg-dev
   strace libarchive-tools linux-perf time
   lintian appstream desktop-file-utils bash-completion man-db
+  # Windows game clients: Wine runs the Windows test client (64-bit only: never wine32, which
+  # breaks the wine command here), mingw-w64 builds it, locales has the charmaps for localedef.
+  wine wine64 mingw-w64 locales
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/DesktopEntry.h"
 #include "platform/Process.h"
+#include "platform/WineLaunch.h"
 
 LauncherServices CompleteServices(LauncherServices services, const DeploymentSettings& settings,
                                   const std::filesystem::path& gameDirectory, EventLoop& loop) {
@@ -16,6 +17,11 @@ LauncherServices CompleteServices(LauncherServices services, const DeploymentSet
         services.StartGameClient = [settings, gameDirectory](const std::string& file,
                                                              const std::string& parameters) {
             return StartGameClient(gameDirectory, file, parameters, settings);
+        };
+    }
+    if (!services.PrepareGameStart) {
+        services.PrepareGameStart = [settings] {
+            if (LaunchesThroughWine(settings)) PrepareWineEnvironment(settings);
         };
     }
     if (!services.CreateDesktopEntry) {

@@ -44,6 +44,9 @@ struct LauncherServices {
     // Starts the game client `file` of the game directory with `parameters`; returns a
     // shell-style result (> 32 success; 0, 2, 3, 11 failures).
     std::function<int(const std::string& file, const std::string& parameters)> StartGameClient;
+    // Slow preparations of a start (a locale to compile for Wine), done before the hand-off's
+    // time stamp is written so that they do not age it.
+    std::function<void()> PrepareGameStart;
     // Writes the desktop entry that starts `program`; silent on failure.
     std::function<void(const std::filesystem::path& program)> CreateDesktopEntry;
 

@@ -59,6 +59,7 @@ void CUpdateDlg::StartGame() {
     }
 
     ConnectionRegistry connection(*registry_, environment_.Settings.ScrambleKey, services_.Tick);
+    if (services_.PrepareGameStart) services_.PrepareGameStart();
     registry_->PrepareForClientStart();
     connection.WriteLaunchStamp();
     if (!connection.WriteConnectionParameters(g_State.LaunchAddress,

@@ -273,8 +273,13 @@ Registry::Status WineRegistry::Commit() {
 }
 
 void WineRegistry::PrepareForClientStart() {
-    if (CheckPrefix(RegistryRoot::LocalMachine, false) != Status::Ok) return;
     if (WineServerGuard(options_.Prefix).Current() == WineServerGuard::State::Running) return;
+    // Wine would load a damaged registry file and write its own over it: only a prefix whose
+    // files read well gets a server from us.
+    for (const RegistryRoot root : {RegistryRoot::LocalMachine, RegistryRoot::CurrentUser}) {
+        WineRegistryFile file;
+        if (CheckPrefix(root, false) != Status::Ok || LoadFile(root, file) != Status::Ok) return;
+    }
     // wineserver lives beside the wine program (or on PATH).
     std::filesystem::path server = "wineserver";
     if (options_.WineProgram.find('/') != std::string::npos)
