@@ -262,6 +262,8 @@ bool WineRegistryFile::Parse(std::string_view bytes) {
 std::string WineRegistryFile::Serialize() const {
     std::string out = head_;
     for (const Section& section : sections_) {
+        // A file whose last line had no line end gets one before anything follows it.
+        if (!out.empty() && out.back() != '\n') out += '\n';
         if (!section.Changed) {
             out += section.Raw;
             if (!out.empty() && out.back() != '\n') out += '\n';
