@@ -4,8 +4,8 @@
 #include <string>
 
 #include "platform/Clock.h"
-#include "platform/Process.h"
 #include "platform/FileRegistry.h"
+#include "platform/Process.h"
 #include "support/TestSupport.h"
 
 namespace {
