@@ -39,6 +39,7 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
       ftpSession_(engine_, environment_.Settings.TransferStallSeconds),
       httpSession_(engine_, environment_.Settings.TransferStallSeconds) {
     engine_.LoadLocalVersion();
+    engine_.GameClientName = environment_.Settings.GameClient;
     // The patch sessions of this window, unless a test supplies its own.
     if (!services_.RunFtpPatch) {
         services_.RunFtpPatch = [this](PatchEngine&, const PatchServerInfo& info) {

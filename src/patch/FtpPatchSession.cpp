@@ -1,5 +1,6 @@
 #include "patch/FtpPatchSession.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -66,6 +67,13 @@ bool FtpPatchSession::RunFtpPatch(const std::string& host, std::uint16_t port,
     engine_.VersionFileName = versionFile;
     host_.SetStatusText(kMsgConnectingPatchServer);
     engine_.SelfUpdatePending = 0;
+    // The list is downloaded over its name and deleted afterwards: a name of the game's own
+    // files would cost the player that file.
+    if (!engine_.IsUsableVersionFileName(versionFile)) {
+        host_.SetStatusText(kMsgDownloadFailed);
+        return false;
+    }
+    engine_.RemoveStaleTemporaries();
 
     if (!OpenFtpConnection()) return false;
     host_.CloseConnectServerConnection();
@@ -121,7 +129,13 @@ bool FtpPatchSession::ApplyPendingPatches() {
         }
 
         engine_.TargetVersion = entry.Packed;
-        if (!engine_.Log().Exists()) engine_.AppendVersionLine();
+        // A log of another version must not be installed under this one, whatever this patch
+        // turns out to be (one for the test client only, or one without files).
+        if (!engine_.DropLogOfOtherVersion() ||
+            (!engine_.Log().Exists() && !engine_.AppendVersionLine())) {
+            host_.SetStatusText(kMsgPatchFailed);
+            return false;
+        }
 
         std::shared_ptr<FtpClient> ftp = ftp_;
         if (!ftp) return false;
@@ -139,7 +153,12 @@ bool FtpPatchSession::ApplyPendingPatches() {
         if (!engine_.ListFlags.PackingVersion && !engine_.InstallFromTemp()) return false;
         if (!engine_.FinishPatchLog()) return false;
         engine_.RemoveStaleGameData();
-        if (g_State.LaunchMode != kLaunchGivenVersion && save) engine_.SaveLocalVersion();
+        if (g_State.LaunchMode != kLaunchGivenVersion && save && !engine_.SaveLocalVersion()) {
+            // The files are in place but the version is not recorded: the next run applies
+            // this patch again.
+            host_.SetStatusText(kMsgPatchFailed);
+            return false;
+        }
         if (engine_.SelfUpdatePending) {
             // The new launcher is in place beside the old one: the game starts now and this
             // launcher ends; nothing more is patched in this run.
@@ -200,9 +219,11 @@ bool FtpPatchSession::DownloadPatch(const VersionEntry& entry, bool* save) {
     if (list->Flags.PackingVersion) {
         try {
             return engine_.InstallPackedPatch(
-                *list, [this](const std::string& remote, const std::string& local) {
+                *list,
+                [this](const std::string& remote, const std::string& local) {
                     return DownloadFile(remote, local);
-                });
+                },
+                [this] { return engine_.StopTransfer.load() == 1; });
         } catch (...) {
             // A damaged archive: the session ends here with the window usable.
             host_.SetStatusText(kMsgPatchFailed);
@@ -267,7 +288,10 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
                 if (engine_.IsLoggedVersionDifferent()) {
                     engine_.Log().Remove();
                     resume = false;
-                    engine_.AppendVersionLine();
+                    if (!engine_.AppendVersionLine()) {
+                        host_.SetStatusText(kMsgPatchFailed);
+                        return false;
+                    }
                 } else if ((logged = engine_.IsFileLogged(logName))) {
                     // Only a copy that is still in "Temp" counts: a run that ended while the
                     // copies were being cleared leaves log lines without files, and
@@ -293,8 +317,15 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
                     DeleteLocal(local);
                 }
                 // One line per file: the log's cleanup treats a second line for a file it has
-                // already removed as a failed deletion and would keep the log.
-                if (!logged) engine_.AppendLogLine('F', logName);
+                // already removed as a failed deletion and would keep the log. A file the log
+                // does not name is never installed, so a line that cannot be written (a full
+                // disk) fails the patch rather than leave the file out of it.
+                if (!logged && !engine_.AppendLogLine('F', logName)) {
+                    engine_.ReportFailure("cannot record " + logName + " in the patch log",
+                                          engine_.Log().File(), errno);
+                    host_.SetStatusText(kMsgPatchFailed);
+                    return false;
+                }
             }
         }
         engine_.Pump();
@@ -309,8 +340,12 @@ bool FtpPatchSession::RestoreCompressed(const std::string& localPath,
     if (!source || !restored) return false;
     const std::string directory = source->parent_path().string() + "/";
     // The restorer drops the last extension; the log drops four characters. Both must name
-    // the same file, or the log would record a file that is not there.
-    if (fs::path(UnpackedFilePath(source->string(), directory)) != *restored) return false;
+    // the same file, or the log would record a file that is not there. A copy left in "Temp"
+    // in another letter case is the same file to the game, and is overwritten.
+    const fs::path unpacked = UnpackedFilePath(source->string(), directory);
+    if (unpacked.parent_path() != restored->parent_path() ||
+        !EqualsIgnoringCase(unpacked.filename().string(), restored->filename().string()))
+        return false;
     // The file is restored in a scratch folder beside it and moved into place whole: a run
     // killed half-way must not leave a part of it under its own name, where a later run that
     // finds it in the log would take it for the finished file and install it.

@@ -51,6 +51,13 @@ void HttpPatchSession::SetHttpPatchServer(const PatchServerInfo& codedInfo) {
 
 bool HttpPatchSession::StartHttpPatch() {
     Stop();
+    // The list is downloaded over its name: a name of the game's own files would cost the
+    // player that file.
+    if (!engine_.IsUsableVersionFileName(engine_.VersionFileName)) {
+        host_.SetStatusText(kMsgDownloadFailed);
+        return false;
+    }
+    engine_.RemoveStaleTemporaries();
     if (const auto local = engine_.Resolve(engine_.VersionFileName)) {
         std::error_code ec;
         fs::remove(*local, ec);
@@ -197,8 +204,7 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
         return false;
     }
     // Every HTTP patch is packed and applied as it is: the list's flags are not consulted.
-    if (!engine_.ApplyDeleteEntries(*list)) return false;
-
+    // The archive comes first: its deletions are applied only once it is here and whole.
     host_.SetStatusText(kMsgDownloadingFiles);
     const std::string archive =
         std::string(PatchEngine::kTempDirectory) + "\\" + PatchEngine::kArchiveName;
@@ -209,7 +215,7 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
     }
     if (Stopping()) return false;
     try {
-        return engine_.UnpackPatchArchive(archive);
+        return engine_.ApplyPackedArchive(*list, archive, [this] { return Stopping(); });
     } catch (...) {
         // A damaged archive: the session ends here with the window usable.
         host_.SetStatusText(kMsgPatchFailed);

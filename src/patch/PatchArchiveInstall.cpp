@@ -1,5 +1,6 @@
-// The packed half of PatchEngine's installation: "up_list.zip" unpacked straight into the game
-// directory, with the launcher's own files and config.ini written under substitute names.
+// The packed half of PatchEngine's installation: "up_list.zip" read through, the list's
+// deletions, then the archive unpacked straight into the game directory, with the launcher's
+// own files and config.ini written under substitute names.
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +20,8 @@
 #include "text/MessageNumbers.h"
 
 namespace {
+
+constexpr const char* kConfigSubstitute = "config._ni";
 
 // "%s파일을 열수가 없습니다" ("cannot open the file %s"), in the deployment code page (CP949).
 const std::string kCannotOpenSuffix =
@@ -43,32 +46,98 @@ void MakeDirectories(const GamePath& game, const std::filesystem::path& director
         game.NoteCreated(level);
 }
 
+// Thrown when the stop flag ends a read-through or an unpack.
+struct UnpackStopped {};
+
+// The current entry's name as the game directory gets it (back-slashed, substitutes applied);
+// `directory` says whether it is a directory entry, for which nothing is written.
+std::string EntryGameName(CUnzipFile& zip, bool& directory) {
+    const std::string name = BackSlashed(zip.GetEntryName());
+    directory = !name.empty() && name.back() == '\\';
+    return PatchEngine::SubstituteName(name, true).value_or(name);
+}
+
 }  // namespace
 
-bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
+bool PatchEngine::VerifyPatchArchive(std::string_view archivePath,
+                                     const StopCheck& stopRequested) {
+    const auto archive = Resolve(archivePath);
+    if (!archive) {
+        host_.SetStatusText(kMsgPatchFailed);
+        return false;
+    }
+    try {
+        CUnzipFile zip(archive->string());
+        bool directory = false;
+        zip.MoveFirst();
+        do {
+            const std::string name = EntryGameName(zip, directory);
+            if (!directory && !GamePath::IsSafe(name)) {
+                ReportFailure("the patch archive names an unusable path \"" + name + "\"",
+                              *archive);
+                host_.ShowMessageBox((gameDirectory_.Root() / "").string() + name +
+                                         kCannotOpenSuffix,
+                                     "Error", MessageBoxIcon::Stop);
+                host_.CloseMainWindow();
+                RemoveGameFile(archivePath);
+                return false;
+            }
+        } while (zip.MoveNext());
+        // Every entry is decompressed once and its CRC checked (on closing it).
+        std::vector<char> buffer(kCopyPiece);
+        zip.MoveFirst();
+        do {
+            zip.OpenEntry();
+            while (zip.ReadEntry(buffer.data(), buffer.size()) > 0) {
+                Pump();
+                if (stopRequested && stopRequested()) throw UnpackStopped{};
+            }
+            zip.CloseEntry();
+        } while (zip.MoveNext());
+        zip.Close();
+    } catch (const UnpackStopped&) {
+        return false;
+    } catch (const std::exception& error) {
+        ReportFailure(std::string("the patch archive is damaged (") + error.what() + ")",
+                      *archive);
+        host_.SetStatusText(kMsgPatchFailed);
+        RemoveGameFile(archivePath);
+        return false;
+    }
+    return true;
+}
+
+bool PatchEngine::UnpackPatchArchive(std::string_view archivePath, const StopCheck& stopRequested) {
     host_.SetStatusText(kMsgUnpacking);
     const auto archive = Resolve(archivePath);
     if (!archive) {
         host_.SetStatusText(kMsgPatchFailed);
         return false;
     }
-
-    const auto cannotOpen = [&](const std::string& shown) {
-        host_.ShowMessageBox(shown + kCannotOpenSuffix, "Error", MessageBoxIcon::Stop);
-        host_.CloseMainWindow();
+    // A failed or stopped unpack gives the archive up: the next run downloads it again, and
+    // the disk does not have to hold it twice meanwhile.
+    const auto giveUp = [&] {
+        RemoveGameFile(archivePath);
         return false;
     };
-
-    // Where the current entry goes: nothing for a directory entry, `shown` alone for a name
-    // that leaves the game directory.
-    std::string shown;
-    const auto entryTarget = [&](CUnzipFile& zip, bool& directory) {
-        const std::string name = BackSlashed(zip.GetEntryName());
-        directory = !name.empty() && name.back() == '\\';
-        const std::string substituted = SubstituteName(name, true).value_or(name);
-        shown = (gameDirectory_.Root() / "").string() + substituted;
-        return directory ? std::nullopt : Resolve(substituted);
+    const auto cannotOpen = [&](const std::string& shown, int error) {
+        ReportFailure("cannot write the patch archive's file", shown, error);
+        host_.ShowMessageBox(shown + kCannotOpenSuffix, "Error", MessageBoxIcon::Stop);
+        host_.CloseMainWindow();
+        return giveUp();
     };
+
+    // A config._ni left by an earlier run would otherwise pass for the archive's config.ini.
+    std::error_code ec;
+    for (auto stray = Resolve(kConfigSubstitute);
+         stray && std::filesystem::is_regular_file(std::filesystem::symlink_status(*stray, ec));
+         stray = Resolve(kConfigSubstitute)) {
+        if (!std::filesystem::remove(*stray, ec)) {
+            ReportFailure("cannot remove a stale config._ni", *stray, ec.value());
+            host_.SetStatusText(kMsgPatchFailed);
+            return giveUp();
+        }
+    }
 
     std::filesystem::path pendingTemp;  // a half-written entry, removed if anything throws
     try {
@@ -80,7 +149,9 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
         bool directory = false;
         zip.MoveFirst();
         do {
-            if (!entryTarget(zip, directory) && !directory) return cannotOpen(shown);
+            const std::string name = EntryGameName(zip, directory);
+            if (!directory && !GamePath::IsSafe(name))
+                return cannotOpen((gameDirectory_.Root() / "").string() + name, EINVAL);
         } while (zip.MoveNext());
 
         // Each file is written under a temporary name and renamed over its target, so a run
@@ -90,13 +161,17 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
         std::filesystem::path createdDirectory;
         zip.MoveFirst();
         do {
-            const auto target = entryTarget(zip, directory);
-            if (!target) continue;
+            const std::string name = EntryGameName(zip, directory);
+            if (directory) continue;
+            // Resolved only now, against the directories and files that earlier entries of
+            // this archive created: "NewDir\a" and "newdir\b" share one directory, and two
+            // entries that differ only in letter case make one file (the later one wins).
+            const auto target = Resolve(name);
+            if (!target) return cannotOpen((gameDirectory_.Root() / "").string() + name, EINVAL);
             EntryInfo info;
             zip.GetEntryInfo(&info);
 
             // Entries come grouped by directory: the same parent is not looked up again.
-            std::error_code ec;
             if (target->parent_path() != createdDirectory) {
                 MakeDirectories(gameDirectory_, target->parent_path());
                 createdDirectory = target->parent_path();
@@ -105,12 +180,14 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
             CFile output;
             if (!output.Open(pendingTemp.string(), CFile::modeCreate)) {
                 pendingTemp.clear();
-                return cannotOpen(target->string());
+                return cannotOpen(target->string(), output.LastError());
             }
             zip.OpenEntry();
             for (;;) {
                 const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
                 if (got > 0) output.Write(buffer.data(), got);
+                Pump();
+                if (stopRequested && stopRequested()) throw UnpackStopped{};
                 if (got < buffer.size()) break;
             }
             // The CRC is checked on closing: a damaged entry must not replace a good file.
@@ -118,21 +195,26 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
             CUnzipFile::ApplyEntryStatus(output, info);
             std::filesystem::rename(pendingTemp, *target, ec);
             if (ec) {
+                const int error = ec.value();
                 std::filesystem::remove(pendingTemp, ec);
                 pendingTemp.clear();
-                return cannotOpen(target->string());
+                return cannotOpen(target->string(), error);
             }
             pendingTemp.clear();
             gameDirectory_.NoteCreated(*target);
         } while (zip.MoveNext());
         zip.Close();
-    } catch (const std::exception&) {
-        // A damaged archive ends the patch like a failed download; the window stays usable and
-        // the next run applies this patch again.
-        std::error_code ec;
+    } catch (const UnpackStopped&) {
         if (!pendingTemp.empty()) std::filesystem::remove(pendingTemp, ec);
+        return giveUp();
+    } catch (const std::exception& error) {
+        // A damaged archive, or a write that failed (a full disk), ends the patch like a failed
+        // download; the window stays usable and the next run applies this patch again.
+        if (!pendingTemp.empty()) std::filesystem::remove(pendingTemp, ec);
+        ReportFailure(std::string("cannot unpack the patch archive (") + error.what() + ")",
+                      *archive);
         host_.SetStatusText(kMsgPatchFailed);
-        return false;
+        return giveUp();
     }
 
     // The unpacked files reach the disk before config.ini can name the new version: after a
@@ -141,29 +223,39 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath) {
         std::fprintf(stderr, "torvane: cannot flush the unpacked patch in %s to disk: %s\n",
                      gameDirectory_.Root().c_str(), std::strerror(errno));
         host_.SetStatusText(kMsgDownloadFailed);
-        return false;
+        return giveUp();
     }
 
-    const auto substitute = Resolve("config._ni");
+    const auto substitute = Resolve(kConfigSubstitute);
     const auto config = Resolve("config.ini");
-    std::error_code ec;
     if (!std::filesystem::is_regular_file(*substitute, ec) ||
         !CopyFileAtomically(*substitute, *config)) {
+        ReportFailure("the patch archive's config.ini could not be installed", *config, errno);
         host_.ShowMessageBox("\"config.ini\" error", "Error", MessageBoxIcon::Stop);
         host_.CloseMainWindow();
-        return false;
+        return giveUp();
     }
     std::filesystem::remove(*substitute, ec);
     std::filesystem::remove(*archive, ec);
     return true;
 }
 
-bool PatchEngine::InstallPackedPatch(const PatchList& list, const DownloadFunction& download) {
-    if (!ApplyDeleteEntries(list)) return false;
+bool PatchEngine::ApplyPackedArchive(const PatchList& list, std::string_view archivePath,
+                                     const StopCheck& stopRequested) {
+    if (!VerifyPatchArchive(archivePath, stopRequested)) return false;
+    if (!ApplyDeleteEntries(list)) {
+        RemoveGameFile(archivePath);
+        return false;
+    }
+    return UnpackPatchArchive(archivePath, stopRequested);
+}
+
+bool PatchEngine::InstallPackedPatch(const PatchList& list, const DownloadFunction& download,
+                                     const StopCheck& stopRequested) {
     const std::string local = std::string(kTempDirectory) + "\\" + kArchiveName;
     if (!download(kArchiveName, local)) {
         host_.SetStatusText(kMsgPatchFailed);
         return false;
     }
-    return UnpackPatchArchive(local);
+    return ApplyPackedArchive(list, local, stopRequested);
 }

@@ -1,5 +1,6 @@
 #include "patch/PatchEngine.h"
 
+#include <cstdio>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -72,15 +73,50 @@ void PatchEngine::LoadLocalVersion() {
     }
 }
 
-void PatchEngine::SaveLocalVersion() {
+bool PatchEngine::SaveLocalVersion() {
     const auto config = Resolve(kConfigFile);
     const std::string text = CurrentVersion.ConfigText();
+    bool saved = true;
     if (g_State.LaunchMode == kLaunchTestClient) {
-        WritePrivateProfileStringA(kLoginSection, "TestVersion", text.c_str(), *config);
+        saved = WritePrivateProfileStringA(kLoginSection, "TestVersion", text.c_str(), *config);
     }
-    if (g_State.TestServer == 0) {
-        WritePrivateProfileStringA(kLoginSection, "Version", text.c_str(), *config);
+    if (saved && g_State.TestServer == 0) {
+        saved = WritePrivateProfileStringA(kLoginSection, "Version", text.c_str(), *config);
     }
+    if (!saved) ReportFailure("cannot record version " + text, *config, errno);
+    return saved;
+}
+
+void PatchEngine::ReportFailure(std::string_view what, const std::filesystem::path& where,
+                                int error) const {
+    std::string line = "torvane: " + std::string(what) + ": " + where.string();
+    if (error != 0) line += ": " + std::error_code(error, std::generic_category()).message();
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+bool PatchEngine::IsUsableVersionFileName(std::string_view name) const {
+    // The files the game and the launcher keep in the game directory under fixed names.
+    const std::string_view ownFiles[] = {GameClientName, kProgramFileName, kConfigFile,
+                                         "message.wtf",  kLogFileName,     kPatchListName,
+                                         "kamsg.dll",    "vk_zp.dll"};
+    bool usable = !name.empty() && name.find_first_of("/\\:") == std::string_view::npos &&
+                  name != "." && name != ".." && GamePath::IsSafe(name);
+    for (const std::string_view own : ownFiles) {
+        if (EqualsIgnoringCase(name, own)) usable = false;
+    }
+    if (usable) {
+        // Nor may it be a directory of the game (the list is written over the name).
+        std::error_code ec;
+        const auto path = Resolve(name);
+        usable = path && !std::filesystem::is_directory(std::filesystem::symlink_status(*path, ec));
+    }
+    if (!usable) {
+        ReportFailure("the patch server's version list \"" + std::string(name) +
+                          "\" is not a file name the launcher may write",
+                      gameDirectory_.Root());
+    }
+    return usable;
 }
 
 bool PatchEngine::LoadVersionList(std::string_view fileName) {
@@ -146,5 +182,7 @@ std::optional<PatchList> PatchEngine::ReadCurrentPatchList() const {
 }
 
 bool PatchEngine::AppendVersionLine() {
-    return AppendLogLine('V', VersionNumber::FromPacked(TargetVersion).LogText());
+    if (AppendLogLine('V', VersionNumber::FromPacked(TargetVersion).LogText())) return true;
+    ReportFailure("cannot write the patch log", log_.File(), errno);
+    return false;
 }

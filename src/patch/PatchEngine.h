@@ -76,6 +76,13 @@ public:
     std::string ServerUser;
     std::string ServerPassword;
     std::string VersionFileName;
+    // The game client's file name in the game directory (the deployment's game_client).
+    std::string GameClientName = "game.exe";
+
+    // False (reported on stderr) for a version-list name that is not a bare file name of its
+    // own: one with a path, or one of the game's own files, which the session would replace
+    // with the list and delete afterwards.
+    bool IsUsableVersionFileName(std::string_view name) const;
 
     // The one token reader (one list file is read at a time).
     CTokenReader TokenReader;
@@ -93,8 +100,9 @@ public:
     // ---- Versions and settings files ----
     // CurrentVersion from the command line (LaunchMode 2) or config.ini "LOGIN".
     void LoadLocalVersion();
-    // Writes CurrentVersion to config.ini as LaunchMode and TestServer decide (g_State).
-    void SaveLocalVersion();
+    // Writes CurrentVersion to config.ini as LaunchMode and TestServer decide (g_State); false
+    // (reported on stderr) when config.ini could not be written.
+    bool SaveLocalVersion();
     // Reads the version list `fileName` of the game directory (messages 112, 113, 114).
     bool LoadVersionList(std::string_view fileName);
     // True when "list.inf" holds the key `key` (case ignored); message 113 when unreadable.
@@ -111,6 +119,19 @@ public:
     bool IsLoggedVersionDifferent() const { return log_.IsLoggedVersionDifferent(TargetVersion); }
     // "V <TargetVersion>", starting a new log.
     bool AppendVersionLine();
+    // A log left by a patch of another version than TargetVersion goes, with its "Temp"
+    // copies: nothing of it may be installed under this version. False (reported) when it
+    // could not be removed.
+    bool DropLogOfOtherVersion();
+
+    // Removes what interrupted downloads and atomic writes leave in the game directory: the
+    // temporaries of the version list and "list.inf" ("<name>.XXXXXX"), "Temp\up_list.zip"'s,
+    // and those of patch.log and config.ini.
+    void RemoveStaleTemporaries();
+
+    // Prints what failed, where and why on standard error (the status line only has a number).
+    void ReportFailure(std::string_view what, const std::filesystem::path& where,
+                       int error = 0) const;
 
     // ---- Installation ----
     // Copies every logged file from "Temp" to its place (substitutes for the launcher's own
@@ -122,13 +143,26 @@ public:
     // launcher's own file (SelfUpdatePending).
     // False (status message 119, nothing deleted) when the list names an unusable path.
     bool ApplyDeleteEntries(const PatchList& list);
-    // Unpacks the archive (a game-directory-relative path) into the game directory.
-    bool UnpackPatchArchive(std::string_view archivePath);
+    // True when the session's stop flag asks the running step to end.
+    using StopCheck = std::function<bool()>;
+    // Reads the whole archive (a game-directory-relative path) once, checking every entry's
+    // CRC and name, without writing anything: status 138 and false when it is damaged or
+    // names an unusable path (the archive is then removed).
+    bool VerifyPatchArchive(std::string_view archivePath, const StopCheck& stopRequested = {});
+    // Unpacks the archive into the game directory; the archive is removed afterwards, also
+    // when unpacking failed or was stopped.
+    bool UnpackPatchArchive(std::string_view archivePath, const StopCheck& stopRequested = {});
+    // A packed patch whose archive lies at `archivePath`: the archive is read through first,
+    // then the list's deletions are applied, then it is unpacked. Nothing is deleted while the
+    // archive is missing or damaged.
+    bool ApplyPackedArchive(const PatchList& list, std::string_view archivePath,
+                            const StopCheck& stopRequested = {});
     // Downloads `remoteName` to the game-directory-relative `localPath`; true on success.
     using DownloadFunction =
         std::function<bool(const std::string& remoteName, const std::string& localPath)>;
-    // Packed patch over FTP: deletions, download of "up_list.zip" to "Temp", unpacking.
-    bool InstallPackedPatch(const PatchList& list, const DownloadFunction& download);
+    // Packed patch over FTP: download of "up_list.zip" to "Temp", then ApplyPackedArchive.
+    bool InstallPackedPatch(const PatchList& list, const DownloadFunction& download,
+                            const StopCheck& stopRequested = {});
     // Removes loose game data from the game directory when one of the marker files is there.
     void RemoveStaleGameData();
 

@@ -2,6 +2,7 @@
 // retiring its log, a packed list's deletions and the removal of stale loose game data.
 
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -102,6 +103,81 @@ bool PatchEngine::FinishPatchLog() {
     }
     log_.Remove();
     return true;
+}
+
+bool PatchEngine::DropLogOfOtherVersion() {
+    if (!log_.Exists() || !IsLoggedVersionDifferent()) return true;
+    if (const auto lines = log_.ReadLines()) {
+        for (const PatchLogLine& line : *lines) {
+            if (line.Kind != 'F') continue;
+            if (const auto copy = Resolve(TempPath(line.Text))) {
+                std::error_code ec;
+                std::filesystem::remove(*copy, ec);
+            }
+        }
+    }
+    if (log_.Remove() || !log_.Exists()) return true;
+    ReportFailure("cannot remove the patch log of another version", log_.File(), errno);
+    return false;
+}
+
+namespace {
+
+bool IsAlphanumeric(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// "<name>.XXXXXX": the temporary a download writes before it takes the file's name.
+bool IsDownloadTemporaryOf(std::string_view file, std::string_view name) {
+    if (file.size() != name.size() + 7 || !EqualsIgnoringCase(file.substr(0, name.size()), name) ||
+        file[name.size()] != '.')
+        return false;
+    for (const char c : file.substr(name.size() + 1)) {
+        if (!IsAlphanumeric(c)) return false;
+    }
+    return true;
+}
+
+// ".<name>.tmp<pid>.<n>": the temporary of an atomic rewrite of `name`.
+bool IsRewriteTemporaryOf(std::string_view file, std::string_view name) {
+    const std::string prefix = "." + std::string(name) + ".tmp";
+    if (file.size() <= prefix.size() || file.substr(0, prefix.size()) != prefix) return false;
+    for (const char c : file.substr(prefix.size())) {
+        if (!(c >= '0' && c <= '9') && c != '.') return false;
+    }
+    return true;
+}
+
+void RemoveMatching(const std::filesystem::path& directory,
+                    const std::function<bool(std::string_view)>& matches) {
+    std::error_code ec;
+    std::vector<std::filesystem::path> doomed;
+    for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code statusError;
+        if (!std::filesystem::is_regular_file(it->symlink_status(statusError))) continue;
+        if (matches(it->path().filename().string())) doomed.push_back(it->path());
+    }
+    for (const auto& path : doomed) std::filesystem::remove(path, ec);
+}
+
+}  // namespace
+
+void PatchEngine::RemoveStaleTemporaries() {
+    RemoveMatching(gameDirectory_.Root(), [this](std::string_view file) {
+        for (const std::string_view name :
+             {std::string_view(kPatchListName), std::string_view("version.wvd"),
+              std::string_view(VersionFileName)}) {
+            if (!name.empty() && IsDownloadTemporaryOf(file, name)) return true;
+        }
+        return IsRewriteTemporaryOf(file, kLogFileName) || IsRewriteTemporaryOf(file, "config.ini");
+    });
+    if (const auto temp = Resolve(kTempDirectory)) {
+        RemoveMatching(*temp, [](std::string_view file) {
+            return IsDownloadTemporaryOf(file, kArchiveName) ||
+                   IsRewriteTemporaryOf(file, kArchiveName);
+        });
+    }
 }
 
 bool PatchEngine::ApplyDeleteEntries(const PatchList& list) {
