@@ -59,8 +59,7 @@ std::string EntryGameName(CUnzipFile& zip, bool& directory) {
 
 }  // namespace
 
-bool PatchEngine::VerifyPatchArchive(std::string_view archivePath,
-                                     const StopCheck& stopRequested) {
+bool PatchEngine::VerifyPatchArchive(std::string_view archivePath, const StopCheck& stopRequested) {
     const auto archive = Resolve(archivePath);
     if (!archive) {
         host_.SetStatusText(kMsgPatchFailed);
@@ -75,9 +74,9 @@ bool PatchEngine::VerifyPatchArchive(std::string_view archivePath,
             if (!directory && !GamePath::IsSafe(name)) {
                 ReportFailure("the patch archive names an unusable path \"" + name + "\"",
                               *archive);
-                host_.ShowMessageBox((gameDirectory_.Root() / "").string() + name +
-                                         kCannotOpenSuffix,
-                                     "Error", MessageBoxIcon::Stop);
+                host_.ShowMessageBox(
+                    (gameDirectory_.Root() / "").string() + name + kCannotOpenSuffix, "Error",
+                    MessageBoxIcon::Stop);
                 host_.CloseMainWindow();
                 RemoveGameFile(archivePath);
                 return false;
@@ -98,8 +97,7 @@ bool PatchEngine::VerifyPatchArchive(std::string_view archivePath,
     } catch (const UnpackStopped&) {
         return false;
     } catch (const std::exception& error) {
-        ReportFailure(std::string("the patch archive is damaged (") + error.what() + ")",
-                      *archive);
+        ReportFailure(std::string("the patch archive is damaged (") + error.what() + ")", *archive);
         host_.SetStatusText(kMsgPatchFailed);
         RemoveGameFile(archivePath);
         return false;

@@ -166,9 +166,77 @@ TEST_F(ArchiveInstallTest, PackedPatchDeletesDownloadsAndUnpacks) {
     EXPECT_FALSE(fs::exists(game / "Temp" / "up_list.zip"));
     EXPECT_EQ(engine.SelfUpdatePending, 1);
 
+    // A download that fails deletes nothing: the installed version stays whole.
+    WriteFile(game / "Data" / "old.bmd", "old again");
     const auto failing = [](const std::string&, const std::string&) { return false; };
     EXPECT_FALSE(engine.InstallPackedPatch(list, failing));
     EXPECT_EQ(host.StatusMessages.back(), 138);
+    EXPECT_EQ(ReadFile(game / "Data" / "old.bmd"), "old again");
+}
+
+TEST_F(ArchiveInstallTest, NewDirectoryInTwoSpellingsAndEntriesDifferingInCaseMakeOne) {
+    MakeZip(game / "Temp" / "up_list.zip", {{"NewDir/a.bmd", "a"},
+                                            {"newdir/b.bmd", "b"},
+                                            {"NEWDIR/Sub/c.bmd", "c"},
+                                            {"newdir/sub/d.bmd", "d"},
+                                            {"x.bmd", "first x"},
+                                            {"X.BMD", "second x"},
+                                            {"config.ini", "c"}});
+    ASSERT_TRUE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+    EXPECT_EQ(ListTree(game),
+              (std::vector<std::string>{"NewDir/Sub/c.bmd", "NewDir/Sub/d.bmd", "NewDir/a.bmd",
+                                        "NewDir/b.bmd", "config.ini", "x.bmd"}));
+    EXPECT_EQ(ReadFile(game / "x.bmd"), "second x");  // the later entry wins
+}
+
+TEST_F(ArchiveInstallTest, StrayConfigSubstituteIsRemovedBeforeUnpacking) {
+    WriteFile(game / "config.ini", "[LOGIN]\nVersion=1.00.00\n");
+    WriteFile(game / "config._ni", "[LOGIN]\nVersion=6.66.66\n");
+    WriteFile(game / "Config._NI", "[LOGIN]\nVersion=7.77.77\n");
+    MakeZip(game / "Temp" / "up_list.zip", {{"a.txt", "a"}});
+    EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+    ASSERT_EQ(host.Boxes.size(), 1u);
+    EXPECT_EQ(host.Boxes[0].Text, "\"config.ini\" error");
+    EXPECT_EQ(ReadFile(game / "config.ini"), "[LOGIN]\nVersion=1.00.00\n");
+    EXPECT_EQ(ListTree(game), (std::vector<std::string>{"a.txt", "config.ini"}));
+}
+
+TEST_F(ArchiveInstallTest, StopFlagEndsReadingAndUnpackingBetweenChunks) {
+    const std::string big(100000, 'b');
+    const Entries entries = {{"big.bin", big}, {"later.txt", "later"}, {"config.ini", "c"}};
+    int checks = 0;
+    const auto stopAtSecond = [&] { return ++checks >= 2; };
+
+    MakeZip(game / "Temp" / "up_list.zip", entries);
+    EXPECT_FALSE(engine.VerifyPatchArchive("Temp\\up_list.zip", stopAtSecond));
+    EXPECT_EQ(checks, 2);
+
+    checks = 0;
+    EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\up_list.zip", stopAtSecond));
+    EXPECT_EQ(checks, 2);
+    // Nothing half-written is left, and the archive is given up with the unpack.
+    EXPECT_TRUE(ListTree(game).empty());
+    EXPECT_TRUE(host.Boxes.empty());
+    EXPECT_EQ(host.CloseCalls, 0);
+}
+
+TEST_F(ArchiveInstallTest, DamagedOrHostileArchiveDeletesNothing) {
+    WriteFile(game / "keep.bmd", "keep");
+    const PatchList list = ParsePatchList("#PACKINGVERSION# \"a.txt\" @ \"keep.bmd\"");
+    const fs::path zip = game / "Temp" / "up_list.zip";
+
+    MakeZip(zip, {{"a.txt", "PAYLOAD-A"}, {"config.ini", "c"}}, true);
+    std::string bytes = ReadFile(zip);
+    bytes[bytes.find("PAYLOAD-A")] = 'X';
+    WriteFile(zip, bytes);
+    EXPECT_FALSE(engine.ApplyPackedArchive(list, "Temp\\up_list.zip"));
+    EXPECT_EQ(host.StatusMessages.back(), 138);
+
+    MakeZip(zip, {{"a.txt", "a"}, {"../evil.txt", "evil"}, {"config.ini", "c"}});
+    EXPECT_FALSE(engine.ApplyPackedArchive(list, "Temp\\up_list.zip"));
+    EXPECT_EQ(host.CloseCalls, 1);
+
+    EXPECT_EQ(ListTree(sandbox.Path()), (std::vector<std::string>{"game/keep.bmd"}));
 }
 
 }  // namespace

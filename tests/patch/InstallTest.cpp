@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -201,6 +202,41 @@ TEST(PatchEngine, RemoveGameFileStaysInsideTheGameDirectory) {
     EXPECT_TRUE(engine.RemoveGameFile("list.inf"));  // already gone
     EXPECT_FALSE(engine.RemoveGameFile("..\\victim"));
     EXPECT_TRUE(std::filesystem::exists(sandbox / "victim"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(InstallTest, StaleTemporariesOfInterruptedRunsAreRemovedAndNothingElse) {
+    engine.VersionFileName = "patch.lst";
+    const std::vector<std::string> stale = {"list.inf.a1B2c3",      "version.wvd.Zz9Yy8",
+                                            "patch.lst.QWErty",     "Temp/up_list.zip.x0x0x0",
+                                            ".patch.log.tmp4242.0", ".config.ini.tmp17.3"};
+    const std::vector<std::string> kept = {
+        "list.inf",  "list.inf.bak",     "list.inf.a1B2c3d",    "version.wvd.a-b_c!",
+        "notes.txt", ".config.ini.tmpx", "Data/list.inf.a1B2c3"};
+    for (const auto& name : stale) WriteFile(game / name, "x");
+    for (const auto& name : kept) WriteFile(game / name, "x");
+    engine.RemoveStaleTemporaries();
+    std::vector<std::string> expected = kept;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListTree(game), expected);
+}
+
+TEST_F(InstallTest, LogOfAnotherVersionIsDroppedWithItsCopies) {
+    WriteFile(game / "patch.log", "V 1.0.2\nF Data\\a.bmd\nF ..\\outside.bmd\n");
+    WriteFile(game / "Temp" / "Data" / "a.bmd", "abandoned");
+    WriteFile(sandbox / "outside.bmd", "not ours");
+    engine.TargetVersion = 0x010002;
+    EXPECT_TRUE(engine.DropLogOfOtherVersion());  // same version: kept
+    EXPECT_TRUE(fs::exists(game / "patch.log"));
+
+    engine.TargetVersion = 0x010003;
+    EXPECT_TRUE(engine.DropLogOfOtherVersion());
+    EXPECT_FALSE(fs::exists(game / "patch.log"));
+    EXPECT_FALSE(fs::exists(game / "Temp" / "Data" / "a.bmd"));
+    EXPECT_EQ(ReadFile(sandbox / "outside.bmd"), "not ours");
 }
 
 }  // namespace
