@@ -37,9 +37,15 @@ Registry::Status Save(const std::filesystem::path& file, const RegistryDocument&
                                                            : Registry::Status::IoError;
 }
 
-// A line break inside a name or text cannot be stored in the file's line format.
-bool Storable(const std::string& text) {
-    return text.find_first_of("\r\n") == std::string::npos;
+// A line break inside a key or value name cannot be stored in the file's line format (texts
+// can: they are written in their byte form).
+bool Storable(const std::string& name) {
+    return name.find_first_of("\r\n") == std::string::npos;
+}
+
+// A REG_SZ ends at its first NUL: one inside could not be read back.
+bool StorableText(const std::string& text) {
+    return text.find('\0') == std::string::npos;
 }
 
 }  // namespace
@@ -101,7 +107,7 @@ Registry::Status FileRegistry::SetString(RegistryRoot root, const std::string& k
                                          TextEnd) {
     RegistryDocument document(RootName(root));
     if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
-    if (!Storable(key) || !Storable(name) || !Storable(value)) return Status::IoError;
+    if (!Storable(key) || !Storable(name) || !StorableText(value)) return Status::IoError;
     RegistryDocument::Value entry;
     entry.Name = name;
     entry.Type = RegistryDocument::ValueType::String;

@@ -84,6 +84,46 @@ std::optional<std::uint32_t> ParseDword(std::string_view hex) {
     return value;
 }
 
+// A text that the quoted form cannot carry on one line.
+bool NeedsHexForm(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// "hex(1):" followed by the text's bytes and the terminating NUL, as a REG_SZ is exported
+// when its bytes are written out one by one.
+std::string HexString(std::string_view text) {
+    std::string out = "hex(1):";
+    char hex[4];
+    for (const char c : text) {
+        std::snprintf(hex, sizeof hex, "%02x,", static_cast<unsigned char>(c));
+        out += hex;
+    }
+    return out + "00";
+}
+
+// The bytes of "hex(1):..." without the terminating NUL; nullopt when it is not that form.
+std::optional<std::string> ParseHexString(std::string_view data) {
+    if (data.size() < 7 || !SameName(data.substr(0, 7), "hex(1):")) return std::nullopt;
+    data.remove_prefix(7);
+    std::string bytes;
+    while (!data.empty()) {
+        const std::size_t comma = data.find(',');
+        const std::string_view item = TrimBlanks(data.substr(0, comma));
+        unsigned value = 0;
+        const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), value, 16);
+        if (item.empty() || item.size() > 2 || ec != std::errc() ||
+            end != item.data() + item.size())
+            return std::nullopt;
+        bytes.push_back(static_cast<char>(value));
+        if (comma == std::string_view::npos) break;
+        data.remove_prefix(comma + 1);
+    }
+    if (bytes.empty() || bytes.back() != '\0') return std::nullopt;
+    bytes.pop_back();
+    if (bytes.find('\0') != std::string::npos) return std::nullopt;
+    return bytes;
+}
+
 // One "name"=data line (continuations already joined); nullopt when it is not one.
 std::optional<RegistryDocument::Value> ParseValue(std::string_view line) {
     RegistryDocument::Value value;
@@ -109,6 +149,11 @@ std::optional<RegistryDocument::Value> ParseValue(std::string_view line) {
         if (!number) return std::nullopt;
         value.Type = RegistryDocument::ValueType::Dword;
         value.Number = *number;
+        return value;
+    }
+    if (auto text = ParseHexString(line)) {
+        value.Type = RegistryDocument::ValueType::String;
+        value.Text = std::move(*text);
         return value;
     }
     // hex:..., hex(2):... and the like; "-" (a deletion request) is not stored data.
@@ -183,7 +228,7 @@ std::string RegistryDocument::Serialize() const {
             out += '=';
             switch (value.Type) {
                 case ValueType::String:
-                    out += Quote(value.Text);
+                    out += NeedsHexForm(value.Text) ? HexString(value.Text) : Quote(value.Text);
                     break;
                 case ValueType::Dword: {
                     char hex[16];

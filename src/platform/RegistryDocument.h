@@ -7,7 +7,9 @@
 //   "ID"="player"
 //   "WindowMode"=dword:00000000
 //
-// Strings escape '\' and '"' with a back-slash; "@" names a key's default value. Values of
+// Strings escape '\' and '"' with a back-slash; a string holding a line break is written in
+// its byte form, "hex(1):" with its bytes and a final 00, and read back as a string. "@"
+// names a key's default value. Values of
 // other types (hex:..., possibly continued over lines ending in '\') are kept as written so a
 // rewrite does not lose them. Key and value names match without regard to ASCII case.
 

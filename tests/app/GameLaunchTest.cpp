@@ -65,6 +65,21 @@ TEST_F(ConnectionRegistryTest, FreshStampWritesScrambledValues) {
     EXPECT_EQ(connection.ReadLaunchStamp(), now);
 }
 
+// Key bytes that turn '.' or a digit into CR or LF must still hand the address over.
+TEST_F(ConnectionRegistryTest, ScrambledBytesThatMakeLineBreaksAreStoredByteForByte) {
+    const ScrambleKey lineBreaking{0xDC, 0xDD, 0xDF, 0xD9};  // '.'+0xDC = LF, '0'+0xDD = CR
+    ConnectionRegistry breaking{registry, lineBreaking, [this] { return now; }};
+    ASSERT_TRUE(breaking.WriteLaunchStamp());
+    const std::string scrambled = ScrambleText("10.0.0.7", lineBreaking);
+    ASSERT_NE(scrambled.find_first_of("\r\n"), std::string::npos);
+    ASSERT_TRUE(breaking.WriteConnectionParameters("10.0.0.7", 55901));
+    std::string a;
+    ASSERT_EQ(Registry(dir.Path())
+                  .QueryString(RegistryRoot::LocalMachine, kConnectionKey, "ParameterA", &a),
+              Registry::Status::Ok);
+    EXPECT_EQ(a, scrambled);
+}
+
 TEST_F(ConnectionRegistryTest, ParameterBDependsOnAddressLengthOnly) {
     connection.WriteLaunchStamp();
     connection.WriteConnectionParameters("10.0.0.7", 1234);

@@ -70,10 +70,35 @@ TEST(RegistryTest, ValuesRoundTripWithEscapesAndTypes) {
     EXPECT_EQ(registry.DeleteValue(kUser, kConfig, "ID"), Status::NotFound);
     EXPECT_EQ(registry.QueryString(kUser, kConfig, "ID", &text), Status::NotFound);
 
-    EXPECT_EQ(registry.SetString(kUser, kConfig, "ID", "two\nlines"), Status::IoError);
+    // Names cannot hold a line break, and a text no NUL (a REG_SZ ends there).
+    EXPECT_EQ(registry.SetString(kUser, kConfig, "two\nlines", "x"), Status::IoError);
+    EXPECT_EQ(registry.SetString(kUser, kConfig, "ID", std::string("nul\0inside", 10)),
+              Status::IoError);
     EXPECT_EQ(registry.QueryString(kUser, kConfig, "ID", &text), Status::NotFound);
     // The two roots are separate files.
     EXPECT_EQ(registry.QueryDword(kMachine, kConfig, "WindowMode", &number), Status::NotFound);
+}
+
+// A REG_SZ holds any bytes but NUL: line breaks, quotes, back-slashes and bytes above 0x7F
+// come back as they went in, through a fresh reader of the file, next to ordinary values.
+TEST(RegistryTest, TextsWithAnyBytesReadBackByteForByte) {
+    TempDir dir;
+    std::string every;
+    for (int c = 1; c < 256; ++c) every.push_back(static_cast<char>(c));
+    for (const std::string& text : {every, std::string("\n"), std::string("a\r\nb\\\"")}) {
+        Registry writer(dir.Path());
+        ASSERT_EQ(writer.SetString(kMachine, "SOFTWARE\\K", "A", text), Status::Ok);
+        ASSERT_EQ(writer.SetString(kMachine, "SOFTWARE\\K", "Plain", "plain"), Status::Ok);
+        std::string back;
+        const Registry reader(dir.Path());
+        ASSERT_EQ(reader.QueryString(kMachine, "SOFTWARE\\K", "A", &back), Status::Ok);
+        EXPECT_EQ(back, text);
+        ASSERT_EQ(reader.QueryString(kMachine, "SOFTWARE\\K", "Plain", &back), Status::Ok);
+        EXPECT_EQ(back, "plain");
+    }
+    // Written in the export's byte form, ending with the NUL, on lines of its own.
+    const std::string file = ReadFile(dir / "HKEY_LOCAL_MACHINE.reg");
+    EXPECT_NE(file.find("\"A\"=hex(1):61,0d,0a,62,5c,22,00\n"), std::string::npos) << file;
 }
 
 TEST(RegistryTest, ReadsHandWrittenExportsAndKeepsForeignValues) {
