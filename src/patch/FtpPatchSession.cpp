@@ -210,7 +210,7 @@ bool FtpPatchSession::DownloadPatch(const VersionEntry& entry, bool* save) {
     ListRemoteDirectory();
 
     const auto list = engine_.ReadCurrentPatchList();
-    if (!list || list->HasTruncatedName()) {
+    if (!list || !list->IsUsable()) {
         host_.SetStatusText(kMsgPatchListUnreadable);
         return false;
     }

@@ -199,7 +199,7 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
     }
     host_.SetStatusText(kMsgListingFiles);
     const auto list = engine_.ReadCurrentPatchList();
-    if (!list || list->HasTruncatedName()) {
+    if (!list || !list->IsUsable()) {
         host_.SetStatusText(kMsgPatchListUnreadable);
         return false;
     }

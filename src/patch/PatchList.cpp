@@ -36,20 +36,37 @@ PatchList Parse(CTokenReader& reader, const std::string& text) {
         items.push_back(std::move(item));
     };
 
+    const auto tooLarge = [&](const std::vector<PatchListItem>& items) {
+        if (items.size() < PatchList::kMaxItems) return false;
+        list.TooLarge = true;
+        return true;
+    };
+
     if (!list.Flags.PackingVersion) {
-        for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd;) {
+        std::size_t filesHere = 0;
+        for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd && !tooLarge(list.Items);) {
             if (kind == TokenNumber) {
                 // Whatever follows the number is the new subdirectory, as the sessions read it.
                 if (reader.ReadToken() == TokenEnd) break;
                 subdirectory = reader.TokenText();
                 add(list.Items, PatchListItem::Kind::Subdirectory, "");
+                filesHere = 0;
             } else if (kind == TokenName) {
+                if (++filesHere > PatchList::kMaxFilesPerDirectory) {
+                    list.TooLarge = true;
+                    break;
+                }
                 add(list.Items, PatchListItem::Kind::File, subdirectory);
             }
         }
+        if (list.TooLarge) {
+            list.Items.clear();
+            reader.CloseTokenFile();
+            return list;
+        }
         reader.OpenTokenText(text);
     }
-    for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd;) {
+    for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd && !tooLarge(list.PackedItems);) {
         if (kind == TokenName) {
             add(list.PackedItems, PatchListItem::Kind::File, "");
         } else if (kind == TokenDelete) {
@@ -63,6 +80,7 @@ PatchList Parse(CTokenReader& reader, const std::string& text) {
             }
         }
     }
+    if (list.TooLarge) list.PackedItems.clear();
     if (list.Flags.PackingVersion) list.Items = list.PackedItems;
     reader.CloseTokenFile();
     return list;

@@ -41,8 +41,21 @@ struct PatchList {
     // patch as packed, and the deletions are taken from here.
     std::vector<PatchListItem> PackedItems;
 
+    // The list holds more than a patch can carry (see kMaxFilesPerDirectory, kMaxItems); its
+    // reading stopped there and callers refuse it.
+    bool TooLarge = false;
+
+    // A remote directory lists at most 999 files, so a per-file list never needs more between
+    // two subdirectory switches; a zip archive holds at most 65535 entries. Lists beyond
+    // these are refused rather than held (a 16 MiB list of one-letter names would otherwise
+    // take hundreds of megabytes).
+    static constexpr std::size_t kMaxFilesPerDirectory = 999;
+    static constexpr std::size_t kMaxItems = 65535;
+
     // True when any item's name was cut (callers refuse such a list).
     bool HasTruncatedName() const;
+    // Neither cut names nor too many items.
+    bool IsUsable() const { return !TooLarge && !HasTruncatedName(); }
 };
 
 // The list's flags and items; nullopt when the file cannot be read.

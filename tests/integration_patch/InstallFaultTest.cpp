@@ -179,4 +179,16 @@ TEST_F(InstallFaultTest, PackedDeletionsWaitForAWholeArchive) {
     EXPECT_EQ(ConfigVersion(), "1.00.01");
 }
 
+// A "list.inf" of a million one-letter names (2 MiB) is refused with the list's own message
+// once it asks for more files than a directory can list, instead of being held whole.
+TEST_F(InstallFaultTest, OversizedListIsRefusedWithTheListsMessage) {
+    WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
+    std::string list;
+    for (int i = 0; i < 1000000; ++i) list += "a ";
+    WriteFile(Server() / "1.00.01" / "list.inf", list);
+    StartFtp();
+    EXPECT_FALSE(RunFtp());
+    EXPECT_EQ(LastStatus(), 119);
+}
+
 }  // namespace

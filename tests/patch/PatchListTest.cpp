@@ -67,3 +67,27 @@ TEST(PatchList, MissingFileIsNoList) {
 }
 
 }  // namespace
+
+namespace {
+
+// A directory lists at most 999 files and a zip archive holds at most 65535 entries: a list
+// asking for more is refused, and reading it stops there instead of holding every item.
+TEST(PatchListTest, ListsBeyondWhatAPatchCanCarryAreRefused) {
+    std::string names;
+    for (int i = 0; i < 999; ++i) names += "\"f" + std::to_string(i) + "\"\n";
+    EXPECT_TRUE(ParsePatchList(names).IsUsable());
+    EXPECT_TRUE(ParsePatchList(names + "1 \"Data\"\n" + names).IsUsable());
+    const PatchList perFile = ParsePatchList(names + "\"one more\"\n");
+    EXPECT_TRUE(perFile.TooLarge);
+    EXPECT_FALSE(perFile.IsUsable());
+    EXPECT_TRUE(perFile.Items.empty());
+
+    std::string packed = "#PACKINGVERSION#\n";
+    for (int i = 0; i < 65535; ++i) packed += "a ";
+    EXPECT_TRUE(ParsePatchList(packed).IsUsable());
+    const PatchList huge = ParsePatchList(packed + "@ a a");
+    EXPECT_FALSE(huge.IsUsable());
+    EXPECT_LE(huge.PackedItems.size(), PatchList::kMaxItems);
+}
+
+}  // namespace
