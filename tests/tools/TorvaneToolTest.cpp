@@ -225,4 +225,51 @@ TEST(ToolVkc, RestoreResultIsExitStatus) {
     EXPECT_EQ(r.ExitCode, 1);
 }
 
+TEST(ToolLists, VersionsAndTokensAsTheSessionsReadThem) {
+    TempDir dir;
+    WriteFile(dir / "version.wvd",
+              "// versions\n\"1.00.01\"\n\"1.2.3\" \"toolonglabel\"\n\"9.99.99\"\n");
+    auto r = Tool({"versions", (dir / "version.wvd").string()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Stderr;
+    EXPECT_EQ(r.Stdout, "1.00.01\t1.0.1\t65537\n1.2.3\t1.2.3\t66051\n9.99.99\t9.99.99\t615267\n");
+
+    std::string many;
+    for (int i = 0; i < 1000; ++i) many += "\"1.0." + std::to_string(i % 100) + "\"\n";
+    WriteFile(dir / "many.wvd", many);
+    r = Tool({"versions", (dir / "many.wvd").string()});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Stderr.find("message 114"), std::string::npos) << r.Stderr;
+    r = Tool({"versions", (dir / "absent.wvd").string()});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Stderr.find("message 113"), std::string::npos) << r.Stderr;
+
+    WriteFile(dir / "list.inf", "#PACKINGVERSION#\n\"Data\\a.bmd\" @ 1 x_y.z ; {\n");
+    r = Tool({"tokens", (dir / "list.inf").string()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Stderr;
+    EXPECT_EQ(r.Stdout,
+              "35\tPACKINGVERSION\t0\n0\tData\\a.bmd\t0\n60\t\t0\n1\t1\t1\n0\tx_y.z\t0\n"
+              "59\t\t0\n123\t\t0\n");
+    EXPECT_EQ(Tool({"tokens"}).ExitCode, 64);
+    EXPECT_EQ(Tool({"versions", "--help"}).ExitCode, 0);
+}
+
+TEST(ToolIni, GetAndSetAsTheLauncherDoes) {
+    TempDir dir;
+    const std::string ini = (dir / "config.ini").string();
+    WriteFile(ini, "; kept\r\n[login]\r\nversion = \"1.00.03\"\r\n");
+    auto r = Tool({"ini", "get", ini, "LOGIN", "Version", "0.0.0"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Stderr;
+    EXPECT_EQ(r.Stdout, "1.00.03\n");
+    EXPECT_EQ(Tool({"ini", "get", ini, "LOGIN", "Version", "0.0.0", "5"}).Stdout, "1.00\n");
+    EXPECT_EQ(Tool({"ini", "get", ini, "LOGIN", "Absent", "dflt  "}).Stdout, "dflt\n");
+
+    r = Tool({"ini", "set", ini, "LOGIN", "TestVersion", "1.00.04"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Stderr;
+    EXPECT_EQ(Tool({"ini", "get", ini, "login", "testversion", ""}).Stdout, "1.00.04\n");
+    EXPECT_EQ(ReadFile(ini).rfind("; kept\r\n", 0), 0u);
+    EXPECT_EQ(Tool({"ini", "set", ini, "LOGIN", "a=b", "x"}).ExitCode, 1);
+    EXPECT_EQ(Tool({"ini", "get", ini, "LOGIN"}).ExitCode, 64);
+    EXPECT_EQ(Tool({"ini", "get", ini, "LOGIN", "Version", "", "many"}).ExitCode, 64);
+}
+
 }  // namespace

@@ -14,3 +14,7 @@ int ZipList(const Arguments& args);
 int ZipTest(const Arguments& args);
 int ZipExtract(const Arguments& args);
 int VkcRestore(const Arguments& args);
+int Versions(const Arguments& args);
+int Tokens(const Arguments& args);
+int IniGet(const Arguments& args);
+int IniSet(const Arguments& args);

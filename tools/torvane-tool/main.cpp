@@ -1,4 +1,5 @@
-// torvane-tool: operator commands for message tables, zip archives and compressed data files.
+// torvane-tool: operator commands for message tables, zip archives, compressed data files,
+// version lists, list tokens and profile files.
 // Scripts rely on the command lines and output formats printed by Usage().
 
 #include <cstdio>
@@ -17,7 +18,11 @@ void Usage() {
         "  torvane-tool zip list ARCHIVE\n"
         "  torvane-tool zip test ARCHIVE\n"
         "  torvane-tool zip extract ARCHIVE DIR\n"
-        "  torvane-tool vkc restore FILE DESTDIR\n",
+        "  torvane-tool vkc restore FILE DESTDIR\n"
+        "  torvane-tool versions FILE\n"
+        "  torvane-tool tokens FILE\n"
+        "  torvane-tool ini get FILE SECTION KEY DEFAULT [SIZE]\n"
+        "  torvane-tool ini set FILE SECTION KEY VALUE\n",
         stderr);
 }
 
@@ -29,6 +34,9 @@ int main(int argc, char** argv) {
         return 64;
     }
     const std::string group = argv[1];
+    // Commands of one word take everything after it.
+    if (group == "versions") return Versions(Arguments(argv + 2, argv + argc));
+    if (group == "tokens") return Tokens(Arguments(argv + 2, argv + argc));
     const std::string verb = argv[2];
     const Arguments args(argv + 3, argv + argc);
     struct Command {
@@ -39,7 +47,7 @@ int main(int argc, char** argv) {
     static const Command commands[] = {
         {"wtf", "build", WtfBuild},     {"wtf", "dump", WtfDump}, {"wtf", "get", WtfGet},
         {"zip", "list", ZipList},       {"zip", "test", ZipTest}, {"zip", "extract", ZipExtract},
-        {"vkc", "restore", VkcRestore},
+        {"vkc", "restore", VkcRestore}, {"ini", "get", IniGet},   {"ini", "set", IniSet},
     };
     for (const Command& command : commands)
         if (group == command.Group && verb == command.Verb) return command.Run(args);
