@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "integration_patch/SessionFixture.h"
 #include "support/PatchServers.h"
 
@@ -141,6 +143,125 @@ TEST_F(CrashResumeTest, KilledDuringThePackedPatchFlushRerunsToTheSameTree) {
     EXPECT_EQ(ConfigVersion(), "1.00.04");
     EXPECT_FALSE(fs::exists(Game() / "patch.log"));
     EXPECT_TRUE(Strays().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Five versions, the third carrying a new launcher (the run that installs it hands off to the
+// game and ends), the second compressed and the fourth packed.
+struct SelfUpdateRepo {
+    std::vector<Tree> Versions;  // the game files each version brings
+};
+
+SelfUpdateRepo BuildSelfUpdateRepo(const fs::path& server) {
+    SelfUpdateRepo repo;
+    testsupport::WriteFile(server / "version.wvd",
+                           VersionList({"1.00.01", "1.00.02", "1.00.03", "1.00.04", "1.00.05"}));
+    for (int v = 1; v <= 5; ++v) {
+        const std::string label = "1.00.0" + std::to_string(v);
+        Tree files;
+        for (const char* name : {"a", "b", "c"})
+            files["v" + std::to_string(v) + name + ".bmd"] = Content(label + name, 40000);
+        std::string list;
+        for (const auto& [name, data] : files) {
+            if (v == 2) {
+                list += "\"" + name + ".VKC\"\n";
+                Bzip(data, server / label / (name + ".VKC"));
+            } else if (v != 4) {
+                list += "\"" + name + "\"\n";
+                testsupport::WriteFile(server / label / name, data);
+            }
+        }
+        if (v == 2) list = "#COMPRESSED#\n" + list;
+        if (v == 3) {
+            list += "\"Torvane.exe\"\n";
+            testsupport::WriteFile(server / label / "Torvane.exe", "new launcher");
+        }
+        if (v == 4) {
+            Tree archive = files;
+            archive["config.ini"] = "[LOGIN]\r\nVersion=1.00.04\r\n";
+            Zip(archive, server / label / "up_list.zip");
+            list = "#PACKINGVERSION#\n\"config.ini\"\n";
+            for (const auto& [name, data] : files) list += "\"" + name + "\"\n";
+        }
+        testsupport::WriteFile(server / label / "list.inf", list);
+        repo.Versions.push_back(files);
+    }
+    return repo;
+}
+
+// Killed at random points of the run that ends in the new launcher and of the run after it,
+// the game always holds whole every version config.ini records, and plain reruns converge on
+// the full tree with the new launcher beside the old.
+TEST_F(CrashResumeTest, KilledAtRandomPointsAroundASelfUpdateConverges) {
+    const SelfUpdateRepo repo = BuildSelfUpdateRepo(Server());
+    server_ = std::make_unique<testsupport::PyFtpServer>(Server());
+    ASSERT_TRUE(server_->Ready());
+    const auto fresh = [&] {
+        fs::remove_all(Game());
+        fs::create_directories(Game() / "Temp");
+        testsupport::WriteFile(Game() / "config.ini", "[LOGIN]\r\nVersion=1.00.00\r\n");
+    };
+    // Every version up to the recorded one is there whole.
+    const auto expectRecordedVersionsWhole = [&](const std::string& context) {
+        const std::string recorded = ConfigVersion();
+        ASSERT_EQ(recorded.rfind("1.00.0", 0), 0u) << context << ": " << recorded;
+        const int upTo = recorded.back() - '0';
+        for (int v = 1; v <= upTo && v <= 5; ++v) {
+            for (const auto& [name, data] : repo.Versions[static_cast<std::size_t>(v - 1)]) {
+                EXPECT_TRUE(fs::exists(Game() / name) &&
+                            testsupport::ReadFile(Game() / name) == data)
+                    << context << ": " << name << " of recorded " << recorded;
+            }
+        }
+        if (upTo >= 3) {
+            EXPECT_EQ(testsupport::ReadFile(Game() / "Torvane._xe"), "new launcher") << context;
+        }
+    };
+
+    fresh();
+    const RunResult first = Drive(0);
+    ASSERT_EQ(first.ExitCode, 0) << first.Stdout;
+    ASSERT_NE(first.Stdout.find("start-game"), std::string::npos) << first.Stdout;
+    const long firstPumps = PumpCount(first.Stdout);
+    const RunResult second = Drive(0);
+    ASSERT_EQ(second.ExitCode, 0) << second.Stdout;
+    ASSERT_NE(second.Stdout.find("ready"), std::string::npos) << second.Stdout;
+    const long secondPumps = PumpCount(second.Stdout);
+    ASSERT_GT(firstPumps, 10);
+    ASSERT_GT(secondPumps, 10);
+
+    std::mt19937 random(20261208);  // fixed, so that a failure can be replayed
+    for (int round = 0; round < 8; ++round) {
+        const long killFirst = std::uniform_int_distribution<long>(1, firstPumps)(random);
+        const long killSecond = std::uniform_int_distribution<long>(1, secondPumps)(random);
+        const std::string context =
+            "kills at " + std::to_string(killFirst) + " and " + std::to_string(killSecond);
+        fresh();
+        Drive(killFirst);
+        expectRecordedVersionsWhole(context);
+        Drive(killSecond);
+        expectRecordedVersionsWhole(context);
+        bool ready = false;
+        for (int rerun = 0; rerun < 4 && !ready; ++rerun) {
+            const RunResult result = Drive(0);
+            ASSERT_EQ(result.ExitCode, 0) << context << "\n" << result.Stdout;
+            ready = result.Stdout.find("ready") != std::string::npos;
+        }
+        ASSERT_TRUE(ready) << context;
+        EXPECT_EQ(ConfigVersion(), "1.00.05") << context;
+        Tree expected;
+        for (const Tree& files : repo.Versions) expected.insert(files.begin(), files.end());
+        expected["Torvane._xe"] = "new launcher";
+        Tree installed = ReadTree(Game(), "Temp");
+        installed.erase("config.ini");
+        EXPECT_TRUE(installed == expected) << context;
+        EXPECT_FALSE(fs::exists(Game() / "patch.log")) << context;
+        EXPECT_TRUE(testsupport::ListTree(Game() / "Temp").empty()) << context;
+        EXPECT_TRUE(Strays().empty()) << context;
+    }
 }
 
 }  // namespace
