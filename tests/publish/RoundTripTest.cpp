@@ -14,12 +14,12 @@
 #include "PatchServers.h"
 #include "PublishFixture.h"
 #include "Publisher.h"
-#include "QuietPatchHost.h"
 #include "RepositoryChecker.h"
 #include "TreeScan.h"
 #include "patch/FtpPatchSession.h"
 #include "patch/HttpPatchSession.h"
 #include "patch/PatchEngine.h"
+#include "patch/QuietPatchHost.h"
 #include "platform/ProfileFile.h"
 
 namespace fs = std::filesystem;

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "QuietPatchHost.h"
 #include "patch/PatchEngine.h"
+#include "patch/QuietPatchHost.h"
 #include "patch/VersionNumber.h"
 #include "text/MessageNumbers.h"
 

@@ -9,36 +9,12 @@
 
 #include "Commands.h"
 #include "patch/PatchEngine.h"
+#include "patch/QuietPatchHost.h"
 #include "patch/TokenReader.h"
 #include "platform/GamePath.h"
 #include "platform/ProfileFile.h"
 
 namespace {
-
-// Keeps the last status message of a list reading; everything else a session would show is
-// of no use here.
-class StatusRecorder : public PatchHost {
-public:
-    int LastStatus = 0;
-    std::string MessageText(int number) override { return "message " + std::to_string(number); }
-    void SetStatusText(int number) override { LastStatus = number; }
-    void SetStatusText(const std::string&) override {}
-    void SetBarRange(PatchBar, int) override {}
-    void SetBarPosition(PatchBar, int) override {}
-    int GetBarPosition(PatchBar) override { return 0; }
-    int GetBarPercent(PatchBar) override { return 0; }
-    void UpdateProgressText() override {}
-    void RefreshWindow() override {}
-    bool PumpOneEvent() override { return false; }
-    void ShowMessageBox(const std::string&, const std::string&, MessageBoxIcon) override {}
-    void ShowFormattedMessage(const std::string&) override {}
-    void OnConnectReady() override {}
-    void ShowStartButton() override {}
-    void HideStartButton() override {}
-    void CloseMainWindow() override {}
-    void StartGameAfterPatch() override {}
-    void CloseConnectServerConnection() override {}
-};
 
 const char* StatusMeaning(int number) {
     switch (number) {
@@ -63,11 +39,11 @@ int Versions(const Arguments& args) {
         return WantsHelp(args) ? 0 : 64;
     }
     const std::filesystem::path file = std::filesystem::absolute(args[0]);
-    StatusRecorder host;
+    QuietPatchHost host;
     PatchEngine engine(host, GamePath(file.parent_path()));
     if (!engine.LoadVersionList(file.filename().string())) {
-        std::cerr << "torvane-tool: message " << host.LastStatus << " ("
-                  << StatusMeaning(host.LastStatus) << "): " << args[0] << "\n";
+        std::cerr << "torvane-tool: message " << host.LastStatusMessage() << " ("
+                  << StatusMeaning(host.LastStatusMessage()) << "): " << args[0] << "\n";
         return 1;
     }
     for (const VersionEntry& entry : engine.VersionList) {
