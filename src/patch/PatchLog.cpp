@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -77,14 +80,20 @@ bool PatchLog::AppendLogLine(char kind, std::string_view text) {
     // A log whose last line lacks its end (written by hand) gets it first.
     struct stat st {};
     char last = '\n';
-    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 &&
-        last != '\n')
+    const bool sized = ::fstat(fd, &st) == 0;
+    if (sized && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
         line.push_back('\n');
     line.push_back(kind);
     line.push_back(' ');
     line.append(text);
     line.push_back('\n');
     const bool written = WriteAll(fd, line.data(), line.size());
+    // A line cut short (a full disk) must not stay behind, where it would read as a record of
+    // a file by part of its name: the log goes back to its last whole line.
+    if (!written && sized && ::ftruncate(fd, st.st_size) != 0) {
+        std::fprintf(stderr, "torvane: cannot cut a half-written line from %s: %s\n", file_.c_str(),
+                     std::strerror(errno));
+    }
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         summary_.reset();
