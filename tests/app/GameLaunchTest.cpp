@@ -74,7 +74,7 @@ TEST_F(ConnectionRegistryTest, ScrambledBytesThatMakeLineBreaksAreStoredByteForB
     ASSERT_NE(scrambled.find_first_of("\r\n"), std::string::npos);
     ASSERT_TRUE(breaking.WriteConnectionParameters("10.0.0.7", 55901));
     std::string a;
-    ASSERT_EQ(Registry(dir.Path())
+    ASSERT_EQ(FileRegistry(dir.Path())
                   .QueryString(RegistryRoot::LocalMachine, kConnectionKey, "ParameterA", &a),
               Registry::Status::Ok);
     EXPECT_EQ(a, scrambled);

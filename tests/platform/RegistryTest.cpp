@@ -86,11 +86,11 @@ TEST(RegistryTest, TextsWithAnyBytesReadBackByteForByte) {
     std::string every;
     for (int c = 1; c < 256; ++c) every.push_back(static_cast<char>(c));
     for (const std::string& text : {every, std::string("\n"), std::string("a\r\nb\\\"")}) {
-        Registry writer(dir.Path());
+        FileRegistry writer(dir.Path());
         ASSERT_EQ(writer.SetString(kMachine, "SOFTWARE\\K", "A", text), Status::Ok);
         ASSERT_EQ(writer.SetString(kMachine, "SOFTWARE\\K", "Plain", "plain"), Status::Ok);
         std::string back;
-        const Registry reader(dir.Path());
+        const FileRegistry reader(dir.Path());
         ASSERT_EQ(reader.QueryString(kMachine, "SOFTWARE\\K", "A", &back), Status::Ok);
         EXPECT_EQ(back, text);
         ASSERT_EQ(reader.QueryString(kMachine, "SOFTWARE\\K", "Plain", &back), Status::Ok);
