@@ -1,0 +1,110 @@
+#include "trust/RepositoryIndex.h"
+
+#include "trust/TextRecords.h"
+
+namespace {
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const IndexedFile* RepositoryIndex::FindVersionFile(std::string_view name) const {
+    for (const auto& f : VersionFiles)
+        if (SameIgnoringCase(f.Name, name)) return &f;
+    return nullptr;
+}
+
+const IndexedVersion* RepositoryIndex::FindVersion(std::string_view label) const {
+    for (const auto& v : Versions)
+        if (SameIgnoringCase(v.Label, label)) return &v;
+    return nullptr;
+}
+
+std::optional<RepositoryIndex> ParseRepositoryIndex(std::string_view text, std::string& error) {
+    using namespace textrecords;
+    std::vector<std::string_view> lines;
+    if (!SplitLines(text, lines, error)) return std::nullopt;
+    RepositoryIndex index;
+    bool haveSerial = false, haveExpires = false;
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        auto fail = [&](const std::string& why) {
+            error = "line " + std::to_string(n + 1) + ": " + why;
+            return std::nullopt;
+        };
+        auto fields = Fields(lines[n]);
+        if (!fields) return fail("malformed (empty field)");
+        const auto& f = *fields;
+        if (n == 0) {
+            if (f.size() != 2 || f[0] != "torvane-repository-index")
+                return fail("not a repository index");
+            if (f[1] != "1") return fail("index format " + std::string(f[1]) + " is not known");
+            continue;
+        }
+        if (f[0] == "serial" && f.size() == 2 && !haveSerial) {
+            auto serial = ParseDecimal(f[1]);
+            if (!serial) return fail("bad serial");
+            index.Serial = *serial;
+            haveSerial = true;
+        } else if (f[0] == "expires" && f.size() == 2 && !haveExpires) {
+            auto when = ParseUtcTime(f[1]);
+            if (!when) return fail("bad expiry time (want YYYY-MM-DDTHH:MM:SSZ)");
+            index.Expires = *when;
+            haveExpires = true;
+        } else if (f[0] == "version-file" && f.size() == 4) {
+            IndexedFile file;
+            auto size = ParseDecimal(f[2]);
+            auto digest = Sha256FromHex(f[3]);
+            if (!IsCleanRelativePath(f[1]) || !size || !digest) return fail("bad version-file");
+            if (index.FindVersionFile(f[1])) return fail("version file listed twice");
+            file.Name = std::string(f[1]);
+            file.Size = *size;
+            file.Digest = *digest;
+            index.VersionFiles.push_back(std::move(file));
+        } else if (f[0] == "version" && f.size() == 3) {
+            IndexedVersion version;
+            if (!IsCleanRelativePath(f[1]) || f[1].find('/') != std::string_view::npos)
+                return fail("bad version label");
+            if (index.FindVersion(f[1])) return fail("version listed twice");
+            version.Label = std::string(f[1]);
+            if (f[2] != "-") {
+                auto digest = Sha256FromHex(f[2]);
+                if (!digest) return fail("bad manifest hash");
+                version.Manifest = *digest;
+            }
+            index.Versions.push_back(std::move(version));
+        } else {
+            return fail("unknown or repeated record \"" + std::string(f[0]) + "\"");
+        }
+    }
+    if (lines.empty()) {
+        error = "empty";
+        return std::nullopt;
+    }
+    if (!haveSerial || !haveExpires) {
+        error = "no serial or no expiry time";
+        return std::nullopt;
+    }
+    return index;
+}
+
+std::string FormatRepositoryIndex(const RepositoryIndex& index) {
+    std::string text = "torvane-repository-index " +
+                       std::to_string(RepositoryIndex::kFormatVersion) + "\nserial " +
+                       std::to_string(index.Serial) + "\nexpires " +
+                       textrecords::FormatUtcTime(index.Expires) + "\n";
+    for (const auto& f : index.VersionFiles)
+        text +=
+            "version-file " + f.Name + " " + std::to_string(f.Size) + " " + ToHex(f.Digest) + "\n";
+    for (const auto& v : index.Versions)
+        text += "version " + v.Label + " " + (v.Manifest ? ToHex(*v.Manifest) : "-") + "\n";
+    return text;
+}
