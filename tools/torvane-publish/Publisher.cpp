@@ -13,6 +13,7 @@
 #include "PackedArchiveWriter.h"
 #include "PatchListWriter.h"
 #include "PatchNames.h"
+#include "RepositoryMetadata.h"
 #include "TreeDiff.h"
 #include "TreeScan.h"
 #include "VersionLabel.h"
@@ -20,6 +21,7 @@
 #include "patch/PatchList.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProfileFile.h"
+#include "trust/RepositoryIndex.h"
 
 namespace fs = std::filesystem;
 
@@ -58,6 +60,7 @@ struct Plan {
     std::string VersionListText;  // the version list's new contents
     std::vector<std::string> Errors;
     std::vector<std::string> Warnings;
+    std::optional<MinisignSecretKey> Key;  // when signing
 };
 
 // Normal clients skip the versions marked for test clients; a normal version made from the tree
@@ -159,6 +162,7 @@ void CheckPerFile(const PublishOptions& o, Plan& plan) {
     // patch directory, or with --absolute-dirs the file's own directory.
     std::map<std::string, std::map<std::string, std::string>> listings;
     listings[""].emplace("list.inf", "list.inf");
+    if (o.SigningKey) listings[""].emplace(kManifestName, kManifestName);
     for (const auto& f : d.Published) {
         std::string dir = o.AbsoluteDirectories ? FoldCase(ParentOf(f.Path)) : std::string();
         std::string name =
@@ -232,6 +236,33 @@ void WarnAboutNames(const PublishOptions& o, Plan& plan) {
     }
 }
 
+void CheckSigning(const PublishOptions& o, Plan& plan) {
+    std::error_code ec;
+    if (o.SigningKey) {
+        std::string error;
+        plan.Key = LoadSecretKey(*o.SigningKey, error);
+        if (!plan.Key) plan.Errors.push_back(error);
+        if (o.ExpiryDays < 1) plan.Errors.push_back("--expires must be at least 1 day");
+    } else if (fs::exists(o.Repository / kRepositoryIndexName, ec)) {
+        plan.Errors.push_back(
+            (o.Repository / kRepositoryIndexName).string() +
+            " exists: the repository is signed, and a version added without --sign "
+            "SECRET_KEY_FILE would make launchers that trust its key refuse it");
+    }
+}
+
+// The version's file hashes and where each is fetched from, for its manifest.
+ManifestFile PublishedRecord(const std::string& path, const Sha256Digest& digest,
+                             std::uint64_t size, FileSourceKind kind, std::string location) {
+    ManifestFile f;
+    f.Path = path;
+    f.Size = size;
+    f.Digest = digest;
+    f.Kind = kind;
+    f.Location = std::move(location);
+    return f;
+}
+
 Plan MakePlan(const PublishOptions& o) {
     Plan plan;
     CheckLabel(o, plan);
@@ -255,6 +286,7 @@ Plan MakePlan(const PublishOptions& o) {
                                   "directory and would delete");
         }
     }
+    CheckSigning(o, plan);
     if (o.Mode != PatchMode::Packed) CheckPerFile(o, plan);
     if (o.AbsoluteDirectories && o.Mode == PatchMode::Packed)
         plan.Errors.push_back("--absolute-dirs applies to per-file patches only");
@@ -306,7 +338,8 @@ bool MakeConfigMember(const PublishOptions& o, const Plan& plan, const fs::path&
 }
 
 bool WritePacked(const PublishOptions& o, const Plan& plan, const fs::path& stage,
-                 const fs::path& scratch, PublishResult& result, std::string& error) {
+                 const fs::path& scratch, PublishResult& result, PublishedFiles& published,
+                 std::string& error) {
     std::vector<ArchiveMember> members;
     ArchiveMember config;
     if (!MakeConfigMember(o, plan, scratch, config, error)) return false;
@@ -339,6 +372,22 @@ bool WritePacked(const PublishOptions& o, const Plan& plan, const fs::path& stag
     for (const auto& d : plan.Diff.RemovedDirectories)
         list.DeletedDirectories.push_back(ToBackslashes(d.Path));
     if (!WritePackedArchive(stage / "up_list.zip", members, error)) return false;
+    if (plan.Key) {
+        published.Packed = true;
+        for (const auto& m : members) {
+            std::optional<FileDigest> digest =
+                m.FromContents ? FileDigest{m.Contents.size(), Sha256Of(m.Contents)}
+                               : Sha256OfFile(m.Source);
+            if (!digest) {
+                error = "cannot read " + m.Source.string();
+                return false;
+            }
+            ManifestFile f = PublishedRecord(m.Name, digest->Digest, digest->Size,
+                                             FileSourceKind::Packed, o.Label + "/up_list.zip");
+            f.Entry = m.Name;
+            published.Files.push_back(std::move(f));
+        }
+    }
     if (!WriteFileAtomically(stage / "list.inf", WritePackedList(o.Label, list))) {
         error = "cannot write list.inf";
         return false;
@@ -349,7 +398,7 @@ bool WritePacked(const PublishOptions& o, const Plan& plan, const fs::path& stag
 }
 
 bool WritePerFile(const PublishOptions& o, const Plan& plan, const fs::path& stage,
-                  PublishResult& result, std::string& error) {
+                  PublishResult& result, PublishedFiles& published, std::string& error) {
     bool compressed = o.Mode == PatchMode::Compressed;
     // Directories to switch to: every directory of a published file and every new
     // directory, each with all its parents, in the new tree's order (parents first).
@@ -404,6 +453,25 @@ bool WritePerFile(const PublishOptions& o, const Plan& plan, const fs::path& sta
             }
             entry.Files.push_back(name);
             ++result.FileCount;
+            if (plan.Key) {
+                std::string location = o.Label + "/" +
+                                       (o.AbsoluteDirectories && !path.empty() ? path + "/" : "") +
+                                       name;
+                auto source = Sha256OfFile(f->Source);
+                auto stored = Sha256OfFile(serverDir / name);
+                if (!source || !stored) {
+                    error = "cannot read " + f->Source.string();
+                    return false;
+                }
+                ManifestFile record = PublishedRecord(
+                    f->Path, source->Digest, source->Size,
+                    compressed ? FileSourceKind::Compressed : FileSourceKind::Plain, location);
+                if (compressed) {
+                    record.StoredSize = stored->Size;
+                    record.StoredDigest = stored->Digest;
+                }
+                published.Files.push_back(std::move(record));
+            }
         }
         list.Directories.push_back(std::move(entry));
     }
@@ -479,8 +547,21 @@ PublishResult PublishVersion(const PublishOptions& o) {
         return result;
     }
     std::string error;
-    bool ok = o.Mode == PatchMode::Packed ? WritePacked(o, plan, stage, scratch, result, error)
-                                          : WritePerFile(o, plan, stage, result, error);
+    PublishedFiles published;
+    published.Label = o.Label;
+    bool ok = o.Mode == PatchMode::Packed
+                  ? WritePacked(o, plan, stage, scratch, result, published, error)
+                  : WritePerFile(o, plan, stage, result, published, error);
+    if (ok && plan.Key) {
+        auto manifest = MakeManifest(stage, plan.NewTree, published,
+                                     NewestManifest(o.Repository, o.VersionFile), error);
+        if (!manifest) {
+            ok = false;
+        } else if (!WriteFileAtomically(stage / kManifestName, FormatManifest(*manifest))) {
+            ok = false;
+            error = "cannot write " + (stage / kManifestName).string();
+        }
+    }
     if (ok) {
         // The version directory appears whole, and only then does the version list name it,
         // so a launcher never sees half a version.
@@ -497,6 +578,13 @@ PublishResult PublishVersion(const PublishOptions& o) {
     cleanup();
     if (!ok) {
         result.Errors.push_back(error);
+        return result;
+    }
+    if (plan.Key &&
+        !WriteSignedIndex(o.Repository, o.VersionFile, *plan.Key, o.ExpiryDays, error)) {
+        result.Errors.push_back(o.Label +
+                                " is in the version list, but the index was not signed (" + error +
+                                "); run torvane-publish sign");
         return result;
     }
     result.Published = true;

@@ -19,6 +19,9 @@ struct PublishOptions {
     bool TestServer = false;
     std::string VersionFile = "version.wvd";
     bool DryRun = false;  // work everything out, write nothing, list what would be written
+    // A minisign secret key: write the version's manifest and sign the repository's index.
+    std::optional<std::filesystem::path> SigningKey;
+    int ExpiryDays = 30;  // the signed index's lifetime
 };
 
 struct PublishResult {

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "LauncherReaders.h"
+#include "RepositoryMetadata.h"
 #include "TreeScan.h"
 #include "VersionLabel.h"
 #include "patch/PatchList.h"
@@ -356,5 +357,16 @@ private:
 CheckReport CheckRepository(const CheckOptions& options) {
     CheckReport report;
     Checker(options, report).Run();
+    std::optional<MinisignPublicKey> key;
+    if (options.PublicKey) {
+        std::string error;
+        key = LoadPublicKey(*options.PublicKey, error);
+        if (!key) {
+            report.Problems.push_back(error);
+            return report;
+        }
+    }
+    CheckRepositoryMetadata(options.Repository, options.VersionFile, key, report.Problems,
+                            report.Notes);
     return report;
 }

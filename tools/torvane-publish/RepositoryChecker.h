@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ struct CheckOptions {
     // The repository is served over HTTP: a per-file version is then a problem (an HTTP
     // launcher applies packed versions only and stops at such a version on every run).
     bool Http = false;
+    std::optional<std::filesystem::path> PublicKey;  // verify the index's signature with it
 };
 
 struct CheckReport {

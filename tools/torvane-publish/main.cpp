@@ -1,8 +1,11 @@
 // torvane-publish: the operator's tool for a patch repository.
 //   add REPO --label L [--from OLD_TREE] --to NEW_TREE (--packed | --files | --compressed)
 //       [--absolute-dirs] [--test-server] [--version-file NAME] [--dry-run]
+//       [--sign SECRET_KEY_FILE [--expires DAYS]]
 //   remove REPO LABEL [--version-file NAME]     withdraws the newest version
-//   check REPO [--version-file NAME] [--http]     --http: served over HTTP
+//   keygen PUBLIC_KEY_FILE SECRET_KEY_FILE
+//   sign REPO SECRET_KEY_FILE [--expires DAYS] [--version-file NAME]
+//   check REPO [--version-file NAME] [--http] [--key PUBLIC_KEY_FILE]     --http: served over HTTP
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +14,7 @@
 
 #include "Publisher.h"
 #include "RepositoryChecker.h"
+#include "RepositoryMetadata.h"
 #include "VersionRemoval.h"
 
 namespace {
@@ -20,10 +24,23 @@ int Usage() {
         "usage: torvane-publish add REPO --label L [--from OLD_TREE] --to NEW_TREE\n"
         "                           (--packed | --files | --compressed) [--absolute-dirs]\n"
         "                           [--test-server] [--version-file NAME] [--dry-run]\n"
+        "                           [--sign SECRET_KEY_FILE [--expires DAYS]]\n"
         "       torvane-publish remove REPO LABEL [--version-file NAME]\n"
-        "       torvane-publish check REPO [--version-file NAME] [--http]\n",
+        "       torvane-publish keygen PUBLIC_KEY_FILE SECRET_KEY_FILE\n"
+        "       torvane-publish sign REPO SECRET_KEY_FILE [--expires DAYS] [--version-file NAME]\n"
+        "       torvane-publish check REPO [--version-file NAME] [--http] [--key "
+        "PUBLIC_KEY_FILE]\n",
         stderr);
     return 2;
+}
+
+// "--expires DAYS": a whole number of days from 1 to 3650.
+bool ParseDays(const std::string& text, int& days) {
+    if (text.empty() || text.size() > 4 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    days = std::stoi(text);
+    return days >= 1 && days <= 3650;
 }
 
 int RunAdd(const std::vector<std::string>& args) {
@@ -64,6 +81,11 @@ int RunAdd(const std::vector<std::string>& args) {
             o.DryRun = true;
         } else if (a == "--version-file") {
             if (!value(o.VersionFile)) return Usage();
+        } else if (a == "--sign") {
+            if (!value(v)) return Usage();
+            o.SigningKey = v;
+        } else if (a == "--expires") {
+            if (!value(v) || !ParseDays(v, o.ExpiryDays)) return Usage();
         } else if (o.Repository.empty() && !a.starts_with("--")) {
             o.Repository = a;
         } else {
@@ -121,6 +143,8 @@ int RunCheck(const std::vector<std::string>& args) {
             o.VersionFile = args[++i];
         } else if (a == "--http") {
             o.Http = true;
+        } else if (a == "--key" && i + 1 < args.size()) {
+            o.PublicKey = args[++i];
         } else if (o.Repository.empty() && !a.starts_with("--")) {
             o.Repository = a;
         } else {
@@ -137,6 +161,45 @@ int RunCheck(const std::vector<std::string>& args) {
     return report.Problems.empty() ? 0 : 1;
 }
 
+int RunKeygen(const std::vector<std::string>& args) {
+    if (args.size() != 2) return Usage();
+    std::string error;
+    if (!GenerateKeyFiles(args[0], args[1], error)) {
+        std::fprintf(stderr, "torvane-publish: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("public key %s, secret key %s (unencrypted: keep it safe)\n", args[0].c_str(),
+                args[1].c_str());
+    return 0;
+}
+
+int RunSign(const std::vector<std::string>& args) {
+    std::vector<std::string> positional;
+    std::string versionFile = "version.wvd";
+    int days = kDefaultExpiryDays;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--expires" && i + 1 < args.size()) {
+            if (!ParseDays(args[++i], days)) return Usage();
+        } else if (args[i] == "--version-file" && i + 1 < args.size()) {
+            versionFile = args[++i];
+        } else if (!args[i].starts_with("--")) {
+            positional.push_back(args[i]);
+        } else {
+            std::fprintf(stderr, "torvane-publish: unknown argument %s\n", args[i].c_str());
+            return Usage();
+        }
+    }
+    if (positional.size() != 2) return Usage();
+    std::string error;
+    auto key = LoadSecretKey(positional[1], error);
+    if (!key || !WriteSignedIndex(positional[0], versionFile, *key, days, error)) {
+        std::fprintf(stderr, "torvane-publish: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("signed %s/repository.index, valid for %d days\n", positional[0].c_str(), days);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,5 +208,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "add") == 0) return RunAdd(args);
     if (std::strcmp(argv[1], "check") == 0) return RunCheck(args);
     if (std::strcmp(argv[1], "remove") == 0) return RunRemove(args);
+    if (std::strcmp(argv[1], "keygen") == 0) return RunKeygen(args);
+    if (std::strcmp(argv[1], "sign") == 0) return RunSign(args);
     return Usage();
 }
