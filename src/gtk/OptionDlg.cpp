@@ -48,6 +48,18 @@ COptionDlg::COptionDlg(Gtk::Window* parent, SkinPictures& pictures, Registry& re
 
     using namespace skin::options;
     id_.set_max_length(static_cast<int>(kIdMaxLength));
+    // The limit counts code-page bytes, as Save does: a double-byte character takes two.
+    id_.signal_changed().connect([this] {
+        if (fittingId_) return;
+        const std::string text = id_.get_text().raw();
+        const std::string fitted = GameOptions::FitIdBoxText(text, codePage_);
+        if (fitted == text) return;
+        fittingId_ = true;
+        id_.set_text(fitted);
+        id_.set_position(-1);
+        fittingId_ = false;
+        if (auto window = get_window()) window->beep();
+    });
     id_.set_has_frame(false);
     id_.get_style_context()->add_class("skin-entry");
     id_.set_size_request(kEditRect[2], kEditRect[3]);

@@ -27,6 +27,8 @@ public:
                const std::array<std::uint8_t, 3>& clientVersion);
 
     const GameOptions& Model() const { return *model_; }
+    // The account-name box, for the window tests.
+    Gtk::Entry& IdBox() { return id_; }
     // Runs Save as the Save button does.
     void SaveSettings();
 
@@ -58,4 +60,5 @@ private:
     CBitmapButton cancel_;
     CBitmapButton close_;
     bool syncing_ = false;
+    bool fittingId_ = false;  // the ID box is being cut to its byte limit
 };

@@ -82,6 +82,14 @@ void GameOptions::SetIdText(std::string_view text, const std::string& codePage) 
     idText_ = std::string(text.substr(0, FitToCharacters(text, kMaxIdLength, codePage)));
 }
 
+std::string GameOptions::FitIdBoxText(std::string_view utf8, const std::string& codePage) {
+    const std::string bytes = EncodeFromUtf8(utf8, codePage);
+    if (bytes.size() <= kMaxIdLength) return std::string(utf8);
+    return DecodeToUtf8(
+        std::string_view(bytes).substr(0, FitToCharacters(bytes, kMaxIdLength, codePage)),
+        codePage);
+}
+
 void GameOptions::ChooseResolution(int choice) {
     if (choice >= 1 && choice <= 4) settings_.Resolution = choice;
 }

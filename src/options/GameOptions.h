@@ -53,6 +53,10 @@ public:
     void SetIdText(std::string_view text);
     // The same, never cutting a character of `codePage` (the deployment's) in half.
     void SetIdText(std::string_view text, const std::string& codePage);
+    // What the ID box may show of `utf8`: the longest run of whole characters that takes at
+    // most kMaxIdLength bytes in `codePage`, so that what the player sees is what Save keeps
+    // (a double-byte character counts two).
+    static std::string FitIdBoxText(std::string_view utf8, const std::string& codePage);
     void SetSoundChecked(bool checked) { soundChecked_ = checked; }
     void SetMusicChecked(bool checked) { musicChecked_ = checked; }
     void SetWindowModeChecked(bool checked) { windowModeChecked_ = checked; }

@@ -285,6 +285,37 @@ TEST_F(MainWindowTest, OptionsDialogSavesWhatThePlayerChose) {
     EXPECT_EQ(value, 1u);
 }
 
+// The ID box counts the code page's bytes, as Save does: five Korean syllables fill it, and
+// what it shows is exactly what is saved.
+TEST_F(MainWindowTest, IdBoxHoldsWhatSaveKeeps) {
+    std::string shown;
+    bool done = false;
+    auto driver = Glib::signal_timeout().connect(
+        [&] {
+            for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
+                auto* dialog = dynamic_cast<COptionDlg*>(w);
+                if (!dialog || !dialog->get_mapped() || done) continue;
+                dialog->IdBox().set_text("\uAC00\uB098\uB2E4\uB77C\uB9C8\uBC14");  // six syllables
+                int at = 5;
+                dialog->IdBox().insert_text("x", 1, at);  // no room left for one more byte
+                shown = dialog->IdBox().get_text().raw();
+                dialog->SaveSettings();
+                done = true;
+            }
+            return true;
+        },
+        200);
+    window_->RunOptionsDialog({1, 0, 2});
+    driver.disconnect();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(shown, "\uAC00\uB098\uB2E4\uB77C\uB9C8");
+    std::string saved;
+    ASSERT_EQ(registry_->QueryString(RegistryRoot::CurrentUser, "SOFTWARE\\Varnok\\KA\\Config",
+                                     "ID", &saved),
+              Registry::Status::Ok);
+    EXPECT_EQ(saved, "\xB0\xA1\xB3\xAA\xB4\xD9\xB6\xF3\xB8\xB6");  // the same five in CP949
+}
+
 TEST_F(MainWindowTest, OptionsDialogEscapeWritesNothing) {
     const char* key = "SOFTWARE\\Varnok\\KA\\Config";
     ASSERT_EQ(registry_->SetDword(RegistryRoot::CurrentUser, key, "Resolution", 7),

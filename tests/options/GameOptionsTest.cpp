@@ -170,3 +170,20 @@ TEST(GameOptionsTest, WindowModeSyncAtStartUp) {
     WriteFile(f.registry.FileFor(kUser), "garbage\n");
     EXPECT_EQ(SyncWindowModeSetting(f.registry), 0);
 }
+
+namespace {
+
+// The ID box keeps what fits in ten code-page bytes, in whole characters: what the player sees
+// is what Save keeps.
+TEST(GameOptionsTest, IdBoxTextFitsTenCodePageBytes) {
+    EXPECT_EQ(GameOptions::FitIdBoxText("abcdefghij", "CP949"), "abcdefghij");
+    EXPECT_EQ(GameOptions::FitIdBoxText("abcdefghijk", "CP949"), "abcdefghij");
+    // Six syllables are twelve bytes in CP949: five stay.
+    EXPECT_EQ(GameOptions::FitIdBoxText("가나다라마바", "CP949"), "가나다라마");
+    // Never half of one: "a" and four syllables are nine bytes, a fifth would make eleven.
+    EXPECT_EQ(GameOptions::FitIdBoxText("a가나다라마", "CP949"), "a가나다라");
+    // In a single-byte code page every character is one byte.
+    EXPECT_EQ(GameOptions::FitIdBoxText("äöüäöüäöüäöü", "CP1252"), "äöüäöüäöüä");
+}
+
+}  // namespace
