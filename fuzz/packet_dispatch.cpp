@@ -39,7 +39,7 @@ private:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    auto state = std::make_unique<LauncherState>();
+    auto state = std::make_unique<ConnectState>();
     QuietEvents events;
     ConnectMessages messages(*state, events);
     messages.SetRandomSource([] { return 7u; });

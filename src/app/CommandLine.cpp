@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "net/LauncherState.h"
+#include "app/LauncherState.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "net/LauncherState.h"
+#include "app/LauncherState.h"
 #include "platform/Clock.h"
 #include "platform/DesktopEntry.h"
 #include "platform/Process.h"

@@ -4,8 +4,8 @@
 
 #include "app/CommandLine.h"
 #include "app/DefaultServices.h"
+#include "app/LauncherState.h"
 #include "app/UpdateDlg.h"
-#include "net/LauncherState.h"
 #include "platform/GamePath.h"
 #include "text/MessageNumbers.h"
 #include "text/MessageTable.h"

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "net/LauncherState.h"
+#include "app/LauncherState.h"
 #include "options/GameSettings.h"
 #include "platform/CodePage.h"
 #include "platform/GamePath.h"
@@ -34,7 +34,7 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
       environment_(std::move(environment)),
       services_(std::move(services)),
       registry_(OpenRegistry(environment_.Settings)),
-      engine_(*this, GamePath(environment_.GameDirectory)),
+      engine_(*this, GamePath(environment_.GameDirectory), LaunchSettingsOf(g_State)),
       messages_(g_State, *this),
       ftpSession_(engine_, environment_.Settings.TransferStallSeconds),
       httpSession_(engine_, environment_.Settings.TransferStallSeconds) {
@@ -43,15 +43,16 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
     // The patch sessions of this window, unless a test supplies its own.
     if (!services_.RunFtpPatch) {
         services_.RunFtpPatch = [this](PatchEngine&, const PatchServerInfo& info) {
-            return ftpSession_.RunFtpPatch(info.HostText(), info.Port, info.UserText(),
-                                           info.PasswordText(), info.VersionFileText());
+            const PatchServerAddress server = PatchServerOf(info);
+            return ftpSession_.RunFtpPatch(server.Host, server.Port, server.User, server.Password,
+                                           server.VersionFile);
         };
     }
     if (!services_.CloseFtpConnection)
         services_.CloseFtpConnection = [this] { ftpSession_.CloseFtpConnection(); };
     if (!services_.SetHttpPatchServer) {
         services_.SetHttpPatchServer = [this](PatchEngine&, const PatchServerInfo& info) {
-            httpSession_.SetHttpPatchServer(info);
+            httpSession_.SetHttpPatchServer(PatchServerOf(info));
         };
     }
     if (!services_.StartHttpPatch) {
@@ -450,6 +451,7 @@ void CUpdateDlg::SetHttpPatchServer(const PatchServerInfo& codedInfo) {
 }
 
 bool CUpdateDlg::StartHttpPatch() {
+    engine_.Launch.Mode = static_cast<LaunchModeValue>(g_State.LaunchMode);
     const bool started = services_.StartHttpPatch && services_.StartHttpPatch(engine_);
     if (!started && observer_.PatchFailed) observer_.PatchFailed();
     return started;
@@ -467,6 +469,8 @@ bool CUpdateDlg::RunFtpPatch(const PatchServerInfo& info) {
         explicit SessionMark(bool& running) : Running(running) { Running = true; }
         ~SessionMark() { Running = false; }
     } mark(ftpSessionRunning_);
+    // The connect server's reply may have turned a given-version run into a normal one.
+    engine_.Launch.Mode = static_cast<LaunchModeValue>(g_State.LaunchMode);
     const bool current = services_.RunFtpPatch && services_.RunFtpPatch(engine_, info);
     if (!current && observer_.PatchFailed) observer_.PatchFailed();
     return current;

@@ -5,8 +5,8 @@
 
 #include <chrono>
 
+#include "app/LauncherState.h"
 #include "app/UpdateDlg.h"
-#include "net/LauncherState.h"
 #include "text/MessageNumbers.h"
 
 void CUpdateDlg::StartConnectThread() {

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "app/GameLaunch.h"
+#include "app/LauncherState.h"
 #include "app/UpdateDlg.h"
-#include "net/LauncherState.h"
 #include "text/MessageNumbers.h"
 
 void CUpdateDlg::CopySelectedServerToLaunch() {

@@ -7,12 +7,12 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/LauncherState.h"
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
 #include "cli/CliGameOptions.h"
 #include "cli/CliOptions.h"
 #include "cli/CliWindow.h"
-#include "net/LauncherState.h"
 #include "platform/CodePage.h"
 #include "platform/PollEventLoop.h"
 

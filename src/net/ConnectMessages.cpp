@@ -11,7 +11,7 @@
 #include "net/PacketFrame.h"
 #include "text/MessageNumbers.h"
 
-ConnectMessages::ConnectMessages(LauncherState& state, ConnectServerEvents& events)
+ConnectMessages::ConnectMessages(ConnectState& state, ConnectServerEvents& events)
     : state_(state), events_(events) {}
 
 void ConnectMessages::DispatchPackets() {

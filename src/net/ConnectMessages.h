@@ -14,7 +14,7 @@
 #include <functional>
 
 #include "net/ConnectServerEvents.h"
-#include "net/LauncherState.h"
+#include "net/ConnectState.h"
 
 class ConnectMessages {
 public:
@@ -36,7 +36,7 @@ public:
     static constexpr std::size_t kServerListEnd =
         kServerListOffset + kServerEntryCount * sizeof(ServerEntry);
 
-    ConnectMessages(LauncherState& state, ConnectServerEvents& events);
+    ConnectMessages(ConnectState& state, ConnectServerEvents& events);
 
     // Takes packets from the state's connection until its queue is empty.
     void DispatchPackets();
@@ -57,7 +57,7 @@ private:
     bool SessionAlreadyRuns() const;
     void StoreAddressList(const std::uint8_t* packet, std::size_t length, std::size_t offset);
 
-    LauncherState& state_;
+    ConnectState& state_;
     ConnectServerEvents& events_;
     std::function<unsigned()> random_;
 };

@@ -23,8 +23,8 @@ public:
     // The installed client version: major, minor, build.
     virtual std::array<std::uint8_t, 3> ClientVersion() const = 0;
 
-    // HTTP patch server (code 4). The texts arrive still coded (info.Coded is true); the HTTP
-    // session decodes them itself (PatchServerInfo::Decode).
+    // HTTP patch server (code 4). The texts arrive still coded (info.Coded is true); the
+    // receiver decodes them (PatchServerInfo::Decode) before it hands them on.
     virtual void SetHttpPatchServer(const PatchServerInfo& codedInfo) = 0;
     // Starts the HTTP session in the background; false when it could not start.
     virtual bool StartHttpPatch() = 0;

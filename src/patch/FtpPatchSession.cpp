@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "archive/UnpackFile.h"
-#include "net/LauncherState.h"
 #include "platform/FtpClient.h"
 #include "text/MessageNumbers.h"
 
@@ -153,7 +152,7 @@ bool FtpPatchSession::ApplyPendingPatches() {
         if (!engine_.ListFlags.PackingVersion && !engine_.InstallFromTemp()) return false;
         if (!engine_.FinishPatchLog()) return false;
         engine_.RemoveStaleGameData();
-        if (g_State.LaunchMode != kLaunchGivenVersion && save && !engine_.SaveLocalVersion()) {
+        if (engine_.Launch.Mode != kLaunchGivenVersion && save && !engine_.SaveLocalVersion()) {
             // The files are in place but the version is not recorded: the next run applies
             // this patch again.
             host_.SetStatusText(kMsgPatchFailed);
@@ -200,7 +199,7 @@ bool FtpPatchSession::DownloadPatch(const VersionEntry& entry, bool* save) {
     if (!DownloadFileList(entry)) return false;
 
     engine_.ReadPatchListFlags();
-    if (g_State.LaunchMode == kLaunchNormal && engine_.ListFlags.TestServer) {
+    if (engine_.Launch.Mode == kLaunchNormal && engine_.ListFlags.TestServer) {
         // A patch for the test client only: passed over, and not recorded in config.ini.
         *save = false;
         return true;

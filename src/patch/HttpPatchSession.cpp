@@ -39,14 +39,12 @@ HttpPatchSession::~HttpPatchSession() {
     Stop();
 }
 
-void HttpPatchSession::SetHttpPatchServer(const PatchServerInfo& codedInfo) {
-    PatchServerInfo info = codedInfo;
-    info.Decode();
-    engine_.ServerHost = info.HostText();
-    engine_.ServerPort = info.Port;
-    engine_.ServerUser = info.UserText();
-    engine_.ServerPassword = info.PasswordText();
-    engine_.VersionFileName = info.VersionFileText();
+void HttpPatchSession::SetHttpPatchServer(const PatchServerAddress& server) {
+    engine_.ServerHost = server.Host;
+    engine_.ServerPort = server.Port;
+    engine_.ServerUser = server.User;
+    engine_.ServerPassword = server.Password;
+    engine_.VersionFileName = server.VersionFile;
 }
 
 bool HttpPatchSession::StartHttpPatch() {

@@ -14,7 +14,6 @@
 #include <string>
 #include <thread>
 
-#include "net/PatchServerInfo.h"
 #include "patch/PatchEngine.h"
 
 class HttpPatchSession {
@@ -24,10 +23,9 @@ public:
     HttpPatchSession(const HttpPatchSession&) = delete;
     HttpPatchSession& operator=(const HttpPatchSession&) = delete;
 
-    // Decodes the connect server's record (still coded) and keeps host, port, user, password
-    // and version file name in the engine. Port and account are kept but not used: the URLs
-    // carry neither.
-    void SetHttpPatchServer(const PatchServerInfo& codedInfo);
+    // Keeps host, port, user, password and version file name in the engine. Port and account
+    // are kept but not used: the URLs carry neither.
+    void SetHttpPatchServer(const PatchServerAddress& server);
     // Prepares the window and starts the worker. Always true.
     bool StartHttpPatch();
     // Interrupts and joins the worker; safe when none runs.

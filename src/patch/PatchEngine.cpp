@@ -5,7 +5,6 @@
 #include <system_error>
 #include <utility>
 
-#include "net/LauncherState.h"
 #include "platform/ProfileFile.h"
 #include "text/MessageNumbers.h"
 
@@ -24,8 +23,9 @@ VersionNumber ReadConfigVersion(const std::filesystem::path& config, const char*
 
 }  // namespace
 
-PatchEngine::PatchEngine(PatchHost& host, GamePath gameDirectory)
-    : host_(host),
+PatchEngine::PatchEngine(PatchHost& host, GamePath gameDirectory, LaunchSettings launch)
+    : Launch(launch),
+      host_(host),
       gameDirectory_(std::move(gameDirectory)),
       log_(gameDirectory_.Resolve(kLogFileName).value_or(gameDirectory_.Root() / kLogFileName)) {}
 
@@ -58,15 +58,15 @@ void PatchEngine::Pump() {
 }
 
 void PatchEngine::LoadLocalVersion() {
-    if (g_State.LaunchMode == kLaunchGivenVersion) {
-        CurrentVersion = VersionNumber{g_State.CommandLineVersion[0], g_State.CommandLineVersion[1],
-                                       g_State.CommandLineVersion[2]};
+    if (Launch.Mode == kLaunchGivenVersion) {
+        CurrentVersion = VersionNumber{Launch.CommandLineVersion[0], Launch.CommandLineVersion[1],
+                                       Launch.CommandLineVersion[2]};
         return;
     }
     const auto config = Resolve(kConfigFile);
     const VersionNumber version = ReadConfigVersion(*config, "Version");
     const VersionNumber testVersion = ReadConfigVersion(*config, "TestVersion");
-    if (g_State.LaunchMode == kLaunchTestClient) {
+    if (Launch.Mode == kLaunchTestClient) {
         CurrentVersion = version.Packed() > testVersion.Packed() ? version : testVersion;
     } else {
         CurrentVersion = version;
@@ -77,10 +77,10 @@ bool PatchEngine::SaveLocalVersion() {
     const auto config = Resolve(kConfigFile);
     const std::string text = CurrentVersion.ConfigText();
     bool saved = true;
-    if (g_State.LaunchMode == kLaunchTestClient) {
+    if (Launch.Mode == kLaunchTestClient) {
         saved = WritePrivateProfileStringA(kLoginSection, "TestVersion", text.c_str(), *config);
     }
-    if (saved && g_State.TestServer == 0) {
+    if (saved && !Launch.TestServer) {
         saved = WritePrivateProfileStringA(kLoginSection, "Version", text.c_str(), *config);
     }
     if (!saved) ReportFailure("cannot record version " + text, *config, errno);
@@ -169,7 +169,7 @@ bool PatchEngine::ReadPatchListFlag(std::string_view key) {
 
 void PatchEngine::ReadPatchListFlags() {
     ListFlags.TestServer = ReadPatchListFlag("TEST_SERVER");
-    g_State.TestServer = ListFlags.TestServer ? 1 : 0;
+    Launch.TestServer = ListFlags.TestServer;
     ListFlags.Compressed = ReadPatchListFlag("COMPRESSED");
     ListFlags.NewToolVersion = ReadPatchListFlag("NEWTOOLVERSION");
     ListFlags.PackingVersion = ReadPatchListFlag("PACKINGVERSION");

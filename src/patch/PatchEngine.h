@@ -11,6 +11,7 @@
 // Results follow the launcher's rule: true for success, false for failure after the step has
 // put its own message on the status line or in a message box.
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -27,6 +28,7 @@
 #include "patch/TokenReader.h"
 #include "patch/VersionNumber.h"
 #include "platform/GamePath.h"
+#include "platform/LaunchMode.h"
 
 // One line of the version list.
 struct VersionEntry {
@@ -35,6 +37,26 @@ struct VersionEntry {
     std::uint8_t Minor = 0;
     std::uint8_t Build = 0;
     std::int32_t Packed = 0;
+};
+
+// How this run was started, as far as patching cares: handed in by the launcher, which took it
+// from the command line (and the connect server, which may turn a given version into a normal
+// run before an FTP session).
+struct LaunchSettings {
+    LaunchModeValue Mode = kLaunchNormal;
+    std::array<std::uint8_t, 3> CommandLineVersion{};  // the version of a given-version run
+    // Whether the version being applied is for the test server: the command line's choice at
+    // first, then each "list.inf" read says so.
+    bool TestServer = false;
+};
+
+// Where the patches lie, as the connect server named it (texts decoded).
+struct PatchServerAddress {
+    std::string Host;
+    std::uint16_t Port = 0;
+    std::string User;
+    std::string Password;
+    std::string VersionFile;
 };
 
 class PatchEngine {
@@ -48,7 +70,7 @@ public:
     static constexpr const char* kArchiveName = "up_list.zip";
     static constexpr const char* kTempDirectory = "Temp";
 
-    PatchEngine(PatchHost& host, GamePath gameDirectory);
+    PatchEngine(PatchHost& host, GamePath gameDirectory, LaunchSettings launch = {});
     PatchEngine(const PatchEngine&) = delete;
     PatchEngine& operator=(const PatchEngine&) = delete;
 
@@ -61,6 +83,7 @@ public:
     bool RemoveGameFile(std::string_view designPath) const;
 
     // ---- State (the main window's patch fields) ----
+    LaunchSettings Launch;
     SharedVersion CurrentVersion;           // the HTTP worker writes it while the window reads it
     std::vector<VersionEntry> VersionList;  // refilled by LoadVersionList
     std::atomic<std::int32_t> TargetVersion{0};
@@ -98,16 +121,16 @@ public:
     void Pump();
 
     // ---- Versions and settings files ----
-    // CurrentVersion from the command line (LaunchMode 2) or config.ini "LOGIN".
+    // CurrentVersion from the command line (a given-version run) or config.ini "LOGIN".
     void LoadLocalVersion();
-    // Writes CurrentVersion to config.ini as LaunchMode and TestServer decide (g_State); false
+    // Writes CurrentVersion to config.ini as Launch.Mode and Launch.TestServer decide; false
     // (reported on stderr) when config.ini could not be written.
     bool SaveLocalVersion();
     // Reads the version list `fileName` of the game directory (messages 112, 113, 114).
     bool LoadVersionList(std::string_view fileName);
     // True when "list.inf" holds the key `key` (case ignored); message 113 when unreadable.
     bool ReadPatchListFlag(std::string_view key);
-    // Reads all four flags of "list.inf" into ListFlags (and TestServer into g_State).
+    // Reads all four flags of "list.inf" into ListFlags (and TestServer into Launch).
     void ReadPatchListFlags();
     // "list.inf" of the game directory, whole; nullopt when it cannot be read.
     std::optional<PatchList> ReadCurrentPatchList() const;

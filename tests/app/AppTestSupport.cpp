@@ -3,7 +3,7 @@
 #include <cstring>
 #include <thread>
 
-#include "net/LauncherState.h"
+#include "app/LauncherState.h"
 #include "text/MessageTable.h"
 
 void ResetLauncherState() {

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "app/AppTestSupport.h"
+#include "app/LauncherState.h"
 #include "app/UpdateDlg.h"
-#include "net/LauncherState.h"
 #include "support/ConnectPackets.h"
 
 namespace {

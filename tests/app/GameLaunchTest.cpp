@@ -4,8 +4,8 @@
 
 #include "app/AppTestSupport.h"
 #include "app/GameLaunch.h"
+#include "app/LauncherState.h"
 #include "app/UpdateDlg.h"
-#include "net/LauncherState.h"
 #include "platform/FileRegistry.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include "app/AppTestSupport.h"
 #include "app/CommandLine.h"
 #include "app/FormattedMessage.h"
+#include "app/LauncherState.h"
 #include "app/UpdateApp.h"
-#include "net/LauncherState.h"
 #include "platform/InstanceLock.h"
 #include "text/MessageTableWriter.h"
 

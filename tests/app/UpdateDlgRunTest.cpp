@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "app/AppTestSupport.h"
+#include "app/LauncherState.h"
 #include "app/UpdateDlg.h"
-#include "net/LauncherState.h"
 
 namespace {
 
@@ -178,6 +178,28 @@ TEST_F(UpdateDlgRunTest, DesktopEntryWrittenAtEveryStart) {
     InitialisedDialog();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0], Environment.ProgramPath);
+}
+
+}  // namespace
+
+namespace {
+
+// The engine keeps the launch settings it was started with; the connect server's reply to a
+// given-version run (normal from then on) must still reach it before the FTP session.
+TEST_F(UpdateDlgRunTest, EngineSeesTheLaunchModeTheConnectServerLeft) {
+    ResetLauncherState();
+    g_State.LaunchMode = kLaunchGivenVersion;
+    g_State.CommandLineVersion[0] = 4;
+    LaunchModeValue modeInSession = kLaunchGivenVersion;
+    Services.RunFtpPatch = [&](PatchEngine& engine, const PatchServerInfo&) {
+        modeInSession = engine.Launch.Mode;
+        return true;
+    };
+    CUpdateDlg& dialog = Dialog();
+    EXPECT_EQ(dialog.Engine().CurrentVersion, (VersionNumber{4, 0, 0}));
+    g_State.LaunchMode = kLaunchNormal;  // what the FTP patch-server reply does
+    EXPECT_TRUE(dialog.RunFtpPatch(PatchServerInfo{}));
+    EXPECT_EQ(modeInSession, kLaunchNormal);
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/AppTestSupport.h"
+#include "app/LauncherState.h"
 #include "app/UpdateDlg.h"
-#include "net/LauncherState.h"
 #include "platform/FileRegistry.h"
 
 namespace {

@@ -131,7 +131,7 @@ TEST_F(FtpSessionTest, TestClientAppliesTestServerPatchAndRecordsTestVersion) {
     WriteTree(Server(), {{"2.00.01/list.inf", "#TEST_SERVER#\n\"t.bmd\"\n"},
                          {"2.00.01/t.bmd", Content("t")}});
     WriteFile(Game() / "config.ini", "[LOGIN]\nVersion=1.00.00\nTestVersion=1.00.00\n");
-    g_State.LaunchMode = kLaunchTestClient;
+    launch_.Mode = kLaunchTestClient;
     StartServer();
     FtpPatchSession session(NewEngine());
     ASSERT_TRUE(Run(session)) << LastStatus();

@@ -15,15 +15,13 @@ using testsupport::WriteFile;
 
 namespace {
 
-PatchServerInfo CodedInfo(const std::string& host, const std::string& versionFile) {
-    PatchServerInfo info;
-    info.Coded = false;
-    std::snprintf(info.Host.data(), info.Host.size(), "%s", host.c_str());
-    std::snprintf(info.VersionFile.data(), info.VersionFile.size(), "%s", versionFile.c_str());
-    std::snprintf(info.User.data(), info.User.size(), "unused");
-    info.Port = 21;
-    info.XorCode();  // as it comes off the wire
-    return info;
+PatchServerAddress ServerAt(const std::string& host, const std::string& versionFile) {
+    PatchServerAddress server;
+    server.Host = host;
+    server.VersionFile = versionFile;
+    server.User = "unused";
+    server.Port = 21;
+    return server;
 }
 
 class HttpSessionTest : public SessionFixture {
@@ -37,7 +35,7 @@ protected:
     }
     // Runs a whole session and waits for its worker to end.
     void RunSession(HttpPatchSession& session, const std::string& versionFile = "version.wvd") {
-        session.SetHttpPatchServer(CodedInfo(server_->Host(), versionFile));
+        session.SetHttpPatchServer(ServerAt(server_->Host(), versionFile));
         ASSERT_TRUE(session.StartHttpPatch());
         session.Wait();
     }
@@ -159,7 +157,7 @@ TEST_F(HttpSessionTest, StopInterruptsAStalledDownloadAndJoins) {
         {});
     ASSERT_TRUE(testsupport::WaitForPort(port));
     HttpPatchSession session(NewEngine());
-    session.SetHttpPatchServer(CodedInfo("127.0.0.1:" + std::to_string(port), "version.wvd"));
+    session.SetHttpPatchServer(ServerAt("127.0.0.1:" + std::to_string(port), "version.wvd"));
     ASSERT_TRUE(session.StartHttpPatch());
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_TRUE(session.Running());

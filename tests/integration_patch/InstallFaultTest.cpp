@@ -41,12 +41,10 @@ protected:
     bool RunHttp(const std::string& versionFile = "version.wvd") {
         PatchEngine& engine = NewEngine();
         HttpPatchSession session(engine);
-        PatchServerInfo info;
-        info.Coded = false;
-        std::snprintf(info.Host.data(), info.Host.size(), "%s", http_->Host().c_str());
-        std::snprintf(info.VersionFile.data(), info.VersionFile.size(), "%s", versionFile.c_str());
-        info.XorCode();
-        session.SetHttpPatchServer(info);
+        PatchServerAddress server;
+        server.Host = http_->Host();
+        server.VersionFile = versionFile;
+        session.SetHttpPatchServer(server);
         if (!session.StartHttpPatch()) return false;
         session.Wait();
         return engine.PatchDone.load() == 1;

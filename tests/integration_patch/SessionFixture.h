@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "integration_patch/PatchRepo.h"
-#include "net/LauncherState.h"
 #include "patch/PatchEngine.h"
 #include "patch/RecordingPatchHost.h"
 #include "platform/GamePath.h"
@@ -30,17 +29,13 @@ public:
 
 class SessionFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_State.LaunchMode = kLaunchNormal;
-        g_State.TestServer = 0;
-        std::filesystem::create_directories(Game() / "Temp");
-    }
+    void SetUp() override { std::filesystem::create_directories(Game() / "Temp"); }
     std::filesystem::path Game() const { return top_ / "game"; }
     std::filesystem::path Server() const { return top_ / "server"; }
     // A fresh engine, as at the window's start, reading config.ini.
     PatchEngine& NewEngine() {
         host_ = std::make_unique<SessionHost>();
-        engine_ = std::make_unique<PatchEngine>(*host_, GamePath(Game()));
+        engine_ = std::make_unique<PatchEngine>(*host_, GamePath(Game()), launch_);
         engine_->LoadLocalVersion();
         return *engine_;
     }
@@ -65,6 +60,7 @@ protected:
     }
 
     testsupport::TempDir top_;
+    LaunchSettings launch_;  // how the launcher was started, for the next NewEngine
     std::unique_ptr<SessionHost> host_;
     std::unique_ptr<PatchEngine> engine_;
 };

@@ -29,14 +29,14 @@ void PutAddresses(Bytes& packet, std::size_t offset, std::uint8_t flag, std::int
 }
 
 struct MessagesFixture : ::testing::Test {
-    std::unique_ptr<LauncherState> state = std::make_unique<LauncherState>();
+    std::unique_ptr<ConnectState> state = std::make_unique<ConnectState>();
     RecordingEvents events{state.get()};
     ConnectMessages messages{*state, events};
     void Handle(const Bytes& packet) { messages.HandlePacket(packet.data(), packet.size()); }
 };
 
 TEST(ConnectMessagesGreeting, AnswersWithTheTwoRequestsInOrderAndOnlyForResultOne) {
-    auto state = std::make_unique<LauncherState>();
+    auto state = std::make_unique<ConnectState>();
     RecordingEvents events;
     events.Version = {2, 5, 7};
     ConnectMessages messages(*state, events);

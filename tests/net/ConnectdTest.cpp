@@ -29,7 +29,7 @@ const char* const kServers =
 
 // The launcher's side: state record, messages, a poll() loop, recording events.
 struct Launcher {
-    std::unique_ptr<LauncherState> state = std::make_unique<LauncherState>();
+    std::unique_ptr<ConnectState> state = std::make_unique<ConnectState>();
     RecordingEvents events{state.get()};
     ConnectMessages messages{*state, events};
     PollEventLoop loop;

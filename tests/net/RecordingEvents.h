@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "net/ConnectServerEvents.h"
-#include "net/LauncherState.h"
+#include "net/ConnectState.h"
 
 class RecordingEvents : public ConnectServerEvents {
 public:
-    explicit RecordingEvents(const LauncherState* state = nullptr) : state_(state) {}
+    explicit RecordingEvents(const ConnectState* state = nullptr) : state_(state) {}
 
     void OnConnectReady() override {
         Calls.push_back("ready");
@@ -46,5 +46,5 @@ public:
     std::string NamesAtReady;
 
 private:
-    const LauncherState* state_;
+    const ConnectState* state_;
 };

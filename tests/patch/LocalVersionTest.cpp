@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "net/LauncherState.h"
 #include "patch/PatchEngine.h"
 #include "patch/RecordingPatchHost.h"
 #include "support/TestSupport.h"
@@ -18,19 +17,13 @@ protected:
     TempDir dir;
     RecordingPatchHost host;
     PatchEngine engine{host, GamePath(dir.Path())};
-
-    void SetUp() override {
-        g_State.LaunchMode = kLaunchNormal;
-        g_State.TestServer = 0;
-    }
-    void TearDown() override { SetUp(); }
 };
 
 TEST_F(LocalVersionTest, TestClientTakesTheGreaterVersion) {
     WriteFile(dir / "config.ini", "[LOGIN]\nVersion=1.04.05\nTestVersion=1.04.07\n");
     engine.LoadLocalVersion();
     EXPECT_EQ(engine.CurrentVersion, (VersionNumber{1, 4, 5}));
-    g_State.LaunchMode = kLaunchTestClient;
+    engine.Launch.Mode = kLaunchTestClient;
     engine.LoadLocalVersion();
     EXPECT_EQ(engine.CurrentVersion, (VersionNumber{1, 4, 7}));
 
@@ -50,10 +43,10 @@ TEST_F(LocalVersionTest, ValuesAreCutToNineCharactersAndDefaultToZero) {
 
 TEST_F(LocalVersionTest, CommandLineVersionSkipsConfig) {
     WriteFile(dir / "config.ini", "[LOGIN]\nVersion=1.04.05\n");
-    g_State.LaunchMode = kLaunchGivenVersion;
-    g_State.CommandLineVersion[0] = 3;
-    g_State.CommandLineVersion[1] = 2;
-    g_State.CommandLineVersion[2] = 1;
+    engine.Launch.Mode = kLaunchGivenVersion;
+    engine.Launch.CommandLineVersion[0] = 3;
+    engine.Launch.CommandLineVersion[1] = 2;
+    engine.Launch.CommandLineVersion[2] = 1;
     engine.LoadLocalVersion();
     EXPECT_EQ(engine.CurrentVersion, (VersionNumber{3, 2, 1}));
 }
@@ -69,25 +62,25 @@ TEST_F(LocalVersionTest, SavingFollowsLaunchModeAndTestServer) {
     EXPECT_EQ(saved.find("TestVersion"), std::string::npos);
 
     // A test-server patch on a normal client writes nothing.
-    g_State.TestServer = 1;
+    engine.Launch.TestServer = true;
     engine.CurrentVersion = VersionNumber{1, 4, 6};
     engine.SaveLocalVersion();
     EXPECT_EQ(ReadFile(dir / "config.ini"), saved);
 
     // The test client always writes TestVersion, and Version only for normal patches.
-    g_State.LaunchMode = kLaunchTestClient;
+    engine.Launch.Mode = kLaunchTestClient;
     engine.SaveLocalVersion();
     engine.LoadLocalVersion();
     EXPECT_EQ(engine.CurrentVersion, (VersionNumber{1, 4, 6}));
-    g_State.LaunchMode = kLaunchNormal;
+    engine.Launch.Mode = kLaunchNormal;
     engine.LoadLocalVersion();
     EXPECT_EQ(engine.CurrentVersion, (VersionNumber{1, 4, 5}));
 
-    g_State.LaunchMode = kLaunchTestClient;
-    g_State.TestServer = 0;
+    engine.Launch.Mode = kLaunchTestClient;
+    engine.Launch.TestServer = false;
     engine.CurrentVersion = VersionNumber{1, 5, 0};
     engine.SaveLocalVersion();
-    g_State.LaunchMode = kLaunchNormal;
+    engine.Launch.Mode = kLaunchNormal;
     engine.LoadLocalVersion();
     EXPECT_EQ(engine.CurrentVersion, (VersionNumber{1, 5, 0}));
 }

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/LauncherState.h"
 #include "patch/FtpPatchSession.h"
 #include "patch/HttpPatchSession.h"
 #include "patch/PatchEngine.h"
@@ -71,12 +70,11 @@ int RunHttp(const char* game, const char* host, const char* versionFile) {
     PrintingHost host0(0);
     PatchEngine engine(host0, GamePath(game));
     engine.LoadLocalVersion();
-    PatchServerInfo info;
-    info.Coded = false;
-    std::snprintf(info.Host.data(), info.Host.size(), "%s", host);
-    std::snprintf(info.VersionFile.data(), info.VersionFile.size(), "%s", versionFile);
+    PatchServerAddress server;
+    server.Host = host;
+    server.VersionFile = versionFile;
     HttpPatchSession session(engine);
-    session.SetHttpPatchServer(info);
+    session.SetHttpPatchServer(server);
     session.StartHttpPatch();
     session.Wait();
     return engine.PatchDone.load() == 1 ? 0 : 1;

@@ -1,17 +1,21 @@
 #pragma once
-// The process-wide shared state record. Zero-filled at start, never freed; the GUI thread
-// writes it, except ServerListReceived, which the connect thread polls.
+// The part of the launcher's shared state record that the connect-server messages read and
+// fill: the connection itself, the server list, the address list of a go-ahead, and the launch
+// mode that an FTP patch-server reply resets. The record itself (LauncherState, app/) extends
+// it with what only the launcher uses.
 
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "net/ClientSocket.h"
+#include "platform/LaunchMode.h"
 
 #pragma pack(push, 1)
 // One game server, the same 50 bytes in memory as on the wire (Port little-endian; the
-// launcher only runs on little-endian hosts, which a static_assert in the .cpp checks).
+// launcher only runs on little-endian hosts, checked here).
 struct ServerEntry {
     char Name[32];
     char Address[16];
@@ -19,6 +23,8 @@ struct ServerEntry {
 };
 #pragma pack(pop)
 static_assert(sizeof(ServerEntry) == 50);
+static_assert(std::endian::native == std::endian::little,
+              "ServerEntry is copied from the wire as it stands");
 
 // The texts of an entry as received: up to the first NUL, and never past the field even when
 // the server filled it to the last byte.
@@ -32,28 +38,11 @@ inline std::string ServerEntryAddress(const ServerEntry& entry) {
 constexpr int kServerEntryCount = 10;
 constexpr int kAltServerListSize = 64;
 
-enum LaunchModeValue : std::int32_t {
-    kLaunchNormal = 0,
-    kLaunchTestClient = 1,
-    kLaunchGivenVersion = 2
-};
-
-struct LauncherState {
-    char ServerAddress[50]{};
-    std::int32_t LaunchMode = 0;
-    std::uint16_t ServerPort = 0;
-    std::uint8_t CommandLineVersion[3]{};
-    std::int32_t TestServer = 0;
+struct ConnectState {
+    std::int32_t LaunchMode = kLaunchNormal;
     std::int32_t AltServerValid = 0;
     char AltServerAddress[64]{};
     std::uint32_t AltServerList[kAltServerListSize]{};
     ServerEntry ServerEntries[kServerEntryCount]{};
-    std::int32_t SelectedServer = 0;
-    char LaunchAddress[64]{};
-    char LaunchPort[8]{};
-    std::atomic<std::int32_t> ServerListReceived{0};
-    std::int32_t ProgressVisible = 0;
     CClientSocket Connection;
 };
-
-extern LauncherState g_State;
