@@ -13,7 +13,7 @@ endif()
 
 # The layers of src/, lowest first (README.md, "Layers"): a library may depend only on layers
 # before its own. The two front ends, gtk and cli, share the last rank: neither uses the other.
-set(TORVANE_LAYERS platform trust text archive net ui patch options app gtk cli)
+set(TORVANE_LAYERS platform trust text archive patch net ui options app gtk cli)
 set(TORVANE_FRONT_ENDS gtk cli)
 
 # torvane_library(NAME <target> [DEPS <targets...>])

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
 
 # Lowest first. The two front ends share a rank: neither may use the other.
-declare -A rank=([platform]=0 [trust]=1 [text]=2 [archive]=3 [net]=4 [ui]=5 [patch]=6 [options]=7
+declare -A rank=([platform]=0 [trust]=1 [text]=2 [archive]=3 [patch]=4 [net]=5 [ui]=6 [options]=7
                  [app]=8 [gtk]=9 [cli]=9)
 toolkit='^[[:space:]]*#[[:space:]]*include[[:space:]]*<(gtk|gtkmm|gdk|gdkmm|glib|glibmm|gio|giomm|webkit2|gst|pango|pangomm|cairo|cairomm|sigc\+\+|X11)[/.-]'
 
