@@ -127,18 +127,11 @@ void CUpdateDlg::SyncWindowModeSetting() {
 }
 
 void CUpdateDlg::PrepareWorkingFiles() {
-    std::error_code ec;
-    const GamePath game(environment_.GameDirectory);
-    if (auto leftover = game.Resolve(environment_.Settings.ProductName + ".tmp"))
-        std::filesystem::remove(*leftover, ec);
-    if (auto temp = game.Resolve("Temp")) std::filesystem::create_directory(*temp, ec);
-}
-
-void CUpdateDlg::OnWindowThread(std::function<void()> task) {
-    if (OnGuiThread())
-        task();
-    else
-        PostToWindow(std::move(task));
+    engine_.RemoveGameFile(environment_.Settings.ProductName + ".tmp");
+    if (auto temp = engine_.Resolve(PatchEngine::kTempDirectory)) {
+        std::error_code ec;
+        std::filesystem::create_directory(*temp, ec);
+    }
 }
 
 void CUpdateDlg::PostToWindow(std::function<void()> task) {
@@ -168,10 +161,7 @@ MainWindowPaintState CUpdateDlg::PaintState() const {
 }
 
 void CUpdateDlg::SetStatusText(const std::string& text) {
-    if (!OnGuiThread()) {
-        OnWindowThread([this, text] { SetStatusText(text); });
-        return;
-    }
+    if (PostedFromWorker([this, text] { SetStatusText(text); })) return;
     statusText_ = text;
     window_->Repaint(skin::kStatusArea, PaintState());
 }
@@ -186,10 +176,7 @@ void CUpdateDlg::SetTitleText(const std::string& text) {
 }
 
 void CUpdateDlg::UpdateProgressText() {
-    if (!OnGuiThread()) {
-        OnWindowThread([this] { UpdateProgressText(); });
-        return;
-    }
+    if (PostedFromWorker([this] { UpdateProgressText(); })) return;
     for (int i = 0; i < 2; ++i) {
         percentText_[i] = g_State.ProgressVisible
                               ? std::to_string(ProgressPercent(barPosition_[i], barRange_[i])) + "%"
@@ -199,10 +186,7 @@ void CUpdateDlg::UpdateProgressText() {
 }
 
 void CUpdateDlg::RefreshWindow() {
-    if (!OnGuiThread()) {
-        OnWindowThread([this] { RefreshWindow(); });
-        return;
-    }
+    if (PostedFromWorker([this] { RefreshWindow(); })) return;
     window_->Repaint(skin::kWholeWindow, PaintState());
 }
 
@@ -266,10 +250,7 @@ void CUpdateDlg::ShowServerView() {
 }
 
 void CUpdateDlg::OnConnectReady() {
-    if (!OnGuiThread()) {
-        OnWindowThread([this] { OnConnectReady(); });
-        return;
-    }
+    if (PostedFromWorker([this] { OnConnectReady(); })) return;
     {
         std::lock_guard<std::mutex> lock(connectFlagsMutex_);
         connected_ = 1;
@@ -291,10 +272,7 @@ void CUpdateDlg::ResetToConnect() {
 }
 
 void CUpdateDlg::ShowStartButton() {
-    if (!OnGuiThread()) {
-        OnWindowThread([this] { ShowStartButton(); });
-        return;
-    }
+    if (PostedFromWorker([this] { ShowStartButton(); })) return;
     window_->ShowControl(ControlId::Connect, true);
     window_->EnableControl(ControlId::Connect, true);
 }
@@ -304,10 +282,7 @@ void CUpdateDlg::EnableStartButton() {
 }
 
 void CUpdateDlg::HideStartButton() {
-    if (!OnGuiThread()) {
-        OnWindowThread([this] { HideStartButton(); });
-        return;
-    }
+    if (PostedFromWorker([this] { HideStartButton(); })) return;
     window_->ShowControl(ControlId::Connect, false);
     window_->EnableControl(ControlId::Connect, false);
 }
@@ -381,18 +356,23 @@ void CUpdateDlg::OnCommand(int controlId) {
 
 void CUpdateDlg::OnExitButton() {
     PlayClick();
-    if (StopTransfer() == 1) {
-        if (services_.CloseConnection) services_.CloseConnection();
-        if (services_.CloseFtpConnection) services_.CloseFtpConnection();
-        OnClose();
-        return;
-    }
-    // A transfer runs (this handler runs inside its pumping): stop it and go back to
-    // connecting; the transfer loop sees the flag when control returns to it.
+    // With a transfer running, the press only stops it.
+    if (!StopTransferAndDisconnect()) OnClose();
+}
+
+bool CUpdateDlg::StopTransferAndDisconnect() {
+    const bool transferring = StopTransfer() != 1;
+    // This handler runs inside the transfer's pumping: the loop sees the flag when control
+    // returns to it, and the window goes back to connecting.
     StopTransfer() = 1;
+    CloseConnections();
+    if (transferring) ResetToConnect();
+    return transferring;
+}
+
+void CUpdateDlg::CloseConnections() {
     if (services_.CloseConnection) services_.CloseConnection();
     if (services_.CloseFtpConnection) services_.CloseFtpConnection();
-    ResetToConnect();
 }
 
 void CUpdateDlg::OnClose() {
@@ -406,10 +386,8 @@ void CUpdateDlg::OnClose() {
 void CUpdateDlg::ShowMessageBox(const std::string& text, const std::string& caption,
                                 MessageBoxIcon icon) {
     // From a worker the box is posted, not waited for: the GUI thread may be joining it.
-    if (!OnGuiThread()) {
-        OnWindowThread([this, text, caption, icon] { ShowMessageBox(text, caption, icon); });
+    if (PostedFromWorker([this, text, caption, icon] { ShowMessageBox(text, caption, icon); }))
         return;
-    }
     window_->ShowMessageBox(text, caption, icon);
 }
 
@@ -422,18 +400,12 @@ std::string CUpdateDlg::MessageText(int messageNumber) {
 }
 
 void CUpdateDlg::CloseMainWindow() {
-    if (!OnGuiThread()) {
-        OnWindowThread([this] { CloseMainWindow(); });
-        return;
-    }
+    if (PostedFromWorker([this] { CloseMainWindow(); })) return;
     OnClose();
 }
 
 void CUpdateDlg::CloseConnectServerConnection() {
-    if (!OnGuiThread()) {
-        OnWindowThread([this] { CloseConnectServerConnection(); });
-        return;
-    }
+    if (PostedFromWorker([this] { CloseConnectServerConnection(); })) return;
     if (services_.CloseConnection) services_.CloseConnection();
 }
 

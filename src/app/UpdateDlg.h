@@ -144,14 +144,25 @@ private:
     void StopHttpPatchSession();
     void PostToWindow(std::function<void()> task);
     void OnExitButton();
+    // Closes the connect-server and FTP connections. A transfer that runs is told to stop and
+    // the window goes back to connecting; true when one ran.
+    bool StopTransferAndDisconnect();
+    void CloseConnections();
     void PlayClick();
     void CopySelectedServerToLaunch();
     std::string GameArguments() const;
     void ShowShellResult(int shellResult);
     std::string Text(int number) const;
     bool OnGuiThread() const { return std::this_thread::get_id() == guiThread_; }
-    // Runs `task` now on the GUI thread, or posts it there from another thread.
-    void OnWindowThread(std::function<void()> task);
+    // Called first by the operations that a worker may reach: from a worker thread, posts
+    // `task` (the same call again) to the GUI thread and returns true, and the caller returns;
+    // on the GUI thread, false, and the caller goes on.
+    template <typename Task>
+    bool PostedFromWorker(Task&& task) {
+        if (OnGuiThread()) return false;
+        PostToWindow(std::forward<Task>(task));
+        return true;
+    }
 
     EventLoop& loop_;
     LauncherEnvironment environment_;

@@ -48,15 +48,7 @@ void CUpdateDlg::StartGame() {
 
     if (readyToStart_ == 1) CleanTempDirectory(environment_.GameDirectory);
 
-    if (StopTransfer() == 1) {
-        if (services_.CloseConnection) services_.CloseConnection();
-        if (services_.CloseFtpConnection) services_.CloseFtpConnection();
-    } else {
-        StopTransfer() = 1;
-        if (services_.CloseConnection) services_.CloseConnection();
-        if (services_.CloseFtpConnection) services_.CloseFtpConnection();
-        ResetToConnect();
-    }
+    StopTransferAndDisconnect();
 
     ConnectionRegistry connection(*registry_, environment_.Settings.ScrambleKey, services_.Tick);
     if (services_.PrepareGameStart) services_.PrepareGameStart();
@@ -81,14 +73,10 @@ void CUpdateDlg::StartGame() {
 }
 
 void CUpdateDlg::StartGameAfterPatch() {
-    if (!OnGuiThread()) {
-        OnWindowThread([this] { StartGameAfterPatch(); });
-        return;
-    }
+    if (PostedFromWorker([this] { StartGameAfterPatch(); })) return;
     CopySelectedServerToLaunch();
     const std::string arguments = GameArguments();
-    if (services_.CloseConnection) services_.CloseConnection();
-    if (services_.CloseFtpConnection) services_.CloseFtpConnection();
+    CloseConnections();
     const int result = services_.StartGameClient
                            ? services_.StartGameClient(environment_.Settings.GameClient, arguments)
                            : 0;

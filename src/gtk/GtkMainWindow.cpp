@@ -139,7 +139,7 @@ std::string GtkMainWindow::Decode(const std::string& bytes) const {
 }
 
 void GtkMainWindow::ShowControl(int controlId, bool visible) {
-    if (controlId == skin::kNewsViewId) {
+    if (controlId == ControlId::Browser) {
         browser_.Show(visible);
         return;
     }
@@ -147,7 +147,7 @@ void GtkMainWindow::ShowControl(int controlId, bool visible) {
 }
 
 void GtkMainWindow::EnableControl(int controlId, bool enabled) {
-    if (controlId == skin::kNewsViewId) {
+    if (controlId == ControlId::Browser) {
         if (browser_.Widget()) browser_.Widget()->set_sensitive(enabled);
         return;
     }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "archive/UnpackFile.h"
+#include "platform/AsciiText.h"
 #include "platform/FtpClient.h"
 #include "text/MessageNumbers.h"
 
@@ -42,13 +43,6 @@ FtpPatchSession::~FtpPatchSession() {
     CloseFtpConnection();
 }
 
-void FtpPatchSession::DeleteLocal(const std::string& designPath) {
-    if (const auto path = engine_.Resolve(designPath)) {
-        std::error_code ec;
-        fs::remove(*path, ec);
-    }
-}
-
 void FtpPatchSession::CloseFtpConnection() {
     // A transfer on the stack keeps its own reference; it sees the closed client next time.
     if (std::shared_ptr<FtpClient> ftp = std::move(ftp_)) ftp->Close();
@@ -58,7 +52,7 @@ void FtpPatchSession::CloseFtpConnection() {
 bool FtpPatchSession::RunFtpPatch(const std::string& host, std::uint16_t port,
                                   const std::string& user, const std::string& password,
                                   const std::string& versionFile) {
-    DeleteLocal(kFixedVersionFile);
+    engine_.RemoveGameFile(kFixedVersionFile);
     engine_.ServerHost = host;
     engine_.ServerPort = port;
     engine_.ServerUser = user;
@@ -78,11 +72,11 @@ bool FtpPatchSession::RunFtpPatch(const std::string& host, std::uint16_t port,
     host_.CloseConnectServerConnection();
     if (!FetchVersionList()) return false;
     if (!engine_.LoadVersionList(engine_.VersionFileName)) {
-        DeleteLocal(engine_.VersionFileName);
+        engine_.RemoveGameFile(engine_.VersionFileName);
         return false;
     }
     if (!ApplyPendingPatches()) return false;
-    DeleteLocal(kFixedVersionFile);
+    engine_.RemoveGameFile(kFixedVersionFile);
     return true;
 }
 
@@ -100,7 +94,7 @@ bool FtpPatchSession::OpenFtpConnection() {
 
 bool FtpPatchSession::FetchVersionList() {
     host_.SetStatusText(kMsgFetchingVersionList);
-    DeleteLocal(engine_.VersionFileName);
+    engine_.RemoveGameFile(engine_.VersionFileName);
     const auto local = engine_.Resolve(engine_.VersionFileName);
     std::shared_ptr<FtpClient> ftp = ftp_;
     if (!local || !ftp ||
@@ -139,11 +133,11 @@ bool FtpPatchSession::ApplyPendingPatches() {
         std::shared_ptr<FtpClient> ftp = ftp_;
         if (!ftp) return false;
         const std::string remembered = ftp->GetCurrentDirectory();
-        DeleteLocal(PatchEngine::kPatchListName);
+        engine_.RemoveGameFile(PatchEngine::kPatchListName);
 
         bool save = true;
         const bool downloaded = DownloadPatch(entry, &save);
-        DeleteLocal(PatchEngine::kPatchListName);
+        engine_.RemoveGameFile(PatchEngine::kPatchListName);
         if (!downloaded) return false;
 
         engine_.CurrentVersion = VersionNumber{entry.Major, entry.Minor, entry.Build};
@@ -168,12 +162,10 @@ bool FtpPatchSession::ApplyPendingPatches() {
         host_.RefreshWindow();
     }
 
-    DeleteLocal(kFixedVersionFile);
+    engine_.RemoveGameFile(kFixedVersionFile);
     host_.SetStatusText(kMsgPatchComplete);
     CloseFtpConnection();
-    engine_.PatchDone = 1;
-    engine_.StopTransfer = 1;
-    host_.OnConnectReady();
+    engine_.EndSessionCurrent();
     return true;
 }
 
@@ -184,7 +176,7 @@ bool FtpPatchSession::DownloadFileList(const VersionEntry& entry) {
         host_.SetStatusText(kMsgNoSuchDirectory);
         return false;
     }
-    DeleteLocal(PatchEngine::kPatchListName);
+    engine_.RemoveGameFile(PatchEngine::kPatchListName);
     const auto local = engine_.Resolve(PatchEngine::kPatchListName);
     if (!local || !ftp->GetFile(PatchEngine::kPatchListName, *local, CTokenReader::kMaxFileSize)) {
         Report(std::string("RETR ") + entry.Label + "/" + PatchEngine::kPatchListName + ": " +
@@ -313,7 +305,7 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
                         host_.SetStatusText(kMsgPatchFailed);
                         return false;
                     }
-                    DeleteLocal(local);
+                    engine_.RemoveGameFile(local);
                 }
                 // One line per file: the log's cleanup treats a second line for a file it has
                 // already removed as a failed deletion and would keep the log. A file the log
@@ -343,7 +335,7 @@ bool FtpPatchSession::RestoreCompressed(const std::string& localPath,
     // in another letter case is the same file to the game, and is overwritten.
     const fs::path unpacked = UnpackedFilePath(source->string(), directory);
     if (unpacked.parent_path() != restored->parent_path() ||
-        !EqualsIgnoringCase(unpacked.filename().string(), restored->filename().string()))
+        !EqualsIgnoringAsciiCase(unpacked.filename().string(), restored->filename().string()))
         return false;
     // The file is restored in a scratch folder beside it and moved into place whole: a run
     // killed half-way must not leave a part of it under its own name, where a later run that
@@ -394,7 +386,7 @@ void FtpPatchSession::ListRemoteDirectory() {
 bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::string& localPath) {
     const RemoteFileEntry* listed = nullptr;
     for (const RemoteFileEntry& candidate : remoteFiles_) {
-        if (EqualsIgnoringCase(candidate.Name, remoteName)) {
+        if (EqualsIgnoringAsciiCase(candidate.Name, remoteName)) {
             listed = &candidate;
             break;
         }

@@ -73,7 +73,6 @@ private:
     std::string ServerError() const;
     // What failed, on stderr, with the server's name.
     void Report(const std::string& what) const;
-    void DeleteLocal(const std::string& designPath);
 
     PatchEngine& engine_;
     PatchHost& host_;

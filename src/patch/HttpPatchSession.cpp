@@ -56,10 +56,7 @@ bool HttpPatchSession::StartHttpPatch() {
         return false;
     }
     engine_.RemoveStaleTemporaries();
-    if (const auto local = engine_.Resolve(engine_.VersionFileName)) {
-        std::error_code ec;
-        fs::remove(*local, ec);
-    }
+    engine_.RemoveGameFile(engine_.VersionFileName);
     host_.SetStatusText(kMsgFetchingVersionList);
     host_.SetBarRange(PatchBar::File, 100);
     host_.HideStartButton();
@@ -144,23 +141,14 @@ void HttpPatchSession::HttpPatchThread() {
     const int pending = static_cast<int>(list.size() - first);
     host_.SetBarRange(PatchBar::Total, pending);
 
-    auto removeLocal = [this](const std::string& name) {
-        if (const auto path = engine_.Resolve(name)) {
-            std::error_code ec;
-            fs::remove(*path, ec);
-        }
-    };
-
     if (pending == 0) {
         for (PatchBar bar : {PatchBar::Total, PatchBar::File}) {
             host_.SetBarRange(bar, 1);
             host_.SetBarPosition(bar, 1);
         }
         host_.RefreshWindow();
-        removeLocal(versionFile);
-        engine_.PatchDone = 1;
-        engine_.StopTransfer = 1;
-        host_.OnConnectReady();
+        engine_.RemoveGameFile(versionFile);
+        engine_.EndSessionCurrent();
         return;
     }
 
@@ -171,7 +159,7 @@ void HttpPatchSession::HttpPatchThread() {
         host_.UpdateProgressText();
         engine_.TargetVersion = entry.Packed;
         const bool applied = DownloadHttpPatch(host, entry.Label);
-        removeLocal(PatchEngine::kPatchListName);
+        engine_.RemoveGameFile(PatchEngine::kPatchListName);
         if (!applied || Stopping()) return;
         engine_.CurrentVersion = VersionNumber{entry.Major, entry.Minor, entry.Build};
         if (engine_.SelfUpdatePending) {
@@ -182,11 +170,9 @@ void HttpPatchSession::HttpPatchThread() {
         host_.RefreshWindow();
     }
 
-    removeLocal(versionFile);
+    engine_.RemoveGameFile(versionFile);
     host_.SetStatusText(kMsgPatchComplete);
-    engine_.PatchDone = 1;
-    engine_.StopTransfer = 1;
-    host_.OnConnectReady();
+    engine_.EndSessionCurrent();
 }
 
 bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::string& label) {

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/AsciiText.h"
 #include "platform/ProfileFile.h"
 #include "text/MessageNumbers.h"
 
@@ -57,6 +58,12 @@ void PatchEngine::Pump() {
     if (pumpEvents_) host_.PumpOneEvent();
 }
 
+void PatchEngine::EndSessionCurrent() {
+    PatchDone = 1;
+    StopTransfer = 1;
+    host_.OnConnectReady();
+}
+
 void PatchEngine::LoadLocalVersion() {
     if (Launch.Mode == kLaunchGivenVersion) {
         CurrentVersion = VersionNumber{Launch.CommandLineVersion[0], Launch.CommandLineVersion[1],
@@ -103,7 +110,7 @@ bool PatchEngine::IsUsableVersionFileName(std::string_view name) const {
     bool usable = !name.empty() && name.find_first_of("/\\:") == std::string_view::npos &&
                   name != "." && name != ".." && GamePath::IsSafe(name);
     for (const std::string_view own : ownFiles) {
-        if (EqualsIgnoringCase(name, own)) usable = false;
+        if (EqualsIgnoringAsciiCase(name, own)) usable = false;
     }
     if (usable) {
         // Nor may it be a directory of the game (the list is written over the name).
@@ -158,7 +165,7 @@ bool PatchEngine::ReadPatchListFlag(std::string_view key) {
         return false;
     }
     for (TokenKind kind; (kind = TokenReader.ReadToken()) != TokenEnd;) {
-        if (kind == TokenKey && EqualsIgnoringCase(TokenReader.TokenText(), key)) {
+        if (kind == TokenKey && EqualsIgnoringAsciiCase(TokenReader.TokenText(), key)) {
             TokenReader.CloseTokenFile();
             return true;
         }

@@ -120,6 +120,10 @@ public:
     bool PumpsEvents() const { return pumpEvents_; }
     void Pump();
 
+    // The end of a session that made the client current: no transfer runs any more, and the
+    // window goes on to the server list.
+    void EndSessionCurrent();
+
     // ---- Versions and settings files ----
     // CurrentVersion from the command line (a given-version run) or config.ini "LOGIN".
     void LoadLocalVersion();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "patch/PatchEngine.h"
+#include "platform/AsciiText.h"
 #include "platform/AtomicFile.h"
 #include "text/MessageNumbers.h"
 
@@ -21,7 +22,7 @@ std::string_view FileNamePart(std::string_view path) {
 bool HasExtension(std::string_view name, std::string_view extension) {
     if (name.size() <= extension.size()) return false;
     return name[name.size() - extension.size() - 1] == '.' &&
-           EqualsIgnoringCase(name.substr(name.size() - extension.size()), extension);
+           EqualsIgnoringAsciiCase(name.substr(name.size() - extension.size()), extension);
 }
 
 std::string TempPath(std::string_view logged) {
@@ -31,11 +32,12 @@ std::string TempPath(std::string_view logged) {
 }  // namespace
 
 std::optional<std::string> PatchEngine::SubstituteName(std::string_view fileName, bool packed) {
-    if (EqualsIgnoringCase(fileName, kProgramFileName)) return std::string(kProgramStem) + "._xe";
-    if (EqualsIgnoringCase(fileName, "kamsg.dll")) return std::string("kamsg._ll");
-    if (EqualsIgnoringCase(fileName, "vk_zp.dll")) return std::string("vk_zp._ll");
-    if (EqualsIgnoringCase(fileName, "message.wtf")) return std::string("message._tf");
-    if (packed && EqualsIgnoringCase(fileName, "config.ini")) return std::string("config._ni");
+    if (EqualsIgnoringAsciiCase(fileName, kProgramFileName))
+        return std::string(kProgramStem) + "._xe";
+    if (EqualsIgnoringAsciiCase(fileName, "kamsg.dll")) return std::string("kamsg._ll");
+    if (EqualsIgnoringAsciiCase(fileName, "vk_zp.dll")) return std::string("vk_zp._ll");
+    if (EqualsIgnoringAsciiCase(fileName, "message.wtf")) return std::string("message._tf");
+    if (packed && EqualsIgnoringAsciiCase(fileName, "config.ini")) return std::string("config._ni");
     return std::nullopt;
 }
 
@@ -58,7 +60,7 @@ bool PatchEngine::InstallFromTemp() {
         bool selfUpdate = false;
         if (const auto substitute = SubstituteName(FileNamePart(line.Text), false)) {
             target = Resolve(*substitute);
-            selfUpdate = EqualsIgnoringCase(FileNamePart(line.Text), kProgramFileName);
+            selfUpdate = EqualsIgnoringAsciiCase(FileNamePart(line.Text), kProgramFileName);
         } else {
             target = Resolve(line.Text);
         }
@@ -110,10 +112,7 @@ bool PatchEngine::DropLogOfOtherVersion() {
     if (const auto lines = log_.ReadLines()) {
         for (const PatchLogLine& line : *lines) {
             if (line.Kind != 'F') continue;
-            if (const auto copy = Resolve(TempPath(line.Text))) {
-                std::error_code ec;
-                std::filesystem::remove(*copy, ec);
-            }
+            RemoveGameFile(TempPath(line.Text));
         }
     }
     if (log_.Remove() || !log_.Exists()) return true;
@@ -129,8 +128,8 @@ bool IsAlphanumeric(char c) {
 
 // "<name>.XXXXXX": the temporary a download writes before it takes the file's name.
 bool IsDownloadTemporaryOf(std::string_view file, std::string_view name) {
-    if (file.size() != name.size() + 7 || !EqualsIgnoringCase(file.substr(0, name.size()), name) ||
-        file[name.size()] != '.')
+    if (file.size() != name.size() + 7 ||
+        !EqualsIgnoringAsciiCase(file.substr(0, name.size()), name) || file[name.size()] != '.')
         return false;
     for (const char c : file.substr(name.size() + 1)) {
         if (!IsAlphanumeric(c)) return false;
@@ -194,7 +193,7 @@ bool PatchEngine::ApplyDeleteEntries(const PatchList& list) {
         std::error_code ec;
         switch (item.What) {
             case PatchListItem::Kind::File:
-                if (EqualsIgnoringCase(item.Name, kProgramFileName)) SelfUpdatePending = 1;
+                if (EqualsIgnoringAsciiCase(item.Name, kProgramFileName)) SelfUpdatePending = 1;
                 break;
             case PatchListItem::Kind::DeleteFile: {
                 const auto target = Resolve(item.Name);

@@ -3,12 +3,9 @@
 #include <utility>
 
 #include "patch/TokenReader.h"
+#include "platform/AsciiText.h"
 
 namespace {
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 PatchList Parse(CTokenReader& reader, const std::string& text) {
     PatchList list;
@@ -18,10 +15,10 @@ PatchList Parse(CTokenReader& reader, const std::string& text) {
     for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd;) {
         if (kind != TokenKey) continue;
         const std::string& key = reader.TokenText();
-        if (EqualsIgnoringCase(key, "COMPRESSED")) list.Flags.Compressed = true;
-        if (EqualsIgnoringCase(key, "NEWTOOLVERSION")) list.Flags.NewToolVersion = true;
-        if (EqualsIgnoringCase(key, "PACKINGVERSION")) list.Flags.PackingVersion = true;
-        if (EqualsIgnoringCase(key, "TEST_SERVER")) list.Flags.TestServer = true;
+        if (EqualsIgnoringAsciiCase(key, "COMPRESSED")) list.Flags.Compressed = true;
+        if (EqualsIgnoringAsciiCase(key, "NEWTOOLVERSION")) list.Flags.NewToolVersion = true;
+        if (EqualsIgnoringAsciiCase(key, "PACKINGVERSION")) list.Flags.PackingVersion = true;
+        if (EqualsIgnoringAsciiCase(key, "TEST_SERVER")) list.Flags.TestServer = true;
     }
 
     reader.OpenTokenText(text);
@@ -87,14 +84,6 @@ PatchList Parse(CTokenReader& reader, const std::string& text) {
 }
 
 }  // namespace
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return true;
-}
 
 bool PatchList::HasTruncatedName() const {
     for (const auto* items : {&Items, &PackedItems}) {

@@ -61,6 +61,3 @@ struct PatchList {
 // The list's flags and items; nullopt when the file cannot be read.
 std::optional<PatchList> ReadPatchList(const std::filesystem::path& file);
 PatchList ParsePatchList(std::string text);
-
-// Case-insensitive (ASCII) equality, the way the game compares file names and keys.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);

@@ -14,13 +14,10 @@
 
 #include "patch/PatchList.h"
 #include "patch/VersionNumber.h"
+#include "platform/AsciiText.h"
 #include "platform/DescriptorIo.h"
 
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 std::optional<std::string> ReadWhole(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -42,20 +39,10 @@ std::vector<PatchLogLine> ReadLinesOf(std::string_view contents) {
         PatchLogLine record;
         record.Kind = line.front();
         line.remove_prefix(1);
-        while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
-        while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
-        record.Text = std::string(line);
+        record.Text = std::string(TrimAscii(line));
         lines.push_back(std::move(record));
     }
     return lines;
-}
-
-std::string UpperAscii(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return upper;
 }
 
 }  // namespace

@@ -50,17 +50,10 @@
 #include <optional>
 #include <string_view>
 
-namespace {
+#include "platform/AsciiText.h"
+#include "platform/KeyValueLines.h"
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+namespace {
 
 std::filesystem::path Home() {
     if (const char* home = std::getenv("HOME"); home && *home) return home;
@@ -78,7 +71,7 @@ std::filesystem::path UserDirsDesktop(const std::filesystem::path& configHome) {
     std::ifstream in(configHome / "user-dirs.dirs");
     std::string line;
     while (std::getline(in, line)) {
-        std::string_view text = Trim(line);
+        std::string_view text = TrimAscii(line);
         constexpr std::string_view prefix = "XDG_DESKTOP_DIR=";
         if (text.substr(0, prefix.size()) != prefix) continue;
         text.remove_prefix(prefix.size());
@@ -154,20 +147,14 @@ DeploymentSettings LoadDeploymentSettings(const std::filesystem::path& file,
         return path.is_absolute() ? path : (here / path).lexically_normal();
     };
     bool skinGiven = false;
-    std::string line;
-    int number = 0;
-    while (std::getline(in, line)) {
-        ++number;
-        const std::string_view text = Trim(line);
-        if (text.empty() || text.front() == '#') continue;
-        const std::string where = file.string() + ":" + std::to_string(number) + ": ";
-        const std::size_t equals = text.find('=');
-        if (equals == std::string_view::npos) {
+    for (const KeyValueLine& line : ReadKeyValueLines(in)) {
+        const std::string where = file.string() + ":" + std::to_string(line.Number) + ": ";
+        if (!line.HasEquals) {
             base.Warnings.push_back(where + "not a \"key = value\" line");
             continue;
         }
-        const std::string key(Trim(text.substr(0, equals)));
-        const std::string_view value = Trim(text.substr(equals + 1));
+        const std::string& key = line.Key;
+        const std::string_view value = line.Value;
         const auto bad = [&](const char* why) {
             base.Warnings.push_back(where + key + ": " + why + "; kept the default");
         };

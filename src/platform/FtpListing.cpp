@@ -1,8 +1,9 @@
 #include "platform/FtpListing.h"
 
-#include <cctype>
 #include <cstdint>
 #include <limits>
+
+#include "platform/AsciiText.h"
 
 namespace {
 
@@ -11,16 +12,6 @@ bool IsDigit(char c) {
 }
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
 }
 
 // A decimal size; false on an empty text, a non-digit or overflow.
@@ -75,17 +66,18 @@ bool ParseMlsdLine(std::string_view line, FtpFindData* entry) {
         if (eq == fact.npos) continue;
         const std::string_view key = fact.substr(0, eq);
         const std::string_view value = fact.substr(eq + 1);
-        if (EqualsNoCase(key, "type")) {
+        if (EqualsIgnoringAsciiCase(key, "type")) {
             typeSeen = true;
             // cdir and pdir are the listed directory and its parent, not entries of it.
-            if (EqualsNoCase(value, "cdir") || EqualsNoCase(value, "pdir")) return false;
+            if (EqualsIgnoringAsciiCase(value, "cdir") || EqualsIgnoringAsciiCase(value, "pdir"))
+                return false;
             found.IsDirectory =
-                EqualsNoCase(value, "dir") ||
-                (value.size() > 8 && EqualsNoCase(value.substr(0, 8), "OS.unix=") &&
+                EqualsIgnoringAsciiCase(value, "dir") ||
+                (value.size() > 8 && EqualsIgnoringAsciiCase(value.substr(0, 8), "OS.unix=") &&
                  value.find("slink") == value.npos && value.find("dir") != value.npos);
-        } else if (EqualsNoCase(key, "size") || EqualsNoCase(key, "sizd")) {
+        } else if (EqualsIgnoringAsciiCase(key, "size") || EqualsIgnoringAsciiCase(key, "sizd")) {
             std::uint64_t size = 0;
-            if (ParseSize(value, &size) && EqualsNoCase(key, "size")) found.Size = size;
+            if (ParseSize(value, &size) && EqualsIgnoringAsciiCase(key, "size")) found.Size = size;
         }
     }
     if (!typeSeen) return false;
@@ -147,7 +139,7 @@ bool ParseDosListLine(std::string_view line, FtpFindData* entry) {
     const std::string_view name = rest;
     if (!IsUsableName(name)) return false;
     FtpFindData found;
-    if (EqualsNoCase(sizeOrDir, "<DIR>")) {
+    if (EqualsIgnoringAsciiCase(sizeOrDir, "<DIR>")) {
         found.IsDirectory = true;
     } else {
         std::string digits;

@@ -11,14 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/AsciiText.h"
+
 namespace {
 
 bool IsSeparator(char c) {
     return c == '\\' || c == '/';
-}
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // Splits on either separator; nullopt when any component is unacceptable.
@@ -42,12 +40,6 @@ std::optional<std::vector<std::string_view>> SplitSafe(std::string_view designPa
         start = end + 1;
     }
     return parts;
-}
-
-std::string LowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) c = AsciiLower(c);
-    return lower;
 }
 
 struct DirectoryStamp {

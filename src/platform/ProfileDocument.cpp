@@ -2,26 +2,12 @@
 
 #include <algorithm>
 
+#include "platform/AsciiText.h"
+
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return AsciiLower(x) == AsciiLower(y);
-           });
+    return TrimAscii(text, " \t");
 }
 
 std::string StripQuotes(std::string_view value) {
@@ -86,13 +72,13 @@ void ProfileDocument::Parse(std::string_view bytes) {
 
 bool ProfileDocument::SectionMatches(const Line& line, std::string_view section) const {
     return line.Section >= 0 &&
-           SameName(lines_[static_cast<std::size_t>(line.Section)].Name, section);
+           EqualsIgnoringAsciiCase(lines_[static_cast<std::size_t>(line.Section)].Name, section);
 }
 
 std::optional<std::string> ProfileDocument::Get(std::string_view section,
                                                 std::string_view key) const {
     for (const Line& line : lines_) {
-        if (line.LineKind == Kind::Key && SameName(line.Name, key) &&
+        if (line.LineKind == Kind::Key && EqualsIgnoringAsciiCase(line.Name, key) &&
             SectionMatches(line, section)) {
             return StripQuotes(line.Value);
         }
@@ -104,8 +90,9 @@ std::vector<std::string> ProfileDocument::SectionNames() const {
     std::vector<std::string> names;
     for (const Line& line : lines_) {
         if (line.LineKind != Kind::Section) continue;
-        const bool seen = std::any_of(names.begin(), names.end(),
-                                      [&](const std::string& n) { return SameName(n, line.Name); });
+        const bool seen = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
+            return EqualsIgnoringAsciiCase(n, line.Name);
+        });
         if (!seen) names.push_back(line.Name);
     }
     return names;
@@ -115,8 +102,9 @@ std::vector<std::string> ProfileDocument::KeyNames(std::string_view section) con
     std::vector<std::string> names;
     for (const Line& line : lines_) {
         if (line.LineKind != Kind::Key || !SectionMatches(line, section)) continue;
-        const bool seen = std::any_of(names.begin(), names.end(),
-                                      [&](const std::string& n) { return SameName(n, line.Name); });
+        const bool seen = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
+            return EqualsIgnoringAsciiCase(n, line.Name);
+        });
         if (!seen) names.push_back(line.Name);
     }
     return names;
@@ -124,7 +112,7 @@ std::vector<std::string> ProfileDocument::KeyNames(std::string_view section) con
 
 void ProfileDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
     for (Line& line : lines_) {
-        if (line.LineKind == Kind::Key && SameName(line.Name, key) &&
+        if (line.LineKind == Kind::Key && EqualsIgnoringAsciiCase(line.Name, key) &&
             SectionMatches(line, section)) {
             line.Text = line.Name + "=" + std::string(value);
             Reparse();
@@ -138,7 +126,8 @@ void ProfileDocument::Set(std::string_view section, std::string_view key, std::s
 
     std::optional<std::size_t> header;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        if (lines_[i].LineKind == Kind::Section && SameName(lines_[i].Name, section)) {
+        if (lines_[i].LineKind == Kind::Section &&
+            EqualsIgnoringAsciiCase(lines_[i].Name, section)) {
             header = i;
             break;
         }
@@ -166,7 +155,7 @@ void ProfileDocument::Set(std::string_view section, std::string_view key, std::s
 
 void ProfileDocument::DeleteKey(std::string_view section, std::string_view key) {
     std::erase_if(lines_, [&](const Line& line) {
-        return line.LineKind == Kind::Key && SameName(line.Name, key) &&
+        return line.LineKind == Kind::Key && EqualsIgnoringAsciiCase(line.Name, key) &&
                SectionMatches(line, section);
     });
     Reparse();
@@ -176,8 +165,9 @@ void ProfileDocument::DeleteSection(std::string_view section) {
     std::vector<Line> kept;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const Line& line = lines_[i];
-        const bool doomed = line.LineKind == Kind::Section ? SameName(line.Name, section)
-                                                           : SectionMatches(line, section);
+        const bool doomed = line.LineKind == Kind::Section
+                                ? EqualsIgnoringAsciiCase(line.Name, section)
+                                : SectionMatches(line, section);
         if (!doomed) kept.push_back(line);
     }
     lines_ = std::move(kept);

@@ -4,34 +4,20 @@
 #include <charconv>
 #include <cstdio>
 
+#include "platform/AsciiText.h"
+
 namespace {
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kOldHeader = "REGEDIT4";
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return AsciiLower(x) == AsciiLower(y);
-           });
-}
-
 bool IsBelow(std::string_view path, std::string_view ancestor) {
     return path.size() > ancestor.size() && path[ancestor.size()] == '\\' &&
-           SameName(path.substr(0, ancestor.size()), ancestor);
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
+           EqualsIgnoringAsciiCase(path.substr(0, ancestor.size()), ancestor);
 }
 
 std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
+    return TrimAscii(text, " \t\r");
 }
 
 std::vector<std::string_view> SplitLines(std::string_view bytes) {
@@ -103,7 +89,7 @@ std::string HexString(std::string_view text) {
 
 // The bytes of "hex(1):..." without the terminating NUL; nullopt when it is not that form.
 std::optional<std::string> ParseHexString(std::string_view data) {
-    if (data.size() < 7 || !SameName(data.substr(0, 7), "hex(1):")) return std::nullopt;
+    if (data.size() < 7 || !EqualsIgnoringAsciiCase(data.substr(0, 7), "hex(1):")) return std::nullopt;
     data.remove_prefix(7);
     std::string bytes;
     while (!data.empty()) {
@@ -144,7 +130,7 @@ std::optional<RegistryDocument::Value> ParseValue(std::string_view line) {
         value.Text = std::move(*text);
         return value;
     }
-    if (line.size() > 6 && SameName(line.substr(0, 6), "dword:")) {
+    if (line.size() > 6 && EqualsIgnoringAsciiCase(line.substr(0, 6), "dword:")) {
         const auto number = ParseDword(line.substr(6));
         if (!number) return std::nullopt;
         value.Type = RegistryDocument::ValueType::Dword;
@@ -157,7 +143,7 @@ std::optional<RegistryDocument::Value> ParseValue(std::string_view line) {
         return value;
     }
     // hex:..., hex(2):... and the like; "-" (a deletion request) is not stored data.
-    if (line.size() < 4 || !SameName(line.substr(0, 3), "hex")) return std::nullopt;
+    if (line.size() < 4 || !EqualsIgnoringAsciiCase(line.substr(0, 3), "hex")) return std::nullopt;
     value.Type = RegistryDocument::ValueType::Other;
     value.Raw = std::string(line);
     return value;
@@ -197,7 +183,7 @@ bool RegistryDocument::Parse(std::string_view bytes) {
             if (line.back() != ']') return false;
             const std::string_view full = line.substr(1, line.size() - 2);
             // "[-key]" asks an importer to delete; it is not stored state.
-            if (!SameName(full.substr(0, rootName_.size()), rootName_)) return false;
+            if (!EqualsIgnoringAsciiCase(full.substr(0, rootName_.size()), rootName_)) return false;
             const std::string_view rest = full.substr(rootName_.size());
             if (!rest.empty() && rest.front() != '\\') return false;
             keys.push_back(Key{NormalizePath(rest), {}});
@@ -250,7 +236,7 @@ std::string RegistryDocument::Serialize() const {
 RegistryDocument::Key* RegistryDocument::FindKey(std::string_view path) {
     const std::string wanted = NormalizePath(path);
     for (Key& key : keys_) {
-        if (SameName(key.Path, wanted)) return &key;
+        if (EqualsIgnoringAsciiCase(key.Path, wanted)) return &key;
     }
     return nullptr;
 }
@@ -263,7 +249,7 @@ bool RegistryDocument::HasKey(std::string_view path) const {
     const std::string wanted = NormalizePath(path);
     if (wanted.empty()) return true;
     return std::any_of(keys_.begin(), keys_.end(), [&](const Key& key) {
-        return SameName(key.Path, wanted) || IsBelow(key.Path, wanted);
+        return EqualsIgnoringAsciiCase(key.Path, wanted) || IsBelow(key.Path, wanted);
     });
 }
 
@@ -272,7 +258,7 @@ const RegistryDocument::Value* RegistryDocument::FindValue(std::string_view path
     const Key* key = FindKey(path);
     if (!key) return nullptr;
     for (const Value& value : key->Values) {
-        if (SameName(value.Name, name)) return &value;
+        if (EqualsIgnoringAsciiCase(value.Name, name)) return &value;
     }
     return nullptr;
 }
@@ -296,7 +282,7 @@ bool RegistryDocument::DeleteKey(std::string_view path) {
     const std::string wanted = NormalizePath(path);
     if (wanted.empty() || !HasKey(wanted)) return false;
     std::erase_if(keys_, [&](const Key& key) {
-        return SameName(key.Path, wanted) || IsBelow(key.Path, wanted);
+        return EqualsIgnoringAsciiCase(key.Path, wanted) || IsBelow(key.Path, wanted);
     });
     return true;
 }
@@ -309,7 +295,7 @@ void RegistryDocument::SetValue(std::string_view path, Value value) {
         key = &keys_.front();
     }
     for (Value& existing : key->Values) {
-        if (SameName(existing.Name, value.Name)) {
+        if (EqualsIgnoringAsciiCase(existing.Name, value.Name)) {
             value.Name = existing.Name;
             existing = std::move(value);
             return;
@@ -321,5 +307,6 @@ void RegistryDocument::SetValue(std::string_view path, Value value) {
 bool RegistryDocument::DeleteValue(std::string_view path, std::string_view name) {
     Key* key = FindKey(path);
     if (!key) return false;
-    return std::erase_if(key->Values, [&](const Value& v) { return SameName(v.Name, name); }) > 0;
+    return std::erase_if(key->Values,
+                         [&](const Value& v) { return EqualsIgnoringAsciiCase(v.Name, name); }) > 0;
 }

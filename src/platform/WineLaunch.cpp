@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/AsciiText.h"
 #include "platform/RunProgram.h"
 
 namespace {
@@ -24,12 +25,6 @@ constexpr UsualLocale kUsualLocales[] = {
     {"CP1255", "he_IL.CP1255"}, {"CP1256", "ar_SA.CP1256"}, {"CP1257", "lt_LT.CP1257"},
     {"CP874", "th_TH.CP874"},
 };
-
-std::string Upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
 
 bool LocaleAvailable(const std::string& name) {
     const locale_t locale = ::newlocale(LC_ALL_MASK, name.c_str(), nullptr);
@@ -55,7 +50,7 @@ bool LaunchesThroughWine(const DeploymentSettings& settings) {
 
 std::string WineLocaleFor(const DeploymentSettings& settings) {
     if (!settings.WineLocale.empty()) return settings.WineLocale;
-    const std::string codePage = Upper(settings.CodePage);
+    const std::string codePage = UpperAscii(settings.CodePage);
     for (const auto& usual : kUsualLocales)
         if (codePage == usual.CodePage) return usual.Locale;
     return {};

@@ -1,31 +1,17 @@
 #include "trust/RepositoryIndex.h"
 
+#include "platform/AsciiText.h"
 #include "trust/TextRecords.h"
-
-namespace {
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 const IndexedFile* RepositoryIndex::FindVersionFile(std::string_view name) const {
     for (const auto& f : VersionFiles)
-        if (SameIgnoringCase(f.Name, name)) return &f;
+        if (EqualsIgnoringAsciiCase(f.Name, name)) return &f;
     return nullptr;
 }
 
 const IndexedVersion* RepositoryIndex::FindVersion(std::string_view label) const {
     for (const auto& v : Versions)
-        if (SameIgnoringCase(v.Label, label)) return &v;
+        if (EqualsIgnoringAsciiCase(v.Label, label)) return &v;
     return nullptr;
 }
 

@@ -56,15 +56,13 @@ inline constexpr std::array<ButtonSpec, 9> kMainButtons{{
 }};
 
 // Server buttons 6501..6510: i = 0..9.
-inline constexpr int kFirstServerButton = ControlId::FirstServer;
 inline constexpr int kServerButtonCount = 10;
 inline constexpr ButtonSpec ServerButton(int i) {
-    return {kFirstServerButton + i, 227 + (i % 2) * 169, 17 + (i / 2) * 29, 149, 148, 149, 148};
+    return {ControlId::FirstServer + i, 227 + (i % 2) * 169, 17 + (i / 2) * 29, 149, 148, 149, 148};
 }
 inline constexpr int kServerButtonWidth = 164;
 inline constexpr int kServerButtonHeight = 26;
 
-inline constexpr int kNewsViewId = ControlId::Browser;
 // Where the news view sits in the server view and in the progress view.
 inline constexpr WindowRect kServerViewNews{228, 167, 564, 330};
 inline constexpr WindowRect kProgressViewNews{225, 176, 563, 360};

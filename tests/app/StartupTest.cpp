@@ -6,7 +6,6 @@
 
 #include "app/AppTestSupport.h"
 #include "app/CommandLine.h"
-#include "app/FormattedMessage.h"
 #include "app/LauncherState.h"
 #include "app/UpdateApp.h"
 #include "platform/InstanceLock.h"
@@ -67,35 +66,6 @@ TEST(CommandLineTest, ConnectDefaultsAreBoundedAndFollowTheDeployment) {
     ApplyConnectDefaults(settings);
     EXPECT_EQ(std::string(g_State.ServerAddress), std::string(49, 'h'));
     EXPECT_EQ(g_State.ServerPort, 44405);
-}
-
-TEST(FormattedMessageTest, ConversionCheck) {
-    EXPECT_TRUE(FormatConversionsAre("%s\n[Error Code : %d]", "sd"));
-    EXPECT_TRUE(FormatConversionsAre("100%% of %5.2s", "s"));
-    EXPECT_TRUE(FormatConversionsAre("no conversions", ""));
-    EXPECT_FALSE(FormatConversionsAre("%s %s", "s"));
-    EXPECT_FALSE(FormatConversionsAre("%d", "s"));
-    EXPECT_FALSE(FormatConversionsAre("%n", "d"));
-    EXPECT_FALSE(FormatConversionsAre("%ld", "d"));
-    EXPECT_FALSE(FormatConversionsAre("%*d", "d"));
-    EXPECT_FALSE(FormatConversionsAre("trailing %", ""));
-}
-
-TEST(FormattedMessageTest, BoxCaptionIsMessage128AndTextIsBounded) {
-    LoadNumberedTexts();
-    std::vector<RecordedBox> boxes;
-    MessageBoxFunction show = [&](const std::string& text, const std::string& caption,
-                                  MessageBoxIcon icon) {
-        boxes.push_back({text, caption, icon});
-    };
-    EXPECT_EQ(ShowFormattedMessage(show, "%s\n[Error Code : %d]", "T134", 12029), 1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].Text, "T134\n[Error Code : 12029]");
-    EXPECT_EQ(boxes[0].Caption, "T128");
-    EXPECT_EQ(boxes[0].Icon, MessageBoxIcon::None);
-    const std::string longText(5000, 'x');
-    ShowFormattedMessage(show, "%s", longText.c_str());
-    EXPECT_EQ(boxes[1].Text.size(), 1023u);
 }
 
 TEST(StartupTest, SecondInstanceIsRefusedWithMessage127) {

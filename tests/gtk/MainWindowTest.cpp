@@ -76,7 +76,7 @@ protected:
         for (int id : {2020, 2021, 2022, 2023, 2028}) window_->ShowControl(id, true);
         window_->MoveBrowser(228, 167, 336, 163);
         for (int i = 0; i < 10; ++i) {
-            const int id = skin::kFirstServerButton + i;
+            const int id = ControlId::FirstServer + i;
             window_->SetButtonCaption(id, "Server " + std::to_string(i + 1), 6, 12, 0);
             window_->EnableControl(id, i != 3);  // entry 3 has port 0
             window_->ShowControl(id, true);

@@ -6,13 +6,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/AsciiText.h"
+#include "platform/KeyValueLines.h"
+
 namespace {
 
 std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
+    return std::string(TrimAscii(text));
 }
 
 bool ParseNumber(const std::string& text, long low, long high, long* value) {
@@ -69,20 +69,14 @@ std::optional<ConnectdSettings> LoadConnectdSettings(const std::string& path, st
         return std::nullopt;
     }
     ConnectdSettings settings;
-    std::string line;
-    int lineNumber = 0;
-    while (std::getline(in, line)) {
-        ++lineNumber;
-        const std::string trimmed = Trim(line);
-        if (trimmed.empty() || trimmed[0] == '#') continue;
-        const auto equals = trimmed.find('=');
-        const std::string where = path + ":" + std::to_string(lineNumber) + ": ";
-        if (equals == std::string::npos) {
+    for (const KeyValueLine& line : ReadKeyValueLines(in)) {
+        const std::string where = path + ":" + std::to_string(line.Number) + ": ";
+        if (!line.HasEquals) {
             *error = where + "expected key = value";
             return std::nullopt;
         }
-        const std::string key = Trim(trimmed.substr(0, equals));
-        const std::string value = Trim(trimmed.substr(equals + 1));
+        const std::string& key = line.Key;
+        const std::string& value = line.Value;
         long number = 0;
         bool ok = true;
         if (key.rfind("server.", 0) == 0) {

@@ -19,6 +19,7 @@
 #include "VersionLabel.h"
 #include "patch/PatchEngine.h"
 #include "patch/PatchList.h"
+#include "platform/AsciiText.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProfileFile.h"
 #include "trust/RepositoryIndex.h"
@@ -202,7 +203,7 @@ void WarnAboutNames(const PublishOptions& o, Plan& plan) {
         if (!substitute || FoldCase(*substitute) == "config._ni") continue;
         std::string note = Quote(f.Path) + " is installed as " + Quote(*substitute) +
                            " in the game directory, not under its own name";
-        if (EqualsIgnoringCase(NameOf(f.Path), PatchEngine::kProgramFileName))
+        if (EqualsIgnoringAsciiCase(NameOf(f.Path), PatchEngine::kProgramFileName))
             note += "; the launcher stops patching after this version and starts the game";
         plan.Warnings.push_back(note);
     }
