@@ -1,6 +1,7 @@
-// The packed half of PatchEngine's installation: "up_list.zip" read through, the list's
-// deletions, then the archive unpacked straight into the game directory, with the launcher's
-// own files and config.ini written under substitute names.
+// The packed half of PatchEngine's installation: "up_list.zip" decompressed whole into
+// "Temp" (every entry's CRC checked), the list's deletions, then each decompressed file renamed
+// into the game directory, with the launcher's own files and config.ini under substitute
+// names. The archive is decompressed once: checking it and installing it is the same pass.
 
 #include <algorithm>
 #include <cerrno>
@@ -46,7 +47,12 @@ void MakeDirectories(const GamePath& game, const std::filesystem::path& director
         game.NoteCreated(level);
 }
 
-// Thrown when the stop flag ends a read-through or an unpack.
+// Where entry `index` of the archive is decompressed to before it is moved into place.
+std::filesystem::path StagedEntryPath(const std::filesystem::path& staging, std::uint64_t index) {
+    return staging / std::to_string(index);
+}
+
+// Thrown when the stop flag ends an unpack.
 struct UnpackStopped {};
 
 // The current entry's name as the game directory gets it (back-slashed, substitutes applied);
@@ -59,62 +65,115 @@ std::string EntryGameName(CUnzipFile& zip, bool& directory) {
 
 }  // namespace
 
-bool PatchEngine::VerifyPatchArchive(std::string_view archivePath, const StopCheck& stopRequested) {
-    const auto archive = Resolve(archivePath);
-    if (!archive) {
-        host_.SetStatusText(kMsgPatchFailed);
-        return false;
-    }
-    try {
-        CUnzipFile zip(archive->string());
-        bool directory = false;
-        zip.MoveFirst();
-        do {
-            const std::string name = EntryGameName(zip, directory);
-            if (!directory && !GamePath::IsSafe(name)) {
-                ReportFailure("the patch archive names an unusable path \"" + name + "\"",
-                              *archive);
-                host_.ShowMessageBox(
-                    (gameDirectory_.Root() / "").string() + name + kCannotOpenSuffix, "Error",
-                    MessageBoxIcon::Stop);
-                host_.CloseMainWindow();
-                RemoveGameFile(archivePath);
-                return false;
-            }
-        } while (zip.MoveNext());
-        // Every entry is decompressed once and its CRC checked (on closing it).
-        std::vector<char> buffer(kCopyPiece);
-        zip.MoveFirst();
-        do {
-            zip.OpenEntry();
-            while (zip.ReadEntry(buffer.data(), buffer.size()) > 0) {
-                Pump();
-                if (stopRequested && stopRequested()) throw UnpackStopped{};
-            }
-            zip.CloseEntry();
-        } while (zip.MoveNext());
-        zip.Close();
-    } catch (const UnpackStopped&) {
-        return false;
-    } catch (const std::exception& error) {
-        ReportFailure(std::string("the patch archive is damaged (") + error.what() + ")", *archive);
-        host_.SetStatusText(kMsgPatchFailed);
-        RemoveGameFile(archivePath);
-        return false;
-    }
-    return true;
+std::optional<std::filesystem::path> PatchEngine::StagingDirectory() const {
+    const auto temp = Resolve(kTempDirectory);
+    if (!temp) return std::nullopt;
+    return *temp / kStagingDirectoryName;
 }
 
-bool PatchEngine::UnpackPatchArchive(std::string_view archivePath, const StopCheck& stopRequested) {
+void PatchEngine::RemoveStagedFiles() const {
+    if (const auto staging = StagingDirectory()) {
+        std::error_code ec;
+        std::filesystem::remove_all(*staging, ec);
+    }
+}
+
+bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopCheck& stopRequested) {
     host_.SetStatusText(kMsgUnpacking);
     const auto archive = Resolve(archivePath);
-    if (!archive) {
+    const auto staging = StagingDirectory();
+    if (!archive || !staging) {
         host_.SetStatusText(kMsgPatchFailed);
         return false;
     }
     // A failed or stopped unpack gives the archive up: the next run downloads it again, and
     // the disk does not have to hold it twice meanwhile.
     const auto giveUp = [&] {
+        RemoveStagedFiles();
+        RemoveGameFile(archivePath);
+        return false;
+    };
+    // What an earlier run left half-staged is of no use: entries are staged again whole.
+    RemoveStagedFiles();
+    std::error_code ec;
+    std::filesystem::create_directories(*staging, ec);
+    if (ec) {
+        ReportFailure("cannot make the unpacking directory", *staging, ec.value());
+        host_.SetStatusText(kMsgPatchFailed);
+        return giveUp();
+    }
+    try {
+        CUnzipFile zip(archive->string());
+
+        // Every name is checked before anything is written, so a hostile archive costs no
+        // more than its download. Nothing is kept from this pass: memory stays the same
+        // whatever the number of entries.
+        bool directory = false;
+        zip.MoveFirst();
+        do {
+            const std::string name = EntryGameName(zip, directory);
+            if (!directory && !GamePath::IsSafe(name)) {
+                const std::string shown = (gameDirectory_.Root() / "").string() + name;
+                ReportFailure("the patch archive names an unusable path \"" + name + "\"", *archive,
+                              EINVAL);
+                host_.ShowMessageBox(shown + kCannotOpenSuffix, "Error", MessageBoxIcon::Stop);
+                host_.CloseMainWindow();
+                return giveUp();
+            }
+        } while (zip.MoveNext());
+
+        // Each file entry is decompressed once, into a file of its own named by its index,
+        // and its CRC checked on closing: a damaged entry ends the patch before anything of
+        // the game directory changed.
+        std::vector<char> buffer(kCopyPiece);
+        zip.MoveFirst();
+        do {
+            EntryGameName(zip, directory);
+            if (directory) continue;
+            EntryInfo info;
+            zip.GetEntryInfo(&info);
+            const std::filesystem::path staged = StagedEntryPath(*staging, zip.EntryIndex());
+            CFile output;
+            if (!output.Open(staged.string(), CFile::modeCreate))
+                throw CFileException(staged.string(), output.LastError(), "create");
+            zip.OpenEntry();
+            for (;;) {
+                const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
+                if (got > 0) output.Write(buffer.data(), got);
+                Pump();
+                if (stopRequested && stopRequested()) throw UnpackStopped{};
+                if (got < buffer.size()) break;
+            }
+            zip.CloseEntry();
+            // The disk starts on this file while the next one is decompressed: the flush
+            // before config.ini then finds little left to wait for.
+            StartWriteBack(output.Descriptor());
+            CUnzipFile::ApplyEntryStatus(output, info);
+        } while (zip.MoveNext());
+        zip.Close();
+    } catch (const UnpackStopped&) {
+        return giveUp();
+    } catch (const std::exception& error) {
+        // A damaged archive, or a write that failed (a full disk), ends the patch like a failed
+        // download; the window stays usable and the next run applies this patch again.
+        ReportFailure(std::string("cannot unpack the patch archive (") + error.what() + ")",
+                      *archive);
+        host_.SetStatusText(kMsgPatchFailed);
+        return giveUp();
+    }
+    return true;
+}
+
+bool PatchEngine::InstallStagedArchive(std::string_view archivePath,
+                                       const StopCheck& stopRequested) {
+    const auto archive = Resolve(archivePath);
+    const auto staging = StagingDirectory();
+    if (!archive || !staging) {
+        host_.SetStatusText(kMsgPatchFailed);
+        return false;
+    }
+    const auto giveUp = [&] {
+        RemoveStagedFiles();
         RemoveGameFile(archivePath);
         return false;
     };
@@ -137,25 +196,12 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath, const StopChe
         }
     }
 
-    std::filesystem::path pendingTemp;  // a half-written entry, removed if anything throws
     try {
         CUnzipFile zip(archive->string());
-
-        // Every name is checked before the first file is written, so a hostile archive leaves
-        // the game directory as it was. Nothing is kept from this pass: memory stays the same
-        // whatever the number of entries.
+        // Each staged file is renamed over its target, so a run that ends anywhere leaves every
+        // file either old or new. Reaching the disk is settled once for all of them below,
+        // before config.ini records the new version.
         bool directory = false;
-        zip.MoveFirst();
-        do {
-            const std::string name = EntryGameName(zip, directory);
-            if (!directory && !GamePath::IsSafe(name))
-                return cannotOpen((gameDirectory_.Root() / "").string() + name, EINVAL);
-        } while (zip.MoveNext());
-
-        // Each file is written under a temporary name and renamed over its target, so a run
-        // that ends anywhere leaves every file either old or new. Reaching the disk is settled
-        // once for all of them below, before config.ini records the new version.
-        std::vector<char> buffer(kCopyPiece);
         std::filesystem::path createdDirectory;
         zip.MoveFirst();
         do {
@@ -166,54 +212,29 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath, const StopChe
             // entries that differ only in letter case make one file (the later one wins).
             const auto target = Resolve(name);
             if (!target) return cannotOpen((gameDirectory_.Root() / "").string() + name, EINVAL);
-            EntryInfo info;
-            zip.GetEntryInfo(&info);
-
             // Entries come grouped by directory: the same parent is not looked up again.
             if (target->parent_path() != createdDirectory) {
                 MakeDirectories(gameDirectory_, target->parent_path());
                 createdDirectory = target->parent_path();
             }
-            pendingTemp = TemporarySibling(*target);
-            CFile output;
-            if (!output.Open(pendingTemp.string(), CFile::modeCreate)) {
-                pendingTemp.clear();
-                return cannotOpen(target->string(), output.LastError());
-            }
-            zip.OpenEntry();
-            for (;;) {
-                const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
-                if (got > 0) output.Write(buffer.data(), got);
-                Pump();
-                if (stopRequested && stopRequested()) throw UnpackStopped{};
-                if (got < buffer.size()) break;
-            }
-            // The CRC is checked on closing: a damaged entry must not replace a good file.
-            zip.CloseEntry();
-            CUnzipFile::ApplyEntryStatus(output, info);
-            std::filesystem::rename(pendingTemp, *target, ec);
-            if (ec) {
-                const int error = ec.value();
-                std::filesystem::remove(pendingTemp, ec);
-                pendingTemp.clear();
-                return cannotOpen(target->string(), error);
-            }
-            pendingTemp.clear();
+            const std::filesystem::path staged = StagedEntryPath(*staging, zip.EntryIndex());
+            std::filesystem::rename(staged, *target, ec);
+            // A directory of the game mounted from another file system takes a copy.
+            if (ec == std::errc::cross_device_link && CopyFileAtomically(staged, *target))
+                ec.clear();
+            if (ec) return cannotOpen(target->string(), ec.value());
             gameDirectory_.NoteCreated(*target);
+            Pump();
+            if (stopRequested && stopRequested()) return giveUp();
         } while (zip.MoveNext());
         zip.Close();
-    } catch (const UnpackStopped&) {
-        if (!pendingTemp.empty()) std::filesystem::remove(pendingTemp, ec);
-        return giveUp();
     } catch (const std::exception& error) {
-        // A damaged archive, or a write that failed (a full disk), ends the patch like a failed
-        // download; the window stays usable and the next run applies this patch again.
-        if (!pendingTemp.empty()) std::filesystem::remove(pendingTemp, ec);
         ReportFailure(std::string("cannot unpack the patch archive (") + error.what() + ")",
                       *archive);
         host_.SetStatusText(kMsgPatchFailed);
         return giveUp();
     }
+    RemoveStagedFiles();
 
     // The unpacked files reach the disk before config.ini can name the new version: after a
     // power cut before this point the old version stands and the next run unpacks again.
@@ -238,14 +259,20 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath, const StopChe
     return true;
 }
 
+bool PatchEngine::UnpackPatchArchive(std::string_view archivePath, const StopCheck& stopRequested) {
+    return StagePatchArchive(archivePath, stopRequested) &&
+           InstallStagedArchive(archivePath, stopRequested);
+}
+
 bool PatchEngine::ApplyPackedArchive(const PatchList& list, std::string_view archivePath,
                                      const StopCheck& stopRequested) {
-    if (!VerifyPatchArchive(archivePath, stopRequested)) return false;
+    if (!StagePatchArchive(archivePath, stopRequested)) return false;
     if (!ApplyDeleteEntries(list)) {
+        RemoveStagedFiles();
         RemoveGameFile(archivePath);
         return false;
     }
-    return UnpackPatchArchive(archivePath, stopRequested);
+    return InstallStagedArchive(archivePath, stopRequested);
 }
 
 bool PatchEngine::InstallPackedPatch(const PatchList& list, const DownloadFunction& download,

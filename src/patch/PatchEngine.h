@@ -153,7 +153,7 @@ public:
 
     // Removes what interrupted downloads and atomic writes leave in the game directory: the
     // temporaries of the version list and "list.inf" ("<name>.XXXXXX"), "Temp\up_list.zip"'s,
-    // and those of patch.log and config.ini.
+    // those of patch.log and config.ini, and a packed archive's half-moved files.
     void RemoveStaleTemporaries();
 
     // Prints what failed, where and why on standard error (the status line only has a number).
@@ -172,16 +172,20 @@ public:
     bool ApplyDeleteEntries(const PatchList& list);
     // True when the session's stop flag asks the running step to end.
     using StopCheck = std::function<bool()>;
-    // Reads the whole archive (a game-directory-relative path) once, checking every entry's
-    // CRC and name, without writing anything: status 138 and false when it is damaged or
-    // names an unusable path (the archive is then removed).
-    bool VerifyPatchArchive(std::string_view archivePath, const StopCheck& stopRequested = {});
-    // Unpacks the archive into the game directory; the archive is removed afterwards, also
-    // when unpacking failed or was stopped.
+    // Decompresses every file entry of the archive (a game-directory-relative path) into
+    // "Temp", checking every name and CRC, without changing the game directory: status 138
+    // and false when it is damaged, cannot be written or names an unusable path (the archive
+    // is then removed, with whatever was decompressed).
+    bool StagePatchArchive(std::string_view archivePath, const StopCheck& stopRequested = {});
+    // Moves what StagePatchArchive decompressed into the game directory, each file replaced
+    // atomically, flushes the file system, then installs the archive's config.ini. The
+    // archive is removed afterwards, also when this failed or was stopped.
+    bool InstallStagedArchive(std::string_view archivePath, const StopCheck& stopRequested = {});
+    // StagePatchArchive, then InstallStagedArchive.
     bool UnpackPatchArchive(std::string_view archivePath, const StopCheck& stopRequested = {});
-    // A packed patch whose archive lies at `archivePath`: the archive is read through first,
-    // then the list's deletions are applied, then it is unpacked. Nothing is deleted while the
-    // archive is missing or damaged.
+    // A packed patch whose archive lies at `archivePath`: the archive is decompressed first,
+    // then the list's deletions are applied, then its files are moved into place. Nothing is
+    // deleted while the archive is missing or damaged.
     bool ApplyPackedArchive(const PatchList& list, std::string_view archivePath,
                             const StopCheck& stopRequested = {});
     // Downloads `remoteName` to the game-directory-relative `localPath`; true on success.
@@ -198,6 +202,12 @@ public:
     static std::optional<std::string> SubstituteName(std::string_view fileName, bool packed);
 
 private:
+    // "Temp\.unpacked", where a packed archive is decompressed before its files move into
+    // place (a name no game file has: "Temp" otherwise mirrors the game directory).
+    static constexpr const char* kStagingDirectoryName = ".unpacked";
+    std::optional<std::filesystem::path> StagingDirectory() const;
+    void RemoveStagedFiles() const;
+
     PatchHost& host_;
     GamePath gameDirectory_;
     PatchLog log_;

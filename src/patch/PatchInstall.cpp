@@ -177,6 +177,7 @@ void PatchEngine::RemoveStaleTemporaries() {
                    IsRewriteTemporaryOf(file, kArchiveName);
         });
     }
+    RemoveStagedFiles();
 }
 
 bool PatchEngine::ApplyDeleteEntries(const PatchList& list) {

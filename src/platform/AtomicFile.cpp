@@ -101,3 +101,7 @@ bool SyncFileSystemOf(const std::filesystem::path& path) {
     errno = error;
     return ok;
 }
+
+void StartWriteBack(int fd) {
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}

@@ -17,3 +17,7 @@ std::filesystem::path TemporarySibling(const std::filesystem::path& target);
 // Flushes everything written on the file system that holds `path` (data and renames alike),
 // for a batch of files replaced without a flush of their own. False (errno set) on failure.
 bool SyncFileSystemOf(const std::filesystem::path& path);
+
+// Starts writing the data of the file open as `fd` to disk without waiting for it, so that a
+// later SyncFileSystemOf finds little left to do. Only a hint: nothing is reported.
+void StartWriteBack(int fd);

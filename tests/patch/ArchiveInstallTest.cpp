@@ -131,7 +131,8 @@ TEST_F(ArchiveInstallTest, DamagedArchivesFailWithoutClosingTheWindow) {
     EXPECT_EQ(host.CloseCalls, 0);
 }
 
-TEST_F(ArchiveInstallTest, EntryWithBadCrcDoesNotReplaceTheInstalledFile) {
+// The damage is found while decompressing, before any file of the game directory changes.
+TEST_F(ArchiveInstallTest, EntryWithBadCrcChangesNothing) {
     WriteFile(game / "b.txt", "good");
     const fs::path zip = game / "Temp" / "up_list.zip";
     MakeZip(zip, {{"a.txt", "aaaa"}, {"b.txt", "PAYLOAD-B"}, {"config.ini", "c"}}, true);
@@ -144,7 +145,7 @@ TEST_F(ArchiveInstallTest, EntryWithBadCrcDoesNotReplaceTheInstalledFile) {
     EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
     EXPECT_EQ(host.StatusMessages.back(), 138);
     EXPECT_EQ(ReadFile(game / "b.txt"), "good");
-    EXPECT_EQ(ListTree(game), (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_EQ(ListTree(game), (std::vector<std::string>{"b.txt"}));
 }
 
 TEST_F(ArchiveInstallTest, PackedPatchDeletesDownloadsAndUnpacks) {
@@ -201,24 +202,49 @@ TEST_F(ArchiveInstallTest, StrayConfigSubstituteIsRemovedBeforeUnpacking) {
     EXPECT_EQ(ListTree(game), (std::vector<std::string>{"a.txt", "config.ini"}));
 }
 
-TEST_F(ArchiveInstallTest, StopFlagEndsReadingAndUnpackingBetweenChunks) {
-    const std::string big(100000, 'b');
-    const Entries entries = {{"big.bin", big}, {"later.txt", "later"}, {"config.ini", "c"}};
+TEST_F(ArchiveInstallTest, StopFlagEndsUnpackingBetweenChunksWithNothingHalfDone) {
+    WriteFile(game / "later.txt", "old later");
+    const Entries entries = {
+        {"big.bin", std::string(100000, 'b')}, {"later.txt", "later"}, {"config.ini", "c"}};
     int checks = 0;
-    const auto stopAtSecond = [&] { return ++checks >= 2; };
+    int stopAt = 0;
+    const auto stop = [&] { return ++checks >= stopAt; };
 
+    // Stopped while decompressing: the game directory is as it was, nothing is left in
+    // "Temp", and the archive is given up with the unpack.
+    stopAt = 2;
     MakeZip(game / "Temp" / "up_list.zip", entries);
-    EXPECT_FALSE(engine.VerifyPatchArchive("Temp\\up_list.zip", stopAtSecond));
+    EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\up_list.zip", stop));
     EXPECT_EQ(checks, 2);
+    EXPECT_EQ(ListTree(game), std::vector<std::string>{"later.txt"});
+    EXPECT_EQ(ReadFile(game / "later.txt"), "old later");
 
+    // Stopped while moving the files into place: each file is old or new, never half.
     checks = 0;
-    EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\up_list.zip", stopAtSecond));
-    EXPECT_EQ(checks, 2);
-    // The first entry was whole before the flag was seen; nothing half-written is left, and
-    // the archive is given up with the unpack.
-    EXPECT_EQ(ListTree(game), std::vector<std::string>{"big.bin"});
+    stopAt = 4;
+    MakeZip(game / "Temp" / "up_list.zip", entries);
+    EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\up_list.zip", stop));
+    EXPECT_EQ(checks, 4);
+    EXPECT_EQ(ListTree(game), (std::vector<std::string>{"big.bin", "later.txt"}));
+    EXPECT_EQ(ReadFile(game / "big.bin"), std::string(100000, 'b'));
+    EXPECT_EQ(ReadFile(game / "later.txt"), "old later");
     EXPECT_TRUE(host.Boxes.empty());
     EXPECT_EQ(host.CloseCalls, 0);
+}
+
+// A run killed while decompressing or moving leaves "Temp\.unpacked"; the next run clears it
+// before anything else, and an unpack over such leftovers installs only its own entries.
+TEST_F(ArchiveInstallTest, LeftoversOfAKilledUnpackAreCleared) {
+    WriteFile(game / "Temp" / ".unpacked" / "0", "half of an earlier entry");
+    WriteFile(game / "Temp" / ".unpacked" / "7", "an entry of another archive");
+    MakeZip(game / "Temp" / "up_list.zip", {{"a.txt", "a"}, {"config.ini", "c"}});
+    ASSERT_TRUE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+    EXPECT_EQ(ListTree(game), (std::vector<std::string>{"a.txt", "config.ini"}));
+    EXPECT_EQ(ReadFile(game / "a.txt"), "a");
+
+    WriteFile(game / "Temp" / ".unpacked" / "0", "left by a kill");
+    engine.RemoveStaleTemporaries();
+    EXPECT_FALSE(fs::exists(game / "Temp" / ".unpacked"));
 }
 
 TEST_F(ArchiveInstallTest, DamagedOrHostileArchiveDeletesNothing) {
