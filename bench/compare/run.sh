@@ -11,10 +11,12 @@
 #   packed HTTP    patch-session-driver --http     vs  curl + bsdtar -x
 #   zip extract    torvane-tool zip extract        vs  bsdtar -x, and unzip
 #   .VKC restore   torvane-tool vkc restore        vs  bzip2 -d  (every file of the set)
-# and prints the median wall time of each side, the ratio of the medians and each side's
-# largest peak resident set size (/usr/bin/time). Every output tree is compared with the
-# generated data. The machine's load matters: run it on a quiet machine, and read the ratios
-# (both sides ran under the same load, in turns) rather than the seconds.
+# and prints the median wall time of each side, the ratio of the medians, the median CPU time
+# (user + system) of each side and each side's largest peak resident set size (/usr/bin/time).
+# Every output tree is compared with the generated data. The machine's load matters: run it on
+# a quiet machine, and read the ratios (both sides ran under the same load, in turns) rather
+# than the seconds; the load averages before and after the runs are printed with the table.
+# ROWS (an extended regular expression over the row names: ftp, http, zip, vkc) picks rows.
 # Needs the test build (patch-session-driver, torvane-tool), pyftpdlib, nginx, curl, bzip2,
 # bsdtar, unzip, /usr/bin/time and about 4 x the data size of free disk. Not run by tests or CI.
 set -euo pipefail
@@ -85,11 +87,17 @@ run() {
   verify "$1"
 }
 
-rows=("per-file FTP:launcher_ftp:tools_ftp:curl + bzip2 -d"
-      "packed HTTP:launcher_http:tools_http:curl + bsdtar"
-      "zip extract:launcher_zip:bsdtar_zip:bsdtar"
-      "zip extract:launcher_zip:unzip_zip:unzip"
-      ".VKC restore:launcher_vkc:bzip2_vkc:bzip2 -d")
+all_rows=("per-file FTP:launcher_ftp:tools_ftp:curl + bzip2 -d"
+          "packed HTTP:launcher_http:tools_http:curl + bsdtar"
+          "zip extract:launcher_zip:bsdtar_zip:bsdtar"
+          "zip extract:launcher_zip:unzip_zip:unzip"
+          ".VKC restore:launcher_vkc:bzip2_vkc:bzip2 -d")
+rows=()
+for row in "${all_rows[@]}"; do
+  IFS=: read -r _ mine _ _ <<<"$row"
+  [[ ${mine#launcher_} =~ ${ROWS:-.} ]] && rows+=("$row")
+done
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for ((r = 1; r <= runs; r++)); do
   echo "== run $r of $runs"
   for row in "${rows[@]}"; do
@@ -102,18 +110,22 @@ done
 median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 seconds() { cut -d' ' -f1 "times/$1" | median; }
 peak() { cut -d' ' -f2 "times/$1" | sort -n | tail -1; }
+cpu() { awk '{print $3 + $4}' "times/$1" | median; }
 
 echo
 echo "== $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
-  "load $(cut -d' ' -f1-3 /proc/loadavg); medians of $runs runs, peak RSS in MiB"
-printf '| %-13s | %-16s | %9s | %8s | %-15s | %9s | %8s | %6s |\n' \
-  row launcher seconds "peak" tool seconds "peak" ratio
-printf '|%s|%s|%s|%s|%s|%s|%s|%s|\n' --------------- ------------------ ----------- ---------- \
-  ----------------- ----------- ---------- --------
+  "$(free -g | awk '/^Mem:/ {print $2}') GiB; load $load_before before, $(cut -d' ' -f1-3 /proc/loadavg)" \
+  "after; medians of $runs runs (wall and CPU seconds), peak RSS in MiB"
+printf '| %-13s | %-15s | %7s | %6s | %6s | %7s | %6s | %6s | %6s | %6s |\n' \
+  row tool wall CPU peak "tool wall" CPU peak "wall x" "CPU x"
+printf '|%s|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n' --------------- ----------------- --------- -------- \
+  -------- --------- -------- -------- -------- --------
 for row in "${rows[@]}"; do
   IFS=: read -r title mine theirs label <<<"$row"
-  ms=$(seconds "$mine"); ts=$(seconds "$theirs")
-  printf '| %-13s | %-16s | %9.2f | %8.1f | %-15s | %9.2f | %8.1f | %6.2f |\n' \
-    "$title" "${mine#launcher_}" "$ms" "$(echo "$(peak "$mine") / 1024" | bc -l)" "$label" "$ts" \
-    "$(echo "$(peak "$theirs") / 1024" | bc -l)" "$(echo "$ms / $ts" | bc -l)"
+  ms=$(seconds "$mine"); ts=$(seconds "$theirs"); mc=$(cpu "$mine"); tc=$(cpu "$theirs")
+  printf '| %-13s | %-15s | %7.2f | %6.2f | %6.1f | %9.2f | %6.2f | %6.1f | %6.2f | %6.2f |\n' \
+    "$title" "$label" "$ms" "$mc" "$(echo "$(peak "$mine") / 1024" | bc -l)" "$ts" "$tc" \
+    "$(echo "$(peak "$theirs") / 1024" | bc -l)" "$(echo "$ms / $ts" | bc -l)" \
+    "$(echo "$mc / $tc" | bc -l)"
 done
+echo "(launcher: wall, CPU, peak; then the tool's; x: launcher / tool, medians)"

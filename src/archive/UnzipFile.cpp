@@ -11,8 +11,12 @@
 
 #include "archive/FileException.h"
 
+// Compressed data is read this much at a time: few system calls, and the decompressor's
+// fast path (which needs some input in hand) rarely stops at a piece's end.
+constexpr std::size_t kInputPieceSize = 65536;
+
 struct EntryReadState {
-    unsigned char input[CUnzipFile::kReadBufferSize];
+    unsigned char input[kInputPieceSize];
     z_stream stream{};
     bool streamInitialised = false;
     bool streamEnded = false;
@@ -422,7 +426,7 @@ std::size_t CUnzipFile::ReadEntry(void* buffer, std::size_t size) {
     while (s.stream.avail_out > 0) {
         if (s.stream.avail_in == 0 && s.compressedLeft > 0) {
             const auto chunk = static_cast<std::size_t>(
-                std::min<std::uint64_t>(kReadBufferSize, s.compressedLeft));
+                std::min<std::uint64_t>(kInputPieceSize, s.compressedLeft));
             ReadExactlyAt(s.dataPos + s.prefix, s.input, chunk);
             s.dataPos += chunk;
             s.compressedLeft -= chunk;

@@ -10,7 +10,7 @@
 // CZipException (see its Cause) for malformed archives, zlib errors and CRC mismatches. A CRC
 // mismatch is raised when the entry is closed (by the next OpenEntry or Close), not by the
 // read that finished it. Memory stays flat whatever the entry size: compressed data is read
-// in pieces of at most 16384 bytes.
+// in pieces of at most 64 KiB.
 
 #include <cstddef>
 #include <cstdint>

@@ -37,16 +37,6 @@ std::string BackSlashed(std::string name) {
 // system calls, small enough to stay in the cache.
 constexpr std::size_t kCopyPiece = 256 * 1024;
 
-// Makes `directory` under the game directory and tells the resolver of every level, so the
-// names that follow are looked up without reading their directories again.
-void MakeDirectories(const GamePath& game, const std::filesystem::path& directory) {
-    std::error_code ec;
-    std::filesystem::create_directories(directory, ec);
-    for (std::filesystem::path level = directory;
-         level != game.Root() && level != level.parent_path(); level = level.parent_path())
-        game.NoteCreated(level);
-}
-
 // Where entry `index` of the archive is decompressed to before it is moved into place.
 std::filesystem::path StagedEntryPath(const std::filesystem::path& staging, std::uint64_t index) {
     return staging / std::to_string(index);
@@ -214,7 +204,7 @@ bool PatchEngine::InstallStagedArchive(std::string_view archivePath,
             if (!target) return cannotOpen((gameDirectory_.Root() / "").string() + name, EINVAL);
             // Entries come grouped by directory: the same parent is not looked up again.
             if (target->parent_path() != createdDirectory) {
-                MakeDirectories(gameDirectory_, target->parent_path());
+                gameDirectory_.CreateDirectories(target->parent_path(), ec);
                 createdDirectory = target->parent_path();
             }
             const std::filesystem::path staged = StagedEntryPath(*staging, zip.EntryIndex());

@@ -144,6 +144,16 @@ void GamePath::NoteCreated(const std::filesystem::path& created) const {
     listings_->Note(created);
 }
 
+bool GamePath::CreateDirectories(const std::filesystem::path& directory,
+                                 std::error_code& error) const {
+    std::filesystem::create_directories(directory, error);
+    if (error) return false;
+    for (std::filesystem::path level = directory; level != root_ && level != level.parent_path();
+         level = level.parent_path())
+        NoteCreated(level);
+    return true;
+}
+
 std::filesystem::path GamePath::FindSpelling(const std::filesystem::path& directory,
                                              std::string_view part) const {
     return listings_->Find(directory, part);

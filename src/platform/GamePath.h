@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
 class GamePath {
 public:
@@ -34,6 +35,10 @@ public:
     // Tells the resolver that `created` (a path it gave, or a directory on the way to one) now
     // exists, so later lookups in the same directory find it without reading the directory.
     void NoteCreated(const std::filesystem::path& created) const;
+
+    // Makes `directory` (a path Resolve gave) with its missing parents and notes every level
+    // below the root as created. False (errno-style code in `error`) when it could not be made.
+    bool CreateDirectories(const std::filesystem::path& directory, std::error_code& error) const;
 
 private:
     class Listings;

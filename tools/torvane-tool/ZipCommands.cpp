@@ -104,12 +104,12 @@ int ZipExtract(const Arguments& args) {
                 continue;
             }
             if (directory) {
-                std::filesystem::create_directories(*target, ec);
+                root.CreateDirectories(*target, ec);
                 continue;
             }
             // Entries come grouped by directory: the same parent is not looked up again.
             if (target->parent_path() != createdDirectory) {
-                std::filesystem::create_directories(target->parent_path(), ec);
+                root.CreateDirectories(target->parent_path(), ec);
                 createdDirectory = target->parent_path();
             }
             CFile output;
@@ -126,6 +126,9 @@ int ZipExtract(const Arguments& args) {
                 if (got < buffer.size()) break;
             }
             CUnzipFile::ApplyEntryStatus(output, info);
+            // Known to the resolver from now on: the next name in this directory is found
+            // without reading the directory again (which made extraction quadratic).
+            root.NoteCreated(*target);
         } while (zip.MoveNext());
         zip.Close();
         return status;
