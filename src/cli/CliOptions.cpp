@@ -18,17 +18,32 @@ std::optional<long> Number(const std::string& text) {
     return value;
 }
 
+// HOST, HOST:PORT, or for IPv6 [ADDRESS]:PORT, [ADDRESS] or a bare ADDRESS (no port).
 bool ParseConnect(const std::string& text, CliOptions& options, std::string* error) {
-    const auto colon = text.rfind(':');
     std::string host = text;
-    if (colon != std::string::npos) {
-        host = text.substr(0, colon);
-        const auto port = Number(text.substr(colon + 1));
-        if (!port || *port < 1 || *port > 65535) {
+    std::optional<std::string> port;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close == std::string::npos || (close + 1 < text.size() && text[close + 1] != ':')) {
+            *error = "bad IPv6 address in --connect (write [ADDRESS]:PORT): " + text;
+            return false;
+        }
+        host = text.substr(1, close - 1);
+        if (close + 1 < text.size()) port = text.substr(close + 2);
+    } else if (text.find(':') == text.rfind(':')) {
+        const auto colon = text.rfind(':');
+        if (colon != std::string::npos) {
+            host = text.substr(0, colon);
+            port = text.substr(colon + 1);
+        }
+    }
+    if (port) {
+        const auto number = Number(*port);
+        if (!number || *number < 1 || *number > 65535) {
             *error = "bad port in --connect: " + text;
             return false;
         }
-        options.ConnectPort = static_cast<std::uint16_t>(*port);
+        options.ConnectPort = static_cast<std::uint16_t>(*number);
     }
     if (host.empty() || host.size() > 49) {
         *error = "--connect needs a host of 1 to 49 characters";

@@ -26,6 +26,15 @@ bool WouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
 }
 
+// Puts a fresh socket of `family` under descriptor `fd`, close-on-exec like the first.
+bool ReplaceFamily(int fd, int family) {
+    const int fresh = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fresh < 0) return false;
+    const bool replaced = ::dup3(fresh, fd, O_CLOEXEC) == fd;
+    ::close(fresh);
+    return replaced;
+}
+
 }  // namespace
 
 CClientSocket::CClientSocket() {
@@ -116,21 +125,23 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
     }
     if (!IsOpen() && !CreateSocket(*loop, std::move(handler))) return false;
 
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
+    HostAddress address;
     // A lookup that hangs is given up when the window closes or the socket is closed.
     auto abandoned = [this] {
         std::lock_guard<std::mutex> lock(mutex_);
         return abandonAll_.load() || phase_ != Phase::Created;
     };
-    if (host == nullptr || !LookupIpv4(host, &address.sin_addr, resolver_, abandoned)) return false;
+    if (host == nullptr || !LookupHost(host, &address, resolver_, abandoned)) return false;
+    address.SetPort(port);
 
     int fd;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         fd = Socket.load();
         if (phase_ != Phase::Created || fd < 0) return false;  // closed meanwhile
+        // The socket was made for IPv4 before the address was known; an IPv6 connect server
+        // gets a socket of its kind under the same descriptor number.
+        if (address.Family() != AF_INET && !ReplaceFamily(fd, address.Family())) return false;
         phase_ = Phase::Connecting;
         attemptAbandoned_ = false;
     }
@@ -138,7 +149,7 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
     bool connected = false;
     const int flags = ::fcntl(fd, F_GETFL, 0);
     if (flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0) {
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        if (::connect(fd, address.Address(), address.Length) == 0) {
             connected = true;
         } else if (errno == EINPROGRESS || errno == EINTR) {
             const auto deadline =

@@ -67,7 +67,7 @@ public:
     // connected and `onPackets` runs after every receive. False (with message 143) when no
     // socket can be made.
     bool CreateSocket(EventLoop& loop, PacketHandler onPackets);
-    // Connect thread. Resolves `host` (dotted IPv4 text, else an IPv4 host name) and connects.
+    // Connect thread. Resolves `host` (an IPv4 or IPv6 address, else a host name) and connects.
     // Returns once connected, failed, timed out or abandoned; a true result has handed the
     // socket to the GUI thread.
     bool Connect(const char* host, std::uint16_t port);
@@ -75,7 +75,7 @@ public:
     // for its host-name lookup. For shutting down.
     void AbandonConnects();
     // Replaces the system resolver used for host names (before the connect thread starts).
-    void SetResolver(Ipv4Resolver resolver) { resolver_ = std::move(resolver); }
+    void SetResolver(HostResolver resolver) { resolver_ = std::move(resolver); }
 
     // GUI thread. True when all bytes went out at once; false when they were buffered or the
     // connection was dropped.
@@ -134,5 +134,5 @@ private:
     EventLoop::WatchId watch_ = 0;
     bool watching_ = false;
     bool readPaused_ = false;
-    Ipv4Resolver resolver_ = SystemResolveIpv4;
+    HostResolver resolver_ = SystemResolveHost;
 };

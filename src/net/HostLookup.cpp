@@ -11,32 +11,81 @@
 #include <system_error>
 #include <thread>
 
-bool SystemResolveIpv4(const std::string& host, in_addr* address) {
+void HostAddress::SetPort(std::uint16_t port) {
+    if (Family() == AF_INET6)
+        reinterpret_cast<sockaddr_in6*>(&Storage)->sin6_port = htons(port);
+    else
+        reinterpret_cast<sockaddr_in*>(&Storage)->sin_port = htons(port);
+}
+
+HostAddress HostAddress::Ipv4(in_addr address) {
+    HostAddress result;
+    auto* ipv4 = reinterpret_cast<sockaddr_in*>(&result.Storage);
+    ipv4->sin_family = AF_INET;
+    ipv4->sin_addr = address;
+    result.Length = sizeof(sockaddr_in);
+    return result;
+}
+
+HostAddress HostAddress::Ipv6(const in6_addr& address) {
+    HostAddress result;
+    auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&result.Storage);
+    ipv6->sin6_family = AF_INET6;
+    ipv6->sin6_addr = address;
+    result.Length = sizeof(sockaddr_in6);
+    return result;
+}
+
+bool SystemResolveHost(const std::string& host, HostAddress* address) {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
     if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr)
         return false;
-    bool found = false;
-    for (addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
-            *address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
-            found = true;
-            break;
-        }
+    const addrinfo* ipv4 = nullptr;
+    const addrinfo* ipv6 = nullptr;
+    for (const addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in) && !ipv4)
+            ipv4 = entry;
+        if (entry->ai_family == AF_INET6 && entry->ai_addrlen >= sizeof(sockaddr_in6) && !ipv6)
+            ipv6 = entry;
     }
+    if (ipv4 != nullptr)
+        *address = HostAddress::Ipv4(reinterpret_cast<const sockaddr_in*>(ipv4->ai_addr)->sin_addr);
+    else if (ipv6 != nullptr)
+        *address =
+            HostAddress::Ipv6(reinterpret_cast<const sockaddr_in6*>(ipv6->ai_addr)->sin6_addr);
     ::freeaddrinfo(result);
-    return found;
+    return ipv4 != nullptr || ipv6 != nullptr;
 }
 
-bool LookupIpv4(const std::string& host, in_addr* address, const Ipv4Resolver& resolver,
-                const std::function<bool()>& abandoned) {
+namespace {
+
+bool ParseLiteral(const std::string& host, HostAddress* address) {
     const in_addr_t literal = ::inet_addr(host.c_str());
     if (literal != INADDR_NONE) {
-        address->s_addr = literal;
+        in_addr ipv4{};
+        ipv4.s_addr = literal;
+        *address = HostAddress::Ipv4(ipv4);
         return true;
     }
+    std::string text = host;
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']')
+        text = text.substr(1, text.size() - 2);
+    in6_addr ipv6{};
+    if (::inet_pton(AF_INET6, text.c_str(), &ipv6) == 1) {
+        *address = HostAddress::Ipv6(ipv6);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool LookupHost(const std::string& host, HostAddress* address, const HostResolver& resolver,
+                const std::function<bool()>& abandoned) {
+    if (ParseLiteral(host, address)) return true;
     if (!resolver) return false;
     // Shared with the lookup's thread, which may outlive this call.
     struct Lookup {
@@ -44,12 +93,12 @@ bool LookupIpv4(const std::string& host, in_addr* address, const Ipv4Resolver& r
         std::condition_variable Done;
         bool Finished = false;
         bool Found = false;
-        in_addr Address{};
+        HostAddress Address{};
     };
     auto lookup = std::make_shared<Lookup>();
     try {
         std::thread([lookup, host, resolver] {
-            in_addr found{};
+            HostAddress found{};
             const bool ok = resolver(host, &found);
             std::lock_guard<std::mutex> lock(lookup->Mutex);
             lookup->Finished = true;

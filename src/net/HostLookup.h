@@ -5,18 +5,34 @@
 // waiting as soon as it gives up; the lookup's thread ends by itself later.
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
-// Resolves `host` to an IPv4 address; false when it has none.
-using Ipv4Resolver = std::function<bool(const std::string& host, in_addr* address)>;
+// An IPv4 or IPv6 address to connect to.
+struct HostAddress {
+    sockaddr_storage Storage{};
+    socklen_t Length = 0;
 
-// The system resolver (getaddrinfo, IPv4 entries only).
-bool SystemResolveIpv4(const std::string& host, in_addr* address);
+    int Family() const { return Storage.ss_family; }
+    const sockaddr* Address() const { return reinterpret_cast<const sockaddr*>(&Storage); }
+    void SetPort(std::uint16_t port);
+    static HostAddress Ipv4(in_addr address);
+    static HostAddress Ipv6(const in6_addr& address);
+};
 
-// Dotted IPv4 text is taken as it stands; any other name is resolved by `resolver` on a
-// thread of its own while `abandoned` is asked about every 50 ms. False when the name does not
-// resolve, or as soon as `abandoned` returns true.
-bool LookupIpv4(const std::string& host, in_addr* address, const Ipv4Resolver& resolver,
+// Resolves `host` to an address; false when it has none.
+using HostResolver = std::function<bool(const std::string& host, HostAddress* address)>;
+
+// The system resolver (getaddrinfo). A name with both kinds of address gets its IPv4 one, as
+// connect servers have always been reached; a name with IPv6 addresses only gets the first.
+bool SystemResolveHost(const std::string& host, HostAddress* address);
+
+// Address literals are taken as they stand: dotted IPv4 text (with the short forms inet_addr
+// knows) and IPv6 text, bare or in brackets ("::1", "[::1]"). Any other name is resolved by
+// `resolver` on a thread of its own while `abandoned` is asked about every 50 ms. False when
+// the name does not resolve, or as soon as `abandoned` returns true.
+bool LookupHost(const std::string& host, HostAddress* address, const HostResolver& resolver,
                 const std::function<bool()>& abandoned);

@@ -1,6 +1,6 @@
 // torvane.conf: the deployment's choices. Every key, its meaning and its default:
 //
-//   connect_address         host name or dotted IPv4 address of the connect server, at most
+//   connect_address         host name, dotted IPv4 or IPv6 address of the connect server, at most
 //                           49 characters. Default 127.0.0.1.
 //   connect_port            TCP port of the connect server, 1..65535. Default 44405.
 //   news_host               host (optionally host:port) serving the news page

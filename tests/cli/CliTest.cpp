@@ -32,6 +32,19 @@ TEST(CliOptionsTest, AcceptedForms) {
     EXPECT_FALSE(options->Start);
     EXPECT_FALSE(options->ConnectPort);
     EXPECT_EQ(options->LauncherCommandLine, "/t");
+
+    // IPv6: a port only after a bracketed address; a bare address is all host.
+    options = Parse({"--connect", "[::1]:4000"}, &error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->ConnectHost, "::1");
+    EXPECT_EQ(options->ConnectPort, 4000);
+    options = Parse({"--connect", "2001:db8::7"}, &error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->ConnectHost, "2001:db8::7");
+    EXPECT_FALSE(options->ConnectPort);
+    options = Parse({"--connect", "[::1]"}, &error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->ConnectHost, "::1");
 }
 
 TEST(CliOptionsTest, RejectedForms) {
@@ -44,6 +57,9 @@ TEST(CliOptionsTest, RejectedForms) {
                                                {"--connect", "host:0"},
                                                {"--connect", "host:70000"},
                                                {"--connect", ":44405"},
+                                               {"--connect", "[::1"},
+                                               {"--connect", "[::1]4000"},
+                                               {"--connect", "[]:4000"},
                                                {"--connect", std::string(50, 'h')},
                                                {"--game-dir"},
                                                {"-x"}}) {

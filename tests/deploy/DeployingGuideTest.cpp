@@ -188,15 +188,17 @@ TEST_F(DeployingGuide, APlayersLauncherPatchesToTheNewestVersionThroughTheGuides
                                std::to_string(port_) + "\npatch_version_file = version.wvd\n");
     testsupport::ChildProcess::Options options;
     options.StderrFile = work_ / "connectd.log";
+    // The production connect server off 127.0.0.1: on ::1, so the launcher takes the IPv6 path.
+    const std::string listen = testsupport::HasIpv6Loopback() ? "::1" : "127.0.0.1";
     testsupport::ChildProcess connectd({testsupport::ProgramPath("torvane-connectd").string(),
                                         "--config", (work_ / "connectd.conf").string(), "--listen",
-                                        "127.0.0.1", "--port", std::to_string(connectPort)},
+                                        listen, "--port", std::to_string(connectPort)},
                                        options);
-    ASSERT_TRUE(testsupport::WaitForPort(connectPort));
+    ASSERT_TRUE(testsupport::WaitForPort(connectPort, 20000, listen));
 
     testsupport::WriteFile(
         work_ / "torvane.conf",
-        "connect_address = 127.0.0.1\nconnect_port = " + std::to_string(connectPort) +
+        "connect_address = " + listen + "\nconnect_port = " + std::to_string(connectPort) +
             "\nnews_host = news.example.net\nregistry_dir = " + (work_ / "registry").string() +
             "\ndesktop_dir = " + (work_ / "desktop").string() + "\nproduct_name = TorvaneGuide" +
             std::to_string(::getpid()) + "\n");

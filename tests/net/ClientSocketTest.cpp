@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -8,6 +9,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "LoopbackPeer.h"
@@ -311,7 +313,7 @@ TEST(ClientSocketConnect, AHangingHostNameLookupIsAbandonedAtOnce) {
     auto gate = std::make_shared<Gate>();
     PollEventLoop loop;
     CClientSocket socket;
-    socket.SetResolver([gate](const std::string& host, in_addr*) {
+    socket.SetResolver([gate](const std::string& host, HostAddress*) {
         std::unique_lock<std::mutex> lock(gate->Mutex);
         EXPECT_EQ(host, "connect.example.test");
         gate->Entered = true;
@@ -337,22 +339,50 @@ TEST(ClientSocketConnect, AHangingHostNameLookupIsAbandonedAtOnce) {
     gate->Wake.notify_all();
 }
 
-TEST(ClientSocketConnect, HostNamesAreResolvedAndDottedAddressesTakenAsTheyStand) {
-    in_addr address{};
+TEST(ClientSocketConnect, HostNamesAreResolvedAndAddressLiteralsTakenAsTheyStand) {
+    HostAddress address;
     int lookups = 0;
-    const Ipv4Resolver resolver = [&](const std::string& host, in_addr* out) {
+    const HostResolver resolver = [&](const std::string& host, HostAddress* out) {
         ++lookups;
         if (host != "patch.example.test") return false;
-        out->s_addr = htonl(0x7F000002);
+        in_addr ipv4{};
+        ipv4.s_addr = htonl(0x7F000002);
+        *out = HostAddress::Ipv4(ipv4);
         return true;
     };
-    EXPECT_TRUE(LookupIpv4("10.1.2.3", &address, resolver, nullptr));
-    EXPECT_EQ(ntohl(address.s_addr), 0x0A010203u);
+    auto ipv4Of = [](const HostAddress& a) {
+        return ntohl(reinterpret_cast<const sockaddr_in*>(&a.Storage)->sin_addr.s_addr);
+    };
+    EXPECT_TRUE(LookupHost("10.1.2.3", &address, resolver, nullptr));
+    EXPECT_EQ(address.Family(), AF_INET);
+    EXPECT_EQ(ipv4Of(address), 0x0A010203u);
+    for (const char* literal : {"::1", "[::1]", "2001:db8::7"}) {
+        EXPECT_TRUE(LookupHost(literal, &address, resolver, nullptr)) << literal;
+        EXPECT_EQ(address.Family(), AF_INET6) << literal;
+        EXPECT_EQ(address.Length, sizeof(sockaddr_in6)) << literal;
+    }
     EXPECT_EQ(lookups, 0);
-    EXPECT_TRUE(LookupIpv4("patch.example.test", &address, resolver, nullptr));
-    EXPECT_EQ(ntohl(address.s_addr), 0x7F000002u);
-    EXPECT_FALSE(LookupIpv4("other.example.test", &address, resolver, nullptr));
-    EXPECT_EQ(lookups, 2);
+    EXPECT_TRUE(LookupHost("patch.example.test", &address, resolver, nullptr));
+    EXPECT_EQ(ipv4Of(address), 0x7F000002u);
+    EXPECT_FALSE(LookupHost("other.example.test", &address, resolver, nullptr));
+    EXPECT_FALSE(LookupHost("[::1", &address, resolver, nullptr));
+    EXPECT_EQ(lookups, 3);
+}
+
+TEST(ClientSocketConnect, AnIpv6ConnectServerIsReachedAndItsPacketsFramed) {
+    std::unique_ptr<ConnectedClient> client;
+    try {
+        client = std::make_unique<ConnectedClient>(nullptr, "::1");
+    } catch (const std::runtime_error& error) {
+        GTEST_SKIP() << "no IPv6 loopback here: " << error.what();
+    }
+    Collector collector(*client);
+    client->Peer().Write({0xC1, 0x04, 0x00, 0x01});
+    ASSERT_TRUE(collector.WaitFor(1));
+    EXPECT_EQ(collector.packets[0], (Bytes{0xC1, 0x04, 0x00, 0x01}));
+    const std::uint8_t request[3] = {0xC1, 0x03, 0x09};
+    client->Socket().Send(request, sizeof request);
+    EXPECT_EQ(client->Peer().Read(3), (Bytes{0xC1, 0x03, 0x09}));
 }
 
 }  // namespace

@@ -10,18 +10,30 @@
 #include <chrono>
 #include <stdexcept>
 
-LoopbackPeer::LoopbackPeer(int backlog) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, backlog) != 0) {
-        throw std::runtime_error("cannot listen on 127.0.0.1");
+LoopbackPeer::LoopbackPeer(int backlog, bool ipv6) {
+    listener_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage storage{};
+    socklen_t size;
+    if (ipv6) {
+        auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_addr = in6addr_loopback;
+        size = sizeof *address;
+    } else {
+        auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+        address->sin_family = AF_INET;
+        address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        size = sizeof *address;
     }
-    socklen_t size = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
+    auto* address = reinterpret_cast<sockaddr*>(&storage);
+    if (listener_ < 0 || ::bind(listener_, address, size) != 0 ||
+        ::listen(listener_, backlog) != 0) {
+        if (listener_ >= 0) ::close(listener_);
+        throw std::runtime_error(ipv6 ? "cannot listen on ::1" : "cannot listen on 127.0.0.1");
+    }
+    ::getsockname(listener_, address, &size);
+    port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                       : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
 }
 
 LoopbackPeer::~LoopbackPeer() {
@@ -74,8 +86,9 @@ Bytes LoopbackPeer::ReadAvailable(int timeoutMs) {
     return bytes;
 }
 
-ConnectedClient::ConnectedClient(CClientSocket* socket)
-    : own_(socket == nullptr ? std::make_unique<CClientSocket>() : nullptr),
+ConnectedClient::ConnectedClient(CClientSocket* socket, const std::string& host)
+    : peer_(16, host.find(':') != std::string::npos),
+      own_(socket == nullptr ? std::make_unique<CClientSocket>() : nullptr),
       socket_(socket != nullptr ? socket : own_.get()) {
     socket_->Initialize();
     if (!socket_->CreateSocket(loop_, [this] {
@@ -83,7 +96,7 @@ ConnectedClient::ConnectedClient(CClientSocket* socket)
         })) {
         throw std::runtime_error("CreateSocket failed");
     }
-    if (!socket_->Connect("127.0.0.1", static_cast<std::uint16_t>(peer_.Port()))) {
+    if (!socket_->Connect(host.c_str(), static_cast<std::uint16_t>(peer_.Port()))) {
         throw std::runtime_error("Connect failed");
     }
     if (!peer_.Accept()) throw std::runtime_error("accept failed");

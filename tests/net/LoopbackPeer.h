@@ -1,10 +1,11 @@
 #pragma once
-// A real TCP peer on 127.0.0.1 for the socket tests, and a client socket connected to it
+// A real TCP peer on 127.0.0.1 (or ::1) for the socket tests, and a client socket connected to it
 // with its own poll() loop.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "net/ClientSocket.h"
@@ -14,7 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class LoopbackPeer {
 public:
-    explicit LoopbackPeer(int backlog = 16);
+    explicit LoopbackPeer(int backlog = 16, bool ipv6 = false);
     ~LoopbackPeer();
     LoopbackPeer(const LoopbackPeer&) = delete;
     LoopbackPeer& operator=(const LoopbackPeer&) = delete;
@@ -39,8 +40,10 @@ private:
 // A CClientSocket connected to a LoopbackPeer, driven by a PollEventLoop on this thread.
 class ConnectedClient {
 public:
-    // Connects `socket` (or a socket of its own when null) to a fresh peer.
-    explicit ConnectedClient(CClientSocket* socket = nullptr);
+    // Connects `socket` (or a socket of its own when null) to a fresh peer listening on `host`
+    // (127.0.0.1 or ::1).
+    explicit ConnectedClient(CClientSocket* socket = nullptr,
+                             const std::string& host = "127.0.0.1");
     CClientSocket& Socket() { return *socket_; }
     PollEventLoop& Loop() { return loop_; }
     LoopbackPeer& Peer() { return peer_; }

@@ -63,20 +63,43 @@ int FreeLoopbackPort() {
     return ntohs(addr.sin_port);
 }
 
-bool WaitForPort(int port, int timeoutMs) {
+bool WaitForPort(int port, int timeoutMs, const std::string& host) {
+    const bool ipv6 = host.find(':') != std::string::npos;
+    sockaddr_storage storage{};
+    socklen_t size;
+    if (ipv6) {
+        auto* addr = reinterpret_cast<sockaddr_in6*>(&storage);
+        addr->sin6_family = AF_INET6;
+        addr->sin6_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET6, host.c_str(), &addr->sin6_addr);
+        size = sizeof *addr;
+    } else {
+        auto* addr = reinterpret_cast<sockaddr_in*>(&storage);
+        addr->sin_family = AF_INET;
+        addr->sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, host.c_str(), &addr->sin_addr);
+        size = sizeof *addr;
+    }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        int fd = ::socket(storage.ss_family, SOCK_STREAM, 0);
+        bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&storage), size) == 0;
         ::close(fd);
         if (ok) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
+}
+
+bool HasIpv6Loopback() {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
 }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Options& options) {

@@ -26,8 +26,11 @@ private:
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int FreeLoopbackPort();
-// Polls until something accepts connections on 127.0.0.1:`port`, or `timeoutMs` passes.
-bool WaitForPort(int port, int timeoutMs = 20000);
+// Polls until something accepts connections on `host`:`port` (127.0.0.1 or ::1), or
+// `timeoutMs` passes.
+bool WaitForPort(int port, int timeoutMs = 20000, const std::string& host = "127.0.0.1");
+// True when this machine has an IPv6 loopback address to listen on (containers may not).
+bool HasIpv6Loopback();
 
 // A child process started with execvp; killed (SIGKILL) and reaped when the object dies.
 class ChildProcess {
