@@ -1,6 +1,7 @@
 #include "app/UpdateDlg.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <system_error>
@@ -40,6 +41,15 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
       httpSession_(engine_, environment_.Settings.TransferStallSeconds) {
     engine_.LoadLocalVersion();
     engine_.GameClientName = environment_.Settings.GameClient;
+    if (!environment_.Settings.TrustedKeys.empty()) {
+        std::vector<std::string> problems;
+        auto keys =
+            RepositoryVerifier::ParseTrustedKeys(environment_.Settings.TrustedKeys, problems);
+        for (const auto& problem : problems) std::fprintf(stderr, "torvane: %s\n", problem.c_str());
+        verifier_ = std::make_unique<RepositoryVerifier>(
+            std::move(keys), environment_.GameDirectory / RepositoryVerifier::kSerialFileName);
+        engine_.Verifier = verifier_.get();
+    }
     // The patch sessions of this window, unless a test supplies its own.
     if (!services_.RunFtpPatch) {
         services_.RunFtpPatch = [this](PatchEngine&, const PatchServerInfo& info) {

@@ -27,6 +27,7 @@
 #include "patch/HttpPatchSession.h"
 #include "patch/PatchEngine.h"
 #include "patch/PatchHost.h"
+#include "patch/RepositoryVerifier.h"
 #include "platform/DeploymentSettings.h"
 #include "platform/EventLoop.h"
 #include "platform/Registry.h"
@@ -177,6 +178,8 @@ private:
     std::uint32_t windowMode_ = 0;
     std::thread::id guiThread_ = std::this_thread::get_id();
     PatchEngine engine_;
+    // Present when the deployment names trusted keys; the engine's Verifier points at it.
+    std::unique_ptr<RepositoryVerifier> verifier_;
     ConnectMessages messages_;
     FtpPatchSession ftpSession_;
     HttpPatchSession httpSession_;

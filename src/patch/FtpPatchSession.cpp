@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "archive/UnpackFile.h"
+#include "patch/RepositoryVerifier.h"
 #include "platform/AsciiText.h"
 #include "platform/FtpClient.h"
 #include "text/MessageNumbers.h"
@@ -70,7 +71,13 @@ bool FtpPatchSession::RunFtpPatch(const std::string& host, std::uint16_t port,
 
     if (!OpenFtpConnection()) return false;
     host_.CloseConnectServerConnection();
+    if (engine_.Verifier && !FetchSignedIndex()) return false;
     if (!FetchVersionList()) return false;
+    if (engine_.Verifier) {
+        const auto local = engine_.Resolve(engine_.VersionFileName);
+        if (!local || !engine_.Verifier->CheckVersionFile(engine_.VersionFileName, *local))
+            return engine_.RefuseUnverified(kMsgDownloadFailed, engine_.VersionFileName);
+    }
     if (!engine_.LoadVersionList(engine_.VersionFileName)) {
         engine_.RemoveGameFile(engine_.VersionFileName);
         return false;
@@ -169,6 +176,35 @@ bool FtpPatchSession::ApplyPendingPatches() {
     return true;
 }
 
+bool FtpPatchSession::FetchSignedIndex() {
+    const auto index = engine_.MetadataScratch(kRepositoryIndexName);
+    const auto signature = engine_.MetadataScratch(kRepositoryIndexSignatureName);
+    std::shared_ptr<FtpClient> ftp = ftp_;
+    if (!index || !signature || !ftp) return false;
+    // A file the server lacks is simply absent here; the verifier says which one.
+    ftp->GetFile(kRepositoryIndexName, *index);
+    ftp->GetFile(kRepositoryIndexSignatureName, *signature);
+    const bool accepted = engine_.Verifier->AcceptIndex(*index, *signature);
+    std::error_code ec;
+    fs::remove(*index, ec);
+    fs::remove(*signature, ec);
+    return accepted || engine_.RefuseUnverified(kMsgDownloadFailed, {});
+}
+
+bool FtpPatchSession::FetchManifest(const VersionEntry& entry) {
+    const auto manifest = engine_.MetadataScratch(kManifestName);
+    std::shared_ptr<FtpClient> ftp = ftp_;
+    if (!manifest || !ftp) return false;
+    ftp->GetFile(kManifestName, *manifest);
+    const bool accepted = engine_.Verifier->AcceptManifest(entry.Label, *manifest);
+    std::error_code ec;
+    fs::remove(*manifest, ec);
+    const auto list = engine_.Resolve(PatchEngine::kPatchListName);
+    if (!accepted || !list || !engine_.Verifier->CheckList(*list))
+        return engine_.RefuseUnverified(kMsgDownloadFailed, PatchEngine::kPatchListName);
+    return true;
+}
+
 bool FtpPatchSession::DownloadFileList(const VersionEntry& entry) {
     std::shared_ptr<FtpClient> ftp = ftp_;
     if (!ftp || !ftp->SetCurrentDirectory(entry.Label)) {
@@ -184,7 +220,7 @@ bool FtpPatchSession::DownloadFileList(const VersionEntry& entry) {
         host_.SetStatusText(kMsgDownloadFailed);
         return false;
     }
-    return true;
+    return !engine_.Verifier || FetchManifest(entry);
 }
 
 bool FtpPatchSession::DownloadPatch(const VersionEntry& entry, bool* save) {
@@ -291,13 +327,23 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
                         engine_.Resolve(std::string(PatchEngine::kTempDirectory) + "\\" + logName);
                     std::error_code ec;
                     skip = copy && fs::is_regular_file(*copy, ec);
+                    // A copy an earlier run left must still be what the manifest says; one
+                    // that is not is fetched again.
+                    if (skip && engine_.Verifier &&
+                        !engine_.Verifier->CheckInstalled(logName, *copy))
+                        skip = false;
                 }
             }
             if (!skip) {
+                if (engine_.Verifier && !CheckListedSize(item.Name, logName))
+                    return engine_.RefuseUnverified(kMsgPatchFailed, {});
                 if (!DownloadFile(item.Name, local)) {
                     host_.SetStatusText(kMsgPatchFailed);
                     return false;
                 }
+                const auto downloaded = engine_.Resolve(local);
+                if (engine_.Verifier && !engine_.Verifier->CheckStored(logName, *downloaded))
+                    return engine_.RefuseUnverified(kMsgPatchFailed, local);
                 if (compressed) {
                     const std::string restored =
                         std::string(PatchEngine::kTempDirectory) + "\\" + logName;
@@ -306,6 +352,9 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
                         return false;
                     }
                     engine_.RemoveGameFile(local);
+                    if (engine_.Verifier &&
+                        !engine_.Verifier->CheckInstalled(logName, *engine_.Resolve(restored)))
+                        return engine_.RefuseUnverified(kMsgPatchFailed, restored);
                 }
                 // One line per file: the log's cleanup treats a second line for a file it has
                 // already removed as a failed deletion and would keep the log. A file the log
@@ -358,6 +407,16 @@ bool FtpPatchSession::RestoreCompressed(const std::string& localPath,
     if (!done) fs::remove(output, ec);
     fs::remove(scratch, ec);  // only when empty
     return done;
+}
+
+bool FtpPatchSession::CheckListedSize(const std::string& remoteName, const std::string& logName) {
+    // The transfer reads the listed size: a listing that claims more than the signed size
+    // would have the launcher fetch (and hold) that much before the hash could refuse it.
+    for (const RemoteFileEntry& candidate : remoteFiles_) {
+        if (EqualsIgnoringCase(candidate.Name, remoteName))
+            return engine_.Verifier->CheckAnnouncedSize(logName, candidate.Size);
+    }
+    return engine_.Verifier->CheckAnnouncedSize(logName, std::nullopt);
 }
 
 void FtpPatchSession::ListRemoteDirectory() {

@@ -62,6 +62,12 @@ public:
 
 private:
     bool DownloadFileList(const VersionEntry& entry);
+    // With a verifier: the signed index before anything else, a version's manifest after its
+    // list file; each failure shows `failureMessage` and ends the session.
+    bool FetchSignedIndex();
+    bool FetchManifest(const VersionEntry& entry);
+    // False when the listing gives `remoteName` another size than the manifest expects.
+    bool CheckListedSize(const std::string& remoteName, const std::string& logName);
     bool WalkPerFileList(const VersionEntry& entry, const PatchList& list);
     bool RestoreCompressed(const std::string& localPath, const std::string& restoredPath);
     // Up to kOpenAttempts opens, pumping; null (message 125 unless stopped) on failure.

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "patch/RepositoryVerifier.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
 #include "text/MessageNumbers.h"
@@ -117,13 +118,56 @@ bool HttpPatchSession::Download(const std::string& url, const std::string& local
     return result == HttpClient::Result::Ok;
 }
 
+bool HttpPatchSession::FetchSignedIndex(const std::string& host) {
+    const std::string index =
+        std::string(PatchEngine::kTempDirectory) + "\\" + kRepositoryIndexName;
+    const std::string signature =
+        std::string(PatchEngine::kTempDirectory) + "\\" + kRepositoryIndexSignatureName;
+    const auto indexPath = engine_.MetadataScratch(kRepositoryIndexName);
+    const auto signaturePath = engine_.MetadataScratch(kRepositoryIndexSignatureName);
+    if (!indexPath || !signaturePath) return false;
+    // A file the server lacks is simply absent here; the verifier says which one.
+    Download(VersionListUrl(host, kRepositoryIndexName, NextQueryValue()), index,
+             RepositoryVerifier::kMaxIndexBytes);
+    Download(VersionListUrl(host, kRepositoryIndexSignatureName, NextQueryValue()), signature,
+             RepositoryVerifier::kMaxSignatureBytes);
+    if (Stopping()) return false;
+    const bool accepted = engine_.Verifier->AcceptIndex(*indexPath, *signaturePath);
+    engine_.RemoveGameFile(index);
+    engine_.RemoveGameFile(signature);
+    return accepted || engine_.RefuseUnverified(kMsgDownloadFailed, {});
+}
+
+bool HttpPatchSession::FetchManifest(const std::string& host, const std::string& label) {
+    const std::string manifest = std::string(PatchEngine::kTempDirectory) + "\\" + kManifestName;
+    const auto manifestPath = engine_.MetadataScratch(kManifestName);
+    if (!manifestPath) return false;
+    Download(PatchFileUrl(host, label, kManifestName, NextQueryValue()), manifest,
+             RepositoryVerifier::kMaxManifestBytes);
+    if (Stopping()) return false;
+    const bool accepted = engine_.Verifier->AcceptManifest(label, *manifestPath);
+    engine_.RemoveGameFile(manifest);
+    const auto list = engine_.Resolve(PatchEngine::kPatchListName);
+    if (!accepted || !list || !engine_.Verifier->CheckList(*list))
+        return engine_.RefuseUnverified(kMsgDownloadFailed, PatchEngine::kPatchListName);
+    return true;
+}
+
 void HttpPatchSession::HttpPatchThread() {
     const std::string host = engine_.ServerHost;
     const std::string versionFile = engine_.VersionFileName;
+    if (engine_.Verifier && !FetchSignedIndex(host)) return;
     if (!Download(VersionListUrl(host, versionFile, NextQueryValue()), versionFile,
                   kMaxListBytes)) {
         if (!Stopping()) host_.SetStatusText(kMsgDownloadFailed);
         return;
+    }
+    if (engine_.Verifier) {
+        const auto local = engine_.Resolve(versionFile);
+        if (!local || !engine_.Verifier->CheckVersionFile(versionFile, *local)) {
+            engine_.RefuseUnverified(kMsgDownloadFailed, versionFile);
+            return;
+        }
     }
     if (Stopping() || !engine_.LoadVersionList(versionFile)) return;
 
@@ -181,6 +225,7 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
         if (!Stopping()) host_.SetStatusText(kMsgDownloadFailed);
         return false;
     }
+    if (engine_.Verifier && !FetchManifest(host, label)) return false;
     host_.SetStatusText(kMsgListingFiles);
     const auto list = engine_.ReadCurrentPatchList();
     if (!list || !list->IsUsable()) {
@@ -192,8 +237,13 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
     host_.SetStatusText(kMsgDownloadingFiles);
     const std::string archive =
         std::string(PatchEngine::kTempDirectory) + "\\" + PatchEngine::kArchiveName;
+    // A verified archive is bounded by its signed size, not only by the largest possible.
+    const std::uint64_t limit = engine_.Verifier && engine_.Verifier->CurrentManifest() &&
+                                        engine_.Verifier->CurrentManifest()->Archive
+                                    ? engine_.Verifier->CurrentManifest()->Archive->Size
+                                    : kMaxArchiveBytes;
     if (!Download(PatchFileUrl(host, label, PatchEngine::kArchiveName, NextQueryValue()), archive,
-                  kMaxArchiveBytes)) {
+                  limit)) {
         if (!Stopping()) host_.SetStatusText(kMsgPatchFailed);
         return false;
     }

@@ -50,6 +50,10 @@ public:
 
 private:
     bool Download(const std::string& url, const std::string& localPath, std::uint64_t maxBytes);
+    // With a verifier: the signed index before the version list, a version's manifest after
+    // its list file (message 116 and the end of the session when either fails).
+    bool FetchSignedIndex(const std::string& host);
+    bool FetchManifest(const std::string& host, const std::string& label);
     bool Stopping() const { return stop_.load() != 0; }
 
     PatchEngine& engine_;

@@ -17,6 +17,7 @@
 #include "archive/UnzipFile.h"
 #include "archive/ZipException.h"
 #include "patch/PatchEngine.h"
+#include "patch/RepositoryVerifier.h"
 #include "platform/AtomicFile.h"
 #include "text/MessageNumbers.h"
 
@@ -256,6 +257,13 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath, const StopChe
 
 bool PatchEngine::ApplyPackedArchive(const PatchList& list, std::string_view archivePath,
                                      const StopCheck& stopRequested) {
+    // A signed repository's archive is checked against its manifest before anything of it,
+    // or of the list's deletions, touches the game.
+    if (Verifier) {
+        const auto path = Resolve(archivePath);
+        if (!path || !Verifier->CheckArchive(*path))
+            return RefuseUnverified(kMsgPatchFailed, archivePath);
+    }
     if (!StagePatchArchive(archivePath, stopRequested)) return false;
     if (!ApplyDeleteEntries(list)) {
         RemoveStagedFiles();

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "patch/RepositoryVerifier.h"
 #include "platform/AsciiText.h"
 #include "platform/ProfileFile.h"
 #include "text/MessageNumbers.h"
@@ -32,6 +33,24 @@ PatchEngine::PatchEngine(PatchHost& host, GamePath gameDirectory, LaunchSettings
 
 std::optional<std::filesystem::path> PatchEngine::Resolve(std::string_view designPath) const {
     return gameDirectory_.Resolve(designPath);
+}
+
+bool PatchEngine::RefuseUnverified(int messageNumber, std::string_view designPath) {
+    if (!designPath.empty()) RemoveGameFile(designPath);
+    host_.SetStatusText(messageNumber);
+    const std::string cause = Verifier ? Verifier->Failure() : std::string("no verifier");
+    std::fprintf(stderr, "torvane: patch server %s:%u refused: %s\n", ServerHost.c_str(),
+                 static_cast<unsigned>(ServerPort), cause.c_str());
+    return false;
+}
+
+std::optional<std::filesystem::path> PatchEngine::MetadataScratch(std::string_view name) {
+    const auto path = Resolve(std::string(kTempDirectory) + "\\" + std::string(name));
+    if (!path) return std::nullopt;
+    std::error_code ec;
+    std::filesystem::create_directories(path->parent_path(), ec);
+    std::filesystem::remove(*path, ec);
+    return path;
 }
 
 bool PatchEngine::RemoveGameFile(std::string_view designPath) const {

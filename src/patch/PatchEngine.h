@@ -30,6 +30,8 @@
 #include "platform/GamePath.h"
 #include "platform/LaunchMode.h"
 
+class RepositoryVerifier;
+
 // One line of the version list.
 struct VersionEntry {
     char Label[9]{};  // the label as written (at most 8 characters); also the patch directory
@@ -106,6 +108,16 @@ public:
     // own: one with a path, or one of the game's own files, which the session would replace
     // with the list and delete afterwards.
     bool IsUsableVersionFileName(std::string_view name) const;
+
+    // Set when the deployment trusts a signing key: every download is checked with it before
+    // it is read or installed. Null: the repository is taken as it comes.
+    RepositoryVerifier* Verifier = nullptr;
+    // After a failed check of the verifier: deletes `designPath` (when not empty), shows status
+    // message `messageNumber` and reports the verifier's cause on stderr. Always false.
+    bool RefuseUnverified(int messageNumber, std::string_view designPath);
+    // "Temp\<name>", the place for the repository's metadata files while they are checked;
+    // creates "Temp" when it is missing. Nullopt when it cannot.
+    std::optional<std::filesystem::path> MetadataScratch(std::string_view name);
 
     // The one token reader (one list file is read at a time).
     CTokenReader TokenReader;

@@ -36,6 +36,8 @@
 //   transfer_stall_seconds  a patch transfer that receives nothing for this long fails, 1..3600.
 //                           Default 60.
 //   product_name            window title, instance lock and .desktop name. Default Torvane.
+//   trusted_key             the base64 line of a minisign public key; repeat for several keys.
+//                           With any, patch repositories must be signed by one of them.
 //
 // Relative directories are taken relative to the settings file's own directory.
 #include "platform/DeploymentSettings.h"
@@ -231,6 +233,12 @@ DeploymentSettings LoadDeploymentSettings(const std::filesystem::path& file,
                 base.TransferStallSeconds = static_cast<int>(*seconds);
             } else {
                 bad("must be a whole number of seconds, 1 to 3600");
+            }
+        } else if (key == "trusted_key") {
+            if (value.empty()) {
+                bad("must be the base64 line of a minisign public key");
+            } else {
+                base.TrustedKeys.emplace_back(value);
             }
         } else if (key == "product_name") {
             if (value.empty() || value.find('/') != std::string_view::npos) {

@@ -38,6 +38,9 @@ struct DeploymentSettings {
     std::filesystem::path DesktopDirectory;  // desktop_dir: $XDG_DESKTOP_DIR or ~/Desktop
     int TransferStallSeconds = 60;           // transfer_stall_seconds: no bytes for this long fails
     std::string ProductName = "Torvane";     // product_name: window title, lock and .desktop name
+    // trusted_key (repeatable): base64 lines of minisign public keys; when any is given, patch
+    // repositories must be signed by one of them.
+    std::vector<std::string> TrustedKeys;
 
     // Problems met while reading (unknown keys, bad values), one line each, for the log.
     std::vector<std::string> Warnings;

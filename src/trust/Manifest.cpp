@@ -30,6 +30,40 @@ std::optional<StoredFile> ParseStored(const std::vector<std::string_view>& f) {
     return StoredFile{std::string(f[1]), *size, *digest};
 }
 
+// "file PATH SIZE SHA256 KIND ..." with the source fields its kind calls for.
+std::optional<ManifestFile> ParseFileRecord(const std::vector<std::string_view>& f) {
+    using textrecords::IsCleanRelativePath;
+    ManifestFile file;
+    auto size = textrecords::ParseDecimal(f[2]);
+    auto digest = Sha256FromHex(f[3]);
+    if (!IsCleanRelativePath(f[1]) || !size || !digest) return std::nullopt;
+    file.Path = std::string(f[1]);
+    file.Size = *size;
+    file.Digest = *digest;
+    if (f[4] == "plain" && f.size() == 6 && IsCleanRelativePath(f[5])) {
+        file.Kind = FileSourceKind::Plain;
+        file.Location = std::string(f[5]);
+    } else if (f[4] == "compressed" && f.size() == 8 && IsCleanRelativePath(f[5])) {
+        auto storedSize = textrecords::ParseDecimal(f[6]);
+        auto storedDigest = Sha256FromHex(f[7]);
+        if (!storedSize || !storedDigest) return std::nullopt;
+        file.Kind = FileSourceKind::Compressed;
+        file.Location = std::string(f[5]);
+        file.StoredSize = *storedSize;
+        file.StoredDigest = *storedDigest;
+    } else if (f[4] == "packed" && f.size() == 7 && IsCleanRelativePath(f[5]) &&
+               IsCleanRelativePath(f[6])) {
+        file.Kind = FileSourceKind::Packed;
+        file.Location = std::string(f[5]);
+        file.Entry = std::string(f[6]);
+    } else if (f[4] == "none" && f.size() == 6 && f[5] == "-") {
+        file.Kind = FileSourceKind::None;
+    } else {
+        return std::nullopt;
+    }
+    return file;
+}
+
 std::string FormatStored(const char* kind, const StoredFile& s) {
     return std::string(kind) + " " + s.Location + " " + std::to_string(s.Size) + " " +
            ToHex(s.Digest) + "\n";
@@ -39,74 +73,35 @@ std::string FormatStored(const char* kind, const StoredFile& s) {
 
 std::optional<Manifest> ParseManifest(std::string_view text, std::string& error) {
     using namespace textrecords;
-    std::vector<std::string_view> lines;
-    if (!SplitLines(text, lines, error)) return std::nullopt;
     Manifest m;
     bool haveLabel = false, haveList = false;
     std::vector<std::string> keys;
-    for (std::size_t n = 0; n < lines.size(); ++n) {
-        auto fail = [&](const std::string& why) {
-            error = "line " + std::to_string(n + 1) + ": " + why;
-            return std::nullopt;
-        };
-        auto fields = Fields(lines[n]);
-        if (!fields) return fail("malformed (empty field)");
-        const auto& f = *fields;
-        if (n == 0) {
-            if (f.size() != 2 || f[0] != "torvane-manifest") return fail("not a manifest");
-            if (f[1] != "1") return fail("manifest format " + std::string(f[1]) + " is not known");
-            continue;
-        }
+    auto record = [&](const std::vector<std::string_view>& f) -> std::string {
         if (f[0] == "version" && f.size() == 2 && !haveLabel) {
             if (!IsCleanRelativePath(f[1]) || f[1].find('/') != std::string_view::npos)
-                return fail("bad version label");
+                return "bad version label";
             m.Label = std::string(f[1]);
             haveLabel = true;
         } else if (f[0] == "list" && !haveList) {
             auto stored = ParseStored(f);
-            if (!stored) return fail("bad list record");
+            if (!stored) return "bad list record";
             m.List = *stored;
             haveList = true;
         } else if (f[0] == "archive" && !m.Archive) {
-            auto stored = ParseStored(f);
-            if (!stored) return fail("bad archive record");
-            m.Archive = *stored;
+            m.Archive = ParseStored(f);
+            if (!m.Archive) return "bad archive record";
         } else if (f[0] == "file" && f.size() >= 6) {
-            ManifestFile file;
-            auto size = ParseDecimal(f[2]);
-            auto digest = Sha256FromHex(f[3]);
-            if (!IsCleanRelativePath(f[1]) || !size || !digest) return fail("bad file record");
-            file.Path = std::string(f[1]);
-            file.Size = *size;
-            file.Digest = *digest;
-            if (f[4] == "plain" && f.size() == 6 && IsCleanRelativePath(f[5])) {
-                file.Kind = FileSourceKind::Plain;
-                file.Location = std::string(f[5]);
-            } else if (f[4] == "compressed" && f.size() == 8 && IsCleanRelativePath(f[5])) {
-                auto storedSize = ParseDecimal(f[6]);
-                auto storedDigest = Sha256FromHex(f[7]);
-                if (!storedSize || !storedDigest) return fail("bad compressed source");
-                file.Kind = FileSourceKind::Compressed;
-                file.Location = std::string(f[5]);
-                file.StoredSize = *storedSize;
-                file.StoredDigest = *storedDigest;
-            } else if (f[4] == "packed" && f.size() == 7 && IsCleanRelativePath(f[5]) &&
-                       IsCleanRelativePath(f[6])) {
-                file.Kind = FileSourceKind::Packed;
-                file.Location = std::string(f[5]);
-                file.Entry = std::string(f[6]);
-            } else if (f[4] == "none" && f.size() == 6 && f[5] == "-") {
-                file.Kind = FileSourceKind::None;
-            } else {
-                return fail("bad file source");
-            }
-            keys.push_back(ManifestKey(file.Path));
-            m.Files.push_back(std::move(file));
+            auto file = ParseFileRecord(f);
+            if (!file) return "bad file record";
+            keys.push_back(ManifestKey(file->Path));
+            m.Files.push_back(std::move(*file));
         } else {
-            return fail("unknown or repeated record \"" + std::string(f[0]) + "\"");
+            return "unknown or repeated record \"" + std::string(f[0]) + "\"";
         }
-    }
-    if (lines.empty() || !haveLabel || !haveList) {
+        return {};
+    };
+    if (!ReadRecords(text, "torvane-manifest", record, error)) return std::nullopt;
+    if (!haveLabel || !haveList) {
         error = "no version label or no list record";
         return std::nullopt;
     }

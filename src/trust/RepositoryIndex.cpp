@@ -17,64 +17,43 @@ const IndexedVersion* RepositoryIndex::FindVersion(std::string_view label) const
 
 std::optional<RepositoryIndex> ParseRepositoryIndex(std::string_view text, std::string& error) {
     using namespace textrecords;
-    std::vector<std::string_view> lines;
-    if (!SplitLines(text, lines, error)) return std::nullopt;
     RepositoryIndex index;
     bool haveSerial = false, haveExpires = false;
-    for (std::size_t n = 0; n < lines.size(); ++n) {
-        auto fail = [&](const std::string& why) {
-            error = "line " + std::to_string(n + 1) + ": " + why;
-            return std::nullopt;
-        };
-        auto fields = Fields(lines[n]);
-        if (!fields) return fail("malformed (empty field)");
-        const auto& f = *fields;
-        if (n == 0) {
-            if (f.size() != 2 || f[0] != "torvane-repository-index")
-                return fail("not a repository index");
-            if (f[1] != "1") return fail("index format " + std::string(f[1]) + " is not known");
-            continue;
-        }
+    auto record = [&](const std::vector<std::string_view>& f) -> std::string {
         if (f[0] == "serial" && f.size() == 2 && !haveSerial) {
             auto serial = ParseDecimal(f[1]);
-            if (!serial) return fail("bad serial");
+            if (!serial) return "bad serial";
             index.Serial = *serial;
             haveSerial = true;
         } else if (f[0] == "expires" && f.size() == 2 && !haveExpires) {
             auto when = ParseUtcTime(f[1]);
-            if (!when) return fail("bad expiry time (want YYYY-MM-DDTHH:MM:SSZ)");
+            if (!when) return "bad expiry time (want YYYY-MM-DDTHH:MM:SSZ)";
             index.Expires = *when;
             haveExpires = true;
         } else if (f[0] == "version-file" && f.size() == 4) {
-            IndexedFile file;
             auto size = ParseDecimal(f[2]);
             auto digest = Sha256FromHex(f[3]);
-            if (!IsCleanRelativePath(f[1]) || !size || !digest) return fail("bad version-file");
-            if (index.FindVersionFile(f[1])) return fail("version file listed twice");
-            file.Name = std::string(f[1]);
-            file.Size = *size;
-            file.Digest = *digest;
-            index.VersionFiles.push_back(std::move(file));
+            if (!IsCleanRelativePath(f[1]) || !size || !digest) return "bad version-file";
+            if (index.FindVersionFile(f[1])) return "version file listed twice";
+            index.VersionFiles.push_back({std::string(f[1]), *size, *digest});
         } else if (f[0] == "version" && f.size() == 3) {
             IndexedVersion version;
             if (!IsCleanRelativePath(f[1]) || f[1].find('/') != std::string_view::npos)
-                return fail("bad version label");
-            if (index.FindVersion(f[1])) return fail("version listed twice");
+                return "bad version label";
+            if (index.FindVersion(f[1])) return "version listed twice";
             version.Label = std::string(f[1]);
             if (f[2] != "-") {
                 auto digest = Sha256FromHex(f[2]);
-                if (!digest) return fail("bad manifest hash");
+                if (!digest) return "bad manifest hash";
                 version.Manifest = *digest;
             }
             index.Versions.push_back(std::move(version));
         } else {
-            return fail("unknown or repeated record \"" + std::string(f[0]) + "\"");
+            return "unknown or repeated record \"" + std::string(f[0]) + "\"";
         }
-    }
-    if (lines.empty()) {
-        error = "empty";
-        return std::nullopt;
-    }
+        return {};
+    };
+    if (!ReadRecords(text, "torvane-repository-index", record, error)) return std::nullopt;
     if (!haveSerial || !haveExpires) {
         error = "no serial or no expiry time";
         return std::nullopt;

@@ -40,6 +40,37 @@ std::optional<std::vector<std::string_view>> Fields(std::string_view line) {
     return fields;
 }
 
+bool ReadRecords(std::string_view text, std::string_view magic,
+                 const std::function<std::string(const std::vector<std::string_view>&)>& record,
+                 std::string& error) {
+    std::vector<std::string_view> lines;
+    if (!SplitLines(text, lines, error)) return false;
+    if (lines.empty()) {
+        error = "empty";
+        return false;
+    }
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        std::string why;
+        auto fields = Fields(lines[n]);
+        if (!fields) {
+            why = "malformed (empty field)";
+        } else if (n == 0) {
+            const auto& f = *fields;
+            if (f.size() != 2 || f[0] != magic)
+                why = "not a " + std::string(magic) + " file";
+            else if (f[1] != "1")
+                why = "format " + std::string(f[1]) + " is not known";
+        } else {
+            why = record(*fields);
+        }
+        if (!why.empty()) {
+            error = "line " + std::to_string(n + 1) + ": " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
 std::optional<std::uint64_t> ParseDecimal(std::string_view text) {
     if (text.empty() || text.size() > 19 || (text.size() > 1 && text[0] == '0'))
         return std::nullopt;

@@ -3,6 +3,7 @@
 // separated by single blanks, every count and length bounded before anything is kept.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,13 @@ bool SplitLines(std::string_view text, std::vector<std::string_view>& lines, std
 
 // The blank-separated fields of a line; empty fields (two blanks) make it malformed.
 std::optional<std::vector<std::string_view>> Fields(std::string_view line);
+
+// Reads a record file: its first line must be "<magic> 1"; every later line's fields go to
+// `record`, which returns an empty text to go on or why the line is refused. False with
+// `error` ("line N: why") at the first refusal.
+bool ReadRecords(std::string_view text, std::string_view magic,
+                 const std::function<std::string(const std::vector<std::string_view>&)>& record,
+                 std::string& error);
 
 // A decimal number without sign, leading zeros or overflow.
 std::optional<std::uint64_t> ParseDecimal(std::string_view text);

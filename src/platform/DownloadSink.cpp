@@ -1,0 +1,195 @@
+#include "platform/DownloadSink.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace {
+
+class SizeValidator : public DownloadValidator {
+public:
+    SizeValidator(std::uint64_t size, bool exact) : size_(size), exact_(exact) {}
+    bool Update(const char*, std::size_t size) override {
+        seen_ += size;
+        return seen_ <= size_;
+    }
+    bool Finish(std::string& why) override {
+        if (seen_ > size_ || (exact_ && seen_ != size_)) {
+            why = std::to_string(seen_) + " bytes arrived, " + (exact_ ? "" : "at most ") +
+                  std::to_string(size_) + " expected";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    std::uint64_t size_;
+    bool exact_;
+    std::uint64_t seen_ = 0;
+};
+
+class Sha256Validator : public DownloadValidator {
+public:
+    explicit Sha256Validator(const Sha256Digest& digest) : expected_(digest) {}
+    bool Update(const char* data, std::size_t size) override {
+        hash_.Update(data, size);
+        return true;
+    }
+    bool Finish(std::string& why) override {
+        const Sha256Digest got = hash_.Final();
+        if (got == expected_) return true;
+        why = "SHA-256 " + ToHex(got) + ", expected " + ToHex(expected_);
+        return false;
+    }
+
+private:
+    Sha256Digest expected_;
+    Sha256 hash_;
+};
+
+class Crc32Validator : public DownloadValidator {
+public:
+    explicit Crc32Validator(std::uint32_t crc) : expected_(crc) {}
+    bool Update(const char* data, std::size_t size) override {
+        while (size > 0) {
+            const uInt part = size > (1u << 30) ? (1u << 30) : static_cast<uInt>(size);
+            crc_ = crc32(crc_, reinterpret_cast<const Bytef*>(data), part);
+            data += part;
+            size -= part;
+        }
+        return true;
+    }
+    bool Finish(std::string& why) override {
+        if (crc_ == expected_) return true;
+        char text[64];
+        std::snprintf(text, sizeof text, "CRC-32 %08lx, expected %08x", crc_,
+                      static_cast<unsigned>(expected_));
+        why = text;
+        return false;
+    }
+
+private:
+    std::uint32_t expected_;
+    uLong crc_ = crc32(0L, Z_NULL, 0);
+};
+
+}  // namespace
+
+std::unique_ptr<DownloadValidator> ExactSize(std::uint64_t size) {
+    return std::make_unique<SizeValidator>(size, true);
+}
+std::unique_ptr<DownloadValidator> SizeLimit(std::uint64_t size) {
+    return std::make_unique<SizeValidator>(size, false);
+}
+std::unique_ptr<DownloadValidator> ExpectedSha256(const Sha256Digest& digest) {
+    return std::make_unique<Sha256Validator>(digest);
+}
+std::unique_ptr<DownloadValidator> ExpectedCrc32(std::uint32_t crc) {
+    return std::make_unique<Crc32Validator>(crc);
+}
+
+DownloadSink::DownloadSink(std::filesystem::path target) : target_(std::move(target)) {}
+
+DownloadSink::~DownloadSink() {
+    Abandon();
+}
+
+void DownloadSink::AddValidator(std::unique_ptr<DownloadValidator> validator) {
+    validators_.push_back(std::move(validator));
+}
+
+void DownloadSink::Expect(const DownloadExpectation& e) {
+    if (e.Size) AddValidator(ExactSize(*e.Size));
+    if (e.MaxSize) AddValidator(SizeLimit(*e.MaxSize));
+    if (e.Digest) AddValidator(ExpectedSha256(*e.Digest));
+}
+
+bool DownloadSink::Open() {
+    Abandon();
+    failure_.clear();
+    refused_ = false;
+    written_ = 0;
+    std::string name = target_.string() + ".XXXXXX";
+    const int fd = mkstemp(name.data());
+    if (fd < 0) {
+        failure_ = "cannot create a file beside " + target_.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    // mkstemp makes the file private; a downloaded game file should look like any other.
+    ::fchmod(fd, 0644);
+    file_ = fdopen(fd, "wb");
+    if (!file_) {
+        ::close(fd);
+        ::unlink(name.c_str());
+        failure_ = "cannot write beside " + target_.string();
+        return false;
+    }
+    temporary_ = name;
+    return true;
+}
+
+bool DownloadSink::Write(const char* data, std::size_t size) {
+    if (!file_) return false;
+    for (auto& v : validators_) {
+        if (!v->Update(data, size)) {
+            std::string why;
+            v->Finish(why);
+            failure_ = target_.filename().string() + ": " + why;
+            refused_ = true;
+            Abandon();
+            return false;
+        }
+    }
+    if (std::fwrite(data, 1, size, file_) != size) {
+        failure_ = "cannot write " + temporary_.string() + ": " + std::strerror(errno);
+        Abandon();
+        return false;
+    }
+    written_ += size;
+    return true;
+}
+
+bool DownloadSink::Commit() {
+    if (!file_) return false;
+    const bool flushed = std::fflush(file_) == 0 && ::fsync(fileno(file_)) == 0;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!flushed || !closed) {
+        failure_ = "cannot write " + temporary_.string() + ": " + std::strerror(errno);
+        Abandon();
+        return false;
+    }
+    for (auto& v : validators_) {
+        std::string why;
+        if (!v->Finish(why)) {
+            failure_ = target_.filename().string() + ": " + why;
+            refused_ = true;
+            Abandon();
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temporary_, target_, ec);
+    if (ec) {
+        failure_ = "cannot rename into " + target_.string() + ": " + ec.message();
+        Abandon();
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
+void DownloadSink::Abandon() {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
+}

@@ -1,0 +1,81 @@
+#pragma once
+// Where every download lands: the bytes go to a temporary name beside the target while each
+// validator looks at them, and the file takes the target's name only when the transfer ended
+// and every validator passed. Anything less (a failed or stopped transfer, a write error, a
+// size or hash that does not match) leaves the target as it was and no temporary file behind.
+//
+// Validators see the bytes as they arrive, so a size limit stops an endless stream at once
+// and a hash costs no second read.
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Sha256.h"
+
+class DownloadValidator {
+public:
+    virtual ~DownloadValidator() = default;
+    // False when the bytes so far already cannot pass (the sink then refuses more).
+    virtual bool Update(const char* data, std::size_t size) = 0;
+    // After the last byte: false with `why` when the whole does not pass.
+    virtual bool Finish(std::string& why) = 0;
+};
+
+// Exactly `size` bytes (a stream that goes past it is refused as soon as it does).
+std::unique_ptr<DownloadValidator> ExactSize(std::uint64_t size);
+// At most `size` bytes.
+std::unique_ptr<DownloadValidator> SizeLimit(std::uint64_t size);
+std::unique_ptr<DownloadValidator> ExpectedSha256(const Sha256Digest& digest);
+// The zip and compressed-file check sum (zlib's CRC-32).
+std::unique_ptr<DownloadValidator> ExpectedCrc32(std::uint32_t crc);
+
+// What a download is expected to be; empty members are not checked.
+struct DownloadExpectation {
+    std::optional<std::uint64_t> Size;
+    std::optional<std::uint64_t> MaxSize;
+    std::optional<Sha256Digest> Digest;
+    bool Empty() const { return !Size && !MaxSize && !Digest; }
+};
+
+class DownloadSink {
+public:
+    explicit DownloadSink(std::filesystem::path target);
+    ~DownloadSink();  // abandons an uncommitted download
+    DownloadSink(const DownloadSink&) = delete;
+    DownloadSink& operator=(const DownloadSink&) = delete;
+
+    void AddValidator(std::unique_ptr<DownloadValidator> validator);
+    void Expect(const DownloadExpectation& expectation);
+
+    // Creates the temporary file (readable by all, like any game file). False on failure.
+    bool Open();
+    // False when the write failed or a validator refused the bytes (the download is then
+    // abandoned); Failure() says why.
+    bool Write(const char* data, std::size_t size);
+    // Flushes, checks every validator and renames over the target. False (target untouched,
+    // temporary file gone) with Failure() set otherwise.
+    bool Commit();
+    // Drops the temporary file; the target stays as it was.
+    void Abandon();
+
+    const std::filesystem::path& Target() const { return target_; }
+    std::uint64_t BytesWritten() const { return written_; }
+    // Why the download was refused; empty when nothing went wrong.
+    const std::string& Failure() const { return failure_; }
+    // True when a validator (not the disk) refused the data.
+    bool Refused() const { return refused_; }
+
+private:
+    std::filesystem::path target_;
+    std::filesystem::path temporary_;
+    std::FILE* file_ = nullptr;
+    std::vector<std::unique_ptr<DownloadValidator>> validators_;
+    std::uint64_t written_ = 0;
+    std::string failure_;
+    bool refused_ = false;
+};
