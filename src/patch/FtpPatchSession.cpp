@@ -182,8 +182,8 @@ bool FtpPatchSession::FetchSignedIndex() {
     std::shared_ptr<FtpClient> ftp = ftp_;
     if (!index || !signature || !ftp) return false;
     // A file the server lacks is simply absent here; the verifier says which one.
-    ftp->GetFile(kRepositoryIndexName, *index);
-    ftp->GetFile(kRepositoryIndexSignatureName, *signature);
+    ftp->GetFile(kRepositoryIndexName, *index, RepositoryVerifier::kMaxIndexBytes);
+    ftp->GetFile(kRepositoryIndexSignatureName, *signature, RepositoryVerifier::kMaxSignatureBytes);
     const bool accepted = engine_.Verifier->AcceptIndex(*index, *signature);
     std::error_code ec;
     fs::remove(*index, ec);
@@ -195,7 +195,7 @@ bool FtpPatchSession::FetchManifest(const VersionEntry& entry) {
     const auto manifest = engine_.MetadataScratch(kManifestName);
     std::shared_ptr<FtpClient> ftp = ftp_;
     if (!manifest || !ftp) return false;
-    ftp->GetFile(kManifestName, *manifest);
+    ftp->GetFile(kManifestName, *manifest, RepositoryVerifier::kMaxManifestBytes);
     const bool accepted = engine_.Verifier->AcceptManifest(entry.Label, *manifest);
     std::error_code ec;
     fs::remove(*manifest, ec);

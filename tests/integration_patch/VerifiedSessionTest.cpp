@@ -97,6 +97,21 @@ protected:
         return tree;
     }
 
+    // A whole HTTP session against `host`; true when the client ended current.
+    bool RunHttp(const std::string& host) {
+        PatchEngine& engine = NewVerifyingEngine();
+        HttpPatchSession session(engine);
+        PatchServerInfo info;
+        info.Coded = false;
+        std::snprintf(info.Host.data(), info.Host.size(), "%s", host.c_str());
+        std::snprintf(info.VersionFile.data(), info.VersionFile.size(), "version.wvd");
+        info.XorCode();
+        session.SetHttpPatchServer(info);
+        session.StartHttpPatch();
+        session.Wait();
+        return engine.PatchDone.load() == 1;
+    }
+
     MinisignSecretKey key_;
     std::unique_ptr<RepositoryVerifier> verifier_;
 };
@@ -235,19 +250,7 @@ protected:
         server_ = std::make_unique<testsupport::NginxServer>(Server());
         ASSERT_TRUE(server_->Ready());
     }
-    bool Run() {
-        PatchEngine& engine = NewVerifyingEngine();
-        HttpPatchSession session(engine);
-        PatchServerInfo info;
-        info.Coded = false;
-        std::snprintf(info.Host.data(), info.Host.size(), "%s", server_->Host().c_str());
-        std::snprintf(info.VersionFile.data(), info.VersionFile.size(), "version.wvd");
-        info.XorCode();
-        session.SetHttpPatchServer(info);
-        session.StartHttpPatch();
-        session.Wait();
-        return engine.PatchDone.load() == 1;
-    }
+    bool Run() { return RunHttp(server_->Host()); }
     std::unique_ptr<testsupport::NginxServer> server_;
 };
 
@@ -290,6 +293,43 @@ TEST_F(VerifiedHttpSession, AnUnsignedServerIsRefusedBeforeAnythingIsFetched) {
     EXPECT_NE(stderrText.find("not signed"), std::string::npos) << stderrText;
     EXPECT_FALSE(fs::exists(Game() / "version.wvd"));
     EXPECT_FALSE(fs::exists(Game() / "a.txt"));
+}
+
+// A server that lies at the HTTP level: a response cut short under a matching
+// Content-Length, and an archive that never ends.
+class LyingHttpSession : public VerifiedSession {
+protected:
+    void SetUp() override {
+        VerifiedSession::SetUp();
+        Publish("1.00.01", nullptr, "v1", PatchMode::Packed);
+        Publish("1.00.02", "v1", "v2", PatchMode::Packed);
+    }
+};
+
+TEST_F(LyingHttpSession, AListCutShortByItsContentLengthIsRefused) {
+    // Unchecked, a list cut after its file names loses the delete entries that follow them,
+    // and the session reports success.
+    testsupport::LyingHttpServer server(Server(), {"1.00.01/list.inf"}, {});
+    ASSERT_TRUE(server.Ready());
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(RunHttp(server.Host()));
+    const std::string stderrText = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(LastStatus(), kMsgDownloadFailed);
+    EXPECT_NE(stderrText.find("list file 1.00.01/list.inf"), std::string::npos) << stderrText;
+    EXPECT_FALSE(fs::exists(Game() / "a.txt"));
+    EXPECT_FALSE(fs::exists(Game() / "list.inf"));
+}
+
+TEST_F(LyingHttpSession, AnEndlessArchiveIsCutAtItsSignedSize) {
+    testsupport::LyingHttpServer server(Server(), {}, {"1.00.01/up_list.zip"});
+    ASSERT_TRUE(server.Ready());
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(RunHttp(server.Host()));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(LastStatus(), kMsgPatchFailed);
+    EXPECT_FALSE(fs::exists(Game() / "a.txt"));
+    // Nothing of the endless body is kept.
+    EXPECT_TRUE(testsupport::ListTree(Game() / "Temp").empty());
 }
 
 }  // namespace

@@ -171,4 +171,23 @@ NginxServer::NginxServer(const fs::path& root) {
     ready_ = WaitForPort(port_);
 }
 
+LyingHttpServer::LyingHttpServer(const fs::path& root, const std::vector<std::string>& shortFiles,
+                                 const std::vector<std::string>& endlessFiles) {
+    port_ = FreeLoopbackPort();
+    std::vector<std::string> argv = {
+        "/usr/bin/python3", SourcePath("tests/support/lying_http_server.py").string(),
+        "--port",           std::to_string(port_),
+        "--root",           root.string()};
+    for (const auto& name : shortFiles) {
+        argv.push_back("--short");
+        argv.push_back(name);
+    }
+    for (const auto& name : endlessFiles) {
+        argv.push_back("--endless");
+        argv.push_back(name);
+    }
+    child_ = std::make_unique<ChildProcess>(argv, ChildProcess::Options{});
+    ready_ = WaitForPort(port_);
+}
+
 }  // namespace testsupport

@@ -80,6 +80,21 @@ private:
     std::unique_ptr<ChildProcess> child_;
 };
 
+// A static HTTP server (Python) that lies about chosen files: `shortFiles` are sent cut to half
+// with a Content-Length that matches the cut, `endlessFiles` as an endless body.
+class LyingHttpServer {
+public:
+    LyingHttpServer(const std::filesystem::path& root, const std::vector<std::string>& shortFiles,
+                    const std::vector<std::string>& endlessFiles);
+    bool Ready() const { return ready_; }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int port_ = 0;
+    bool ready_ = false;
+    std::unique_ptr<ChildProcess> child_;
+};
+
 // Makes `root` and everything below it readable by other users (servers that drop rights).
 void MakeWorldReadable(const std::filesystem::path& root);
 
