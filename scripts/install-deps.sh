@@ -11,7 +11,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick
   fonts-noto-cjk fonts-dejavu-core
   nginx vsftpd python3 python3-pyftpdlib
-  unzip zip bzip2 curl hyperfine file dpkg-dev
+  unzip zip bzip2 curl hyperfine file dpkg-dev openssl
   strace libarchive-tools linux-perf time
   lintian appstream desktop-file-utils bash-completion man-db
   # Windows game clients: Wine runs the Windows test client (64-bit only: never wine32, which

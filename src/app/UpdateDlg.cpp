@@ -41,6 +41,7 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
       httpSession_(engine_, environment_.Settings.TransferStallSeconds) {
     engine_.LoadLocalVersion();
     engine_.GameClientName = environment_.Settings.GameClient;
+    httpSession_.SetTransport(environment_.Settings.HttpScheme, environment_.Settings.CaFile);
     if (!environment_.Settings.TrustedKeys.empty()) {
         std::vector<std::string> problems;
         auto keys =

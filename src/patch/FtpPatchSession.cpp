@@ -11,6 +11,7 @@
 #include "archive/UnpackFile.h"
 #include "patch/RepositoryVerifier.h"
 #include "platform/AsciiText.h"
+#include "platform/DownloadSink.h"
 #include "platform/FtpClient.h"
 #include "text/MessageNumbers.h"
 
@@ -248,7 +249,11 @@ bool FtpPatchSession::DownloadPatch(const VersionEntry& entry, bool* save) {
             return engine_.InstallPackedPatch(
                 *list,
                 [this](const std::string& remote, const std::string& local) {
-                    return DownloadFile(remote, local);
+                    // A verified archive must announce its signed size before a byte arrives.
+                    if (engine_.Verifier) expectedSize_ = engine_.Verifier->ExpectedArchiveSize();
+                    const bool fetched = DownloadFile(remote, local);
+                    expectedSize_.reset();
+                    return fetched;
                 },
                 [this] { return engine_.StopTransfer.load() == 1; });
         } catch (...) {
@@ -337,7 +342,10 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
             if (!skip) {
                 if (engine_.Verifier && !CheckListedSize(item.Name, logName))
                     return engine_.RefuseUnverified(kMsgPatchFailed, {});
-                if (!DownloadFile(item.Name, local)) {
+                if (engine_.Verifier) expectedSize_ = engine_.Verifier->ExpectedStoredSize(logName);
+                const bool fetched = DownloadFile(item.Name, local);
+                expectedSize_.reset();
+                if (!fetched) {
                     host_.SetStatusText(kMsgPatchFailed);
                     return false;
                 }
@@ -480,26 +488,25 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
         return false;
     }
 
+    if (expectedSize_ && size != *expectedSize_) {
+        Report("RETR " + remote + ": the server announced " + std::to_string(size) +
+               " bytes, the signed manifest says " + std::to_string(*expectedSize_));
+        return false;
+    }
+
     // The data lands under a temporary name and takes the file's own name only when complete
     // (a logged file being fetched again must never be left half-written under that name).
-    fs::path partial = *local;
-    partial += ".part";
-    std::FILE* file = std::fopen(partial.c_str(), "wb");
-    if (!file) {
+    DownloadSink file(*local, ".part");
+    file.AddValidator(ExactSize(size));
+    if (!file.Open()) {
+        Report(file.Failure());
         host_.SetStatusText(kMsgCannotCreateLocal);
         return false;
     }
     const bool received = ReceiveFile(*reader, remote, size, file);
     reader.reset();
-    std::error_code ec;
-    const bool closed = std::fclose(file) == 0;
-    if (!received || !closed) {
-        fs::remove(partial, ec);
-        return false;
-    }
-    fs::rename(partial, *local, ec);
-    if (ec) {
-        fs::remove(partial, ec);
+    if (!received || !file.Commit()) {
+        if (received) Report(file.Failure());
         return false;
     }
     engine_.StopTransfer = 0;
@@ -555,7 +562,7 @@ std::unique_ptr<FtpFileReader> FtpPatchSession::OpenRemoteFile(
 }
 
 bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remote,
-                                  std::uint64_t size, std::FILE* file) {
+                                  std::uint64_t size, DownloadSink& file) {
     const std::uint64_t scale =
         engine_.ListFlags.Compressed && !engine_.ListFlags.PackingVersion ? 50 : 100;
     auto stopped = [this] { return engine_.StopTransfer.load() == 1; };
@@ -576,8 +583,7 @@ bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remo
         if (got > 0) {
             if (total + got > size)
                 return failed("more data than its " + std::to_string(size) + " bytes");
-            if (std::fwrite(buffer, 1, got, file) != got)
-                return failed("cannot write the local file");
+            if (!file.Write(buffer, got)) return failed(file.Failure());
             total += got;
             host_.SetBarPosition(PatchBar::File, static_cast<int>(total * scale / size));
             host_.RefreshWindow();

@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "patch/PatchEngine.h"
 
 class FtpClient;
+class DownloadSink;
 class FtpFileReader;
 
 // One entry of the current remote directory's listing.
@@ -75,7 +77,7 @@ private:
                                                   const std::string& remote);
     // Exactly `size` bytes of the open transfer into `file`, pumping per chunk.
     bool ReceiveFile(FtpFileReader& reader, const std::string& remote, std::uint64_t size,
-                     std::FILE* file);
+                     DownloadSink& file);
     std::string ServerError() const;
     // What failed, on stderr, with the server's name.
     void Report(const std::string& what) const;
@@ -85,4 +87,6 @@ private:
     int stallSeconds_;
     std::shared_ptr<FtpClient> ftp_;
     std::vector<RemoteFileEntry> remoteFiles_;
+    // The size the next download must have (from the signed manifest), when verifying.
+    std::optional<std::uint64_t> expectedSize_;
 };

@@ -20,15 +20,16 @@ namespace {
 constexpr std::uint64_t kMaxListBytes = CTokenReader::kMaxFileSize;
 constexpr std::uint64_t kMaxArchiveBytes = std::uint64_t{64} << 30;
 
-// "http://%s/%s?time=%d"
-std::string VersionListUrl(const std::string& host, const std::string& file, std::int32_t tick) {
-    return "http://" + host + "/" + file + "?time=" + std::to_string(tick);
+// "http://%s/%s?time=%d" (or https)
+std::string VersionListUrl(const std::string& scheme, const std::string& host,
+                           const std::string& file, std::int32_t tick) {
+    return scheme + "://" + host + "/" + file + "?time=" + std::to_string(tick);
 }
 
-// "http://%s/%s/%s?time=%d"
-std::string PatchFileUrl(const std::string& host, const std::string& label, const std::string& file,
-                         std::int32_t tick) {
-    return "http://" + host + "/" + label + "/" + file + "?time=" + std::to_string(tick);
+// "http://%s/%s/%s?time=%d" (or https)
+std::string PatchFileUrl(const std::string& scheme, const std::string& host,
+                         const std::string& label, const std::string& file, std::int32_t tick) {
+    return scheme + "://" + host + "/" + label + "/" + file + "?time=" + std::to_string(tick);
 }
 
 }  // namespace
@@ -71,6 +72,11 @@ bool HttpPatchSession::StartHttpPatch() {
     return true;
 }
 
+void HttpPatchSession::SetTransport(const std::string& scheme, const fs::path& caFile) {
+    scheme_ = scheme == "https" ? "https" : "http";
+    caFile_ = caFile;
+}
+
 void HttpPatchSession::Stop() {
     stop_ = 1;
     if (worker_.joinable()) worker_.join();
@@ -109,7 +115,10 @@ bool HttpPatchSession::Download(const std::string& url, const std::string& local
     std::error_code ec;
     fs::create_directories(local->parent_path(), ec);
     host_.SetBarPosition(PatchBar::File, 0);  // the start of a binding
-    HttpClient client(HttpClient::Options{stallSeconds_});
+    HttpClient::Options options;
+    options.StallSeconds = stallSeconds_;
+    options.CaFile = caFile_;
+    HttpClient client(options);
     const auto result = client.Download(
         url, *local, [this](std::uint64_t got, std::uint64_t total) { OnProgress(got, total); },
         &stop_, maxBytes);
@@ -127,10 +136,10 @@ bool HttpPatchSession::FetchSignedIndex(const std::string& host) {
     const auto signaturePath = engine_.MetadataScratch(kRepositoryIndexSignatureName);
     if (!indexPath || !signaturePath) return false;
     // A file the server lacks is simply absent here; the verifier says which one.
-    Download(VersionListUrl(host, kRepositoryIndexName, NextQueryValue()), index,
+    Download(VersionListUrl(scheme_, host, kRepositoryIndexName, NextQueryValue()), index,
              RepositoryVerifier::kMaxIndexBytes);
-    Download(VersionListUrl(host, kRepositoryIndexSignatureName, NextQueryValue()), signature,
-             RepositoryVerifier::kMaxSignatureBytes);
+    Download(VersionListUrl(scheme_, host, kRepositoryIndexSignatureName, NextQueryValue()),
+             signature, RepositoryVerifier::kMaxSignatureBytes);
     if (Stopping()) return false;
     const bool accepted = engine_.Verifier->AcceptIndex(*indexPath, *signaturePath);
     engine_.RemoveGameFile(index);
@@ -142,7 +151,7 @@ bool HttpPatchSession::FetchManifest(const std::string& host, const std::string&
     const std::string manifest = std::string(PatchEngine::kTempDirectory) + "\\" + kManifestName;
     const auto manifestPath = engine_.MetadataScratch(kManifestName);
     if (!manifestPath) return false;
-    Download(PatchFileUrl(host, label, kManifestName, NextQueryValue()), manifest,
+    Download(PatchFileUrl(scheme_, host, label, kManifestName, NextQueryValue()), manifest,
              RepositoryVerifier::kMaxManifestBytes);
     if (Stopping()) return false;
     const bool accepted = engine_.Verifier->AcceptManifest(label, *manifestPath);
@@ -157,7 +166,7 @@ void HttpPatchSession::HttpPatchThread() {
     const std::string host = engine_.ServerHost;
     const std::string versionFile = engine_.VersionFileName;
     if (engine_.Verifier && !FetchSignedIndex(host)) return;
-    if (!Download(VersionListUrl(host, versionFile, NextQueryValue()), versionFile,
+    if (!Download(VersionListUrl(scheme_, host, versionFile, NextQueryValue()), versionFile,
                   kMaxListBytes)) {
         if (!Stopping()) host_.SetStatusText(kMsgDownloadFailed);
         return;
@@ -220,7 +229,7 @@ void HttpPatchSession::HttpPatchThread() {
 }
 
 bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::string& label) {
-    if (!Download(PatchFileUrl(host, label, PatchEngine::kPatchListName, NextQueryValue()),
+    if (!Download(PatchFileUrl(scheme_, host, label, PatchEngine::kPatchListName, NextQueryValue()),
                   PatchEngine::kPatchListName, kMaxListBytes)) {
         if (!Stopping()) host_.SetStatusText(kMsgDownloadFailed);
         return false;
@@ -238,11 +247,10 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
     const std::string archive =
         std::string(PatchEngine::kTempDirectory) + "\\" + PatchEngine::kArchiveName;
     // A verified archive is bounded by its signed size, not only by the largest possible.
-    const std::uint64_t limit = engine_.Verifier && engine_.Verifier->CurrentManifest() &&
-                                        engine_.Verifier->CurrentManifest()->Archive
-                                    ? engine_.Verifier->CurrentManifest()->Archive->Size
+    const std::uint64_t limit = engine_.Verifier && engine_.Verifier->ExpectedArchiveSize()
+                                    ? *engine_.Verifier->ExpectedArchiveSize()
                                     : kMaxArchiveBytes;
-    if (!Download(PatchFileUrl(host, label, PatchEngine::kArchiveName, NextQueryValue()), archive,
+    if (!Download(PatchFileUrl(scheme_, host, label, PatchEngine::kArchiveName, NextQueryValue()), archive,
                   limit)) {
         if (!Stopping()) host_.SetStatusText(kMsgPatchFailed);
         return false;

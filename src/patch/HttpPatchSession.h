@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -26,6 +27,9 @@ public:
     // Keeps host, port, user, password and version file name in the engine. Port and account
     // are kept but not used: the URLs carry neither.
     void SetHttpPatchServer(const PatchServerAddress& server);
+    // "http" (the default) or "https", and the certificate authorities to trust for https
+    // (empty: the system's store). Set before StartHttpPatch.
+    void SetTransport(const std::string& scheme, const std::filesystem::path& caFile);
     // Prepares the window and starts the worker. Always true.
     bool StartHttpPatch();
     // Interrupts and joins the worker; safe when none runs.
@@ -57,6 +61,8 @@ private:
     bool Stopping() const { return stop_.load() != 0; }
 
     PatchEngine& engine_;
+    std::string scheme_ = "http";
+    std::filesystem::path caFile_;
     PatchHost& host_;
     int stallSeconds_;
     std::thread worker_;

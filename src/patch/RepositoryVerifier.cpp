@@ -1,31 +1,17 @@
 #include "patch/RepositoryVerifier.h"
 
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileContents.h"
 #include "trust/TextRecords.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The whole file when it exists and holds at most `limit` bytes.
-std::optional<std::string> ReadBounded(const fs::path& file, std::uint64_t limit) {
-    std::error_code ec;
-    const auto size = fs::file_size(file, ec);
-    if (ec || size > limit) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return bytes.str();
-}
-
 std::uint64_t StoredSerial(const fs::path& file) {
-    auto text = ReadBounded(file, 64);
+    auto text = ReadFileContents(file, 64);
     if (!text) return 0;
     while (!text->empty() && (text->back() == '\n' || text->back() == '\r')) text->pop_back();
     return textrecords::ParseDecimal(*text).value_or(0);
@@ -60,11 +46,11 @@ bool RepositoryVerifier::AcceptIndex(const fs::path& indexFile, const fs::path& 
     manifest_.reset();
     const std::string indexName = indexFile.filename().string();
     if (keys_.empty()) return Fail("no trusted_key of the deployment could be read");
-    auto text = ReadBounded(indexFile, kMaxIndexBytes);
+    auto text = ReadFileContents(indexFile, kMaxIndexBytes);
     if (!text)
         return Fail(indexName + " is missing or larger than " + std::to_string(kMaxIndexBytes) +
                     " bytes: the patch server's repository is not signed");
-    auto signatureText = ReadBounded(signatureFile, kMaxSignatureBytes);
+    auto signatureText = ReadFileContents(signatureFile, kMaxSignatureBytes);
     if (!signatureText)
         return Fail(signatureFile.filename().string() +
                     " is missing: the patch server's repository is not signed");
@@ -133,7 +119,7 @@ bool RepositoryVerifier::AcceptManifest(const std::string& label, const fs::path
     if (!version->Manifest)
         return Fail("version " + label +
                     " was published without a manifest and cannot be verified");
-    auto text = ReadBounded(manifestFile, kMaxManifestBytes);
+    auto text = ReadFileContents(manifestFile, kMaxManifestBytes);
     if (!text) return Fail("the manifest of version " + label + " is missing or too large");
     if (Sha256Of(*text) != *version->Manifest)
         return Fail("the manifest of version " + label +
@@ -183,6 +169,18 @@ bool RepositoryVerifier::CheckAnnouncedSize(std::string_view gamePath,
                     std::to_string(*announced) + " bytes, the signed manifest says " +
                     std::to_string(expected));
     return true;
+}
+
+std::optional<std::uint64_t> RepositoryVerifier::ExpectedStoredSize(
+    std::string_view gamePath) const {
+    const ManifestFile* f = manifest_ ? manifest_->Find(gamePath) : nullptr;
+    if (!f) return std::nullopt;
+    return f->Kind == FileSourceKind::Compressed ? f->StoredSize : f->Size;
+}
+
+std::optional<std::uint64_t> RepositoryVerifier::ExpectedArchiveSize() const {
+    if (!manifest_ || !manifest_->Archive) return std::nullopt;
+    return manifest_->Archive->Size;
 }
 
 bool RepositoryVerifier::CheckStored(std::string_view gamePath, const fs::path& file) {

@@ -58,6 +58,11 @@ public:
     // Before a per-file download: the manifest lists the file, and the size the server
     // announces for it (when it does) is the one it must have.
     bool CheckAnnouncedSize(std::string_view gamePath, std::optional<std::uint64_t> announced);
+    // The size a per-file download of `gamePath` must have (compressed size for compressed
+    // files); nullopt when the manifest does not list it.
+    std::optional<std::uint64_t> ExpectedStoredSize(std::string_view gamePath) const;
+    // The signed size of the current version's archive; nullopt when it has none.
+    std::optional<std::uint64_t> ExpectedArchiveSize() const;
 
     const std::string& Failure() const { return failure_; }
     const std::optional<RepositoryIndex>& Index() const { return index_; }

@@ -36,6 +36,9 @@
 //   transfer_stall_seconds  a patch transfer that receives nothing for this long fails, 1..3600.
 //                           Default 60.
 //   product_name            window title, instance lock and .desktop name. Default Torvane.
+//   http_scheme             http (default) or https: how HTTP patch servers are reached.
+//   ca_file                 PEM file of the certificate authorities https trusts; default the
+//                           system's store.
 //   trusted_key             the base64 line of a minisign public key; repeat for several keys.
 //                           With any, patch repositories must be signed by one of them.
 //
@@ -234,6 +237,14 @@ DeploymentSettings LoadDeploymentSettings(const std::filesystem::path& file,
             } else {
                 bad("must be a whole number of seconds, 1 to 3600");
             }
+        } else if (key == "http_scheme") {
+            if (value != "http" && value != "https") {
+                bad("must be http or https");
+            } else {
+                base.HttpScheme = std::string(value);
+            }
+        } else if (key == "ca_file") {
+            base.CaFile = directory(value);
         } else if (key == "trusted_key") {
             if (value.empty()) {
                 bad("must be the base64 line of a minisign public key");

@@ -41,6 +41,8 @@ struct DeploymentSettings {
     // trusted_key (repeatable): base64 lines of minisign public keys; when any is given, patch
     // repositories must be signed by one of them.
     std::vector<std::string> TrustedKeys;
+    std::string HttpScheme = "http";  // http_scheme: "http" or "https" for HTTP patch servers
+    std::filesystem::path CaFile;     // ca_file: PEM authorities for https; empty: the system's
 
     // Problems met while reading (unknown keys, bad values), one line each, for the log.
     std::vector<std::string> Warnings;

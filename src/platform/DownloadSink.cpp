@@ -1,5 +1,6 @@
 #include "platform/DownloadSink.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -9,6 +10,8 @@
 #include <system_error>
 
 namespace {
+
+constexpr std::size_t kWriteBufferSize = 1 << 20;
 
 class SizeValidator : public DownloadValidator {
 public:
@@ -92,7 +95,8 @@ std::unique_ptr<DownloadValidator> ExpectedCrc32(std::uint32_t crc) {
     return std::make_unique<Crc32Validator>(crc);
 }
 
-DownloadSink::DownloadSink(std::filesystem::path target) : target_(std::move(target)) {}
+DownloadSink::DownloadSink(std::filesystem::path target, std::string temporarySuffix)
+    : target_(std::move(target)), temporarySuffix_(std::move(temporarySuffix)) {}
 
 DownloadSink::~DownloadSink() {
     Abandon();
@@ -113,8 +117,10 @@ bool DownloadSink::Open() {
     failure_.clear();
     refused_ = false;
     written_ = 0;
-    std::string name = target_.string() + ".XXXXXX";
-    const int fd = mkstemp(name.data());
+    std::string name = target_.string() + (temporarySuffix_.empty() ? ".XXXXXX" : temporarySuffix_);
+    const int fd = temporarySuffix_.empty()
+                       ? mkstemp(name.data())
+                       : ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         failure_ = "cannot create a file beside " + target_.string() + ": " + std::strerror(errno);
         return false;
@@ -128,6 +134,8 @@ bool DownloadSink::Open() {
         failure_ = "cannot write beside " + target_.string();
         return false;
     }
+    // Large writes: libcurl hands over what each receive got, often a few KiB.
+    std::setvbuf(file_, nullptr, _IOFBF, kWriteBufferSize);
     temporary_ = name;
     return true;
 }
@@ -155,7 +163,8 @@ bool DownloadSink::Write(const char* data, std::size_t size) {
 
 bool DownloadSink::Commit() {
     if (!file_) return false;
-    const bool flushed = std::fflush(file_) == 0 && ::fsync(fileno(file_)) == 0;
+    const bool flushed =
+        std::fflush(file_) == 0 && (!flushToDisk_ || ::fsync(fileno(file_)) == 0);
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
     if (!flushed || !closed) {

@@ -44,11 +44,17 @@ struct DownloadExpectation {
 
 class DownloadSink {
 public:
-    explicit DownloadSink(std::filesystem::path target);
+    // The temporary file is a unique name beside the target, or, with `temporarySuffix`, the
+    // target's name with that suffix (reused and truncated: a run killed half-way leaves
+    // one file there that the next download of the same target replaces).
+    explicit DownloadSink(std::filesystem::path target, std::string temporarySuffix = {});
     ~DownloadSink();  // abandons an uncommitted download
     DownloadSink(const DownloadSink&) = delete;
     DownloadSink& operator=(const DownloadSink&) = delete;
 
+    // Work files fetched anew on every run need not reach the disk before they take their name;
+    // everything else is flushed first (the default).
+    void SetFlushToDisk(bool flush) { flushToDisk_ = flush; }
     void AddValidator(std::unique_ptr<DownloadValidator> validator);
     void Expect(const DownloadExpectation& expectation);
 
@@ -73,9 +79,11 @@ public:
 private:
     std::filesystem::path target_;
     std::filesystem::path temporary_;
+    std::string temporarySuffix_;
     std::FILE* file_ = nullptr;
     std::vector<std::unique_ptr<DownloadValidator>> validators_;
     std::uint64_t written_ = 0;
     std::string failure_;
     bool refused_ = false;
+    bool flushToDisk_ = true;
 };

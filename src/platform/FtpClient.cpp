@@ -13,6 +13,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/DownloadSink.h"
+
 namespace {
 
 constexpr std::size_t kReaderHighWater = 256 * 1024;  // pause the transfer above this
@@ -87,7 +89,7 @@ size_t AppendToListing(char* data, size_t size, size_t count, void* user) {
 
 // A whole file being received, with its bounds.
 struct FileSink {
-    FILE* File = nullptr;
+    DownloadSink* Sink = nullptr;
     const std::int64_t* Announced = nullptr;  // the server's SIZE answer, -1 while unknown
     std::uint64_t Limit = 0;                  // 0: none
     std::uint64_t Received = 0;
@@ -105,7 +107,7 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* user) {
         sink->TooLong = true;
         return 0;
     }
-    return std::fwrite(data, 1, bytes, sink->File);
+    return sink->Sink->Write(data, bytes) ? bytes : 0;
 }
 
 size_t CollectFeatures(char* data, size_t size, size_t count, void* user) {
@@ -469,25 +471,16 @@ bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::pa
             IsPlainRemoteName(remoteName) ? "not connected" : "the file name is not a plain name";
         return false;
     }
-    std::string temporary = localFile.string() + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    // mkstemp makes the file private; a downloaded game file should look like any other.
-    if (fd >= 0) ::fchmod(fd, 0644);
-    if (fd < 0) {
+    DownloadSink download(localFile);
+    if (!download.Open()) {
         impl_->LastError = CURLE_WRITE_ERROR;
-        return false;
-    }
-    FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        impl_->LastError = CURLE_WRITE_ERROR;
+        impl_->ErrorDetail = download.Failure();
         return false;
     }
     impl_->Prepare(impl_->FileUrl(remoteName));
     impl_->FetchWholeFile(remoteName);
     FileSink sink;
-    sink.File = file;
+    sink.Sink = &download;
     sink.Announced = &impl_->Announced;
     sink.Limit = maxBytes;
     curl_easy_setopt(impl_->Easy, CURLOPT_WRITEFUNCTION, WriteToFile);
@@ -503,16 +496,13 @@ bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::pa
         impl_->ErrorDetail = "the server sent more than " +
                              (maxBytes > 0 ? std::to_string(maxBytes) + " bytes or " : "") +
                              "the size it announced";
-    const bool flushed = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    const bool closed = std::fclose(file) == 0;
-    if (result == CURLE_OK && (!flushed || !closed)) result = CURLE_WRITE_ERROR;
+    // The file takes its name only when it arrived whole.
     if (result == CURLE_OK) {
-        std::error_code ec;
-        std::filesystem::rename(temporary, localFile, ec);
-        if (!ec) return true;
+        if (download.Commit()) return true;
         result = CURLE_WRITE_ERROR;
+        impl_->ErrorDetail = download.Failure();
     }
-    ::unlink(temporary.c_str());
+    download.Abandon();
     impl_->LastError = result;
     return false;
 }

@@ -10,9 +10,10 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/DownloadSink.h"
+
 namespace {
 
-constexpr std::size_t kWriteBufferSize = 1 << 20;
 constexpr long kReceiveBufferSize = 256 * 1024;
 
 void GlobalInit() {
@@ -33,7 +34,7 @@ bool IsPlainUrl(const std::string& url) {
 
 struct Transfer {
     CURL* Easy = nullptr;
-    FILE* File = nullptr;
+    DownloadSink* Sink = nullptr;
     const HttpClient::ProgressFunction* Progress = nullptr;
     const std::atomic<int>* Stop = nullptr;
     std::uint64_t Received = 0;
@@ -63,7 +64,7 @@ size_t Receive(char* data, size_t size, size_t count, void* user) {
         transfer->TooLong = true;
         return 0;
     }
-    if (std::fwrite(data, 1, bytes, transfer->File) != bytes) {
+    if (!transfer->Sink->Write(data, bytes)) {
         transfer->WriteFailed = true;
         return 0;
     }
@@ -120,37 +121,33 @@ HttpClient::Result HttpClient::Download(const std::string& url, const std::files
         return Result::Failed;
     }
 
-    std::string temporary = target.string() + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    // mkstemp makes the file private; a downloaded game file should look like any other.
-    if (fd >= 0) ::fchmod(fd, 0644);
-    if (fd < 0) {
+    DownloadSink sink(target);
+    // Not flushed to disk: every download is a work file (a list or the archive) that the
+    // session fetches anew on each run, so none outlives a crash in a form anyone trusts.
+    sink.SetFlushToDisk(false);
+    if (!sink.Open()) {
         lastError_ = CURLE_WRITE_ERROR;
+        lastErrorText_ = sink.Failure();
         return Result::Failed;
     }
-    FILE* file = fdopen(fd, "wb");
-    // Large writes: libcurl hands over what each receive got, often a few KiB.
-    if (file) std::setvbuf(file, nullptr, _IOFBF, kWriteBufferSize);
-    CURL* easy = file ? curl_easy_init() : nullptr;
+    CURL* easy = curl_easy_init();
     if (!easy) {
-        if (file)
-            std::fclose(file);
-        else
-            ::close(fd);
-        ::unlink(temporary.c_str());
         lastError_ = CURLE_FAILED_INIT;
         return Result::Failed;
     }
 
     Transfer transfer;
     transfer.Easy = easy;
-    transfer.File = file;
+    transfer.Sink = &sink;
     transfer.Progress = &progress;
     transfer.Stop = stopFlag;
     transfer.Limit = maxBytes;
     transfer.StallMs = static_cast<long long>(options_.StallSeconds) * 1000;
 
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!options_.CaFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, options_.CaFile.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
@@ -174,13 +171,13 @@ HttpClient::Result HttpClient::Download(const std::string& url, const std::files
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &lastStatus_);
     curl_easy_cleanup(easy);
 
-    // Not flushed to disk: every download is a work file (a list or the archive) that the
-    // session fetches anew on each run, so none outlives a crash in a form anyone trusts.
-    const bool flushed = std::fflush(file) == 0;
-    const bool closed = std::fclose(file) == 0;
-    if (code == CURLE_OK && (!flushed || !closed)) code = CURLE_WRITE_ERROR;
+    // The body takes the target's name only when it arrived whole.
+    if (code == CURLE_OK && !sink.Commit()) {
+        code = CURLE_WRITE_ERROR;
+        lastErrorText_ = sink.Failure();
+    }
     lastError_ = code;
-    if (code != CURLE_OK) {
+    if (code != CURLE_OK && lastErrorText_.empty()) {
         lastErrorText_ = curl_easy_strerror(code);
         if (transfer.Silent)
             lastErrorText_ =
@@ -191,12 +188,7 @@ HttpClient::Result HttpClient::Download(const std::string& url, const std::files
                              "the length the server announced";
         if (lastStatus_ >= 400) lastErrorText_ += " (HTTP " + std::to_string(lastStatus_) + ")";
     }
-    if (code == CURLE_OK) {
-        std::error_code ec;
-        std::filesystem::rename(temporary, target, ec);
-        if (!ec) return Result::Ok;
-        lastError_ = CURLE_WRITE_ERROR;
-    }
-    ::unlink(temporary.c_str());
+    if (code == CURLE_OK) return Result::Ok;
+    sink.Abandon();
     return transfer.Stopped ? Result::Stopped : Result::Failed;
 }

@@ -21,11 +21,17 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 
 class HttpClient {
 public:
     struct Options {
+        explicit Options(int stallSeconds = 60, std::filesystem::path caFile = {})
+            : StallSeconds(stallSeconds), CaFile(std::move(caFile)) {}
         int StallSeconds = 60;  // no bytes for this long fails the download (and a connect)
+        // https: the certificate authorities to trust (PEM); empty: the system's store. The
+        // server's certificate and name are always checked.
+        std::filesystem::path CaFile;
     };
 
     enum class Result { Ok, Failed, Stopped };

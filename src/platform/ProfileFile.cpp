@@ -1,14 +1,13 @@
 #include "platform/ProfileFile.h"
 
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileContents.h"
 #include "platform/ProfileDocument.h"
 
 namespace {
@@ -17,17 +16,7 @@ namespace {
 constexpr std::uintmax_t kMaxProfileBytes = 16u * 1024u * 1024u;
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
-    if (file.empty()) return std::nullopt;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec || size > kMaxProfileBytes) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return bytes.str();
+    return ReadFileContents(file, kMaxProfileBytes);
 }
 
 std::size_t CopyTruncated(std::string_view text, char* buffer, std::size_t size) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "integration_patch/CliRun.h"
 #include "integration_patch/PatchRepo.h"
 #include "platform/ProfileFile.h"
 #include "support/PatchServers.h"
@@ -8,7 +9,6 @@
 
 namespace fs = std::filesystem;
 using namespace patchtest;
-using testsupport::ChildProcess;
 using testsupport::ProgramPath;
 using testsupport::WriteFile;
 
@@ -29,27 +29,7 @@ protected:
     fs::path Server() const { return top_ / "server"; }
 
     testsupport::RunResult RunLauncher(const std::string& patchSettings) {
-        const int connectPort = testsupport::FreeLoopbackPort();
-        WriteFile(top_ / "connectd.conf", patchSettings +
-                                              "server.0.name = World1\n"
-                                              "server.0.address = 10.0.0.1\n"
-                                              "server.0.port = 55901\n");
-        ChildProcess::Options options;
-        options.StderrFile = top_ / "connectd.log";
-        ChildProcess connectd(
-            {ProgramPath("torvane-connectd").string(), "--config",
-             (top_ / "connectd.conf").string(), "--port", std::to_string(connectPort)},
-            options);
-        EXPECT_TRUE(testsupport::WaitForPort(connectPort));
-        WriteFile(top_ / "torvane.conf",
-                  "connect_address = 127.0.0.1\nconnect_port = " + std::to_string(connectPort) +
-                      "\nregistry_dir = " + (top_ / "registry").string() +
-                      "\ndesktop_dir = " + (top_ / "desktop").string() +
-                      "\nproduct_name = TorvanePatchE2E" + std::to_string(getpid()) +
-                      "\ntransfer_stall_seconds = 20\ngame_client = game.sh\n");
-        return testsupport::Run({ProgramPath("torvane-cli").string(), "--config",
-                                 (top_ / "torvane.conf").string(), "--game-dir", Game().string()},
-                                {}, 300000);
+        return RunCliLauncher(top_.Path(), Game(), patchSettings);
     }
     std::string ConfigVersion() const {
         char buffer[32] = {};

@@ -3,17 +3,16 @@
 // that names another patch server (a spoofed message, a poisoned name) gets nothing installed.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "Publisher.h"
 #include "RepositoryMetadata.h"
+#include "integration_patch/CliRun.h"
 #include "integration_patch/PatchRepo.h"
 #include "support/PatchServers.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace patchtest;
-using testsupport::ChildProcess;
 using testsupport::ProgramPath;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
@@ -48,30 +47,9 @@ protected:
     }
 
     testsupport::RunResult RunLauncher(const std::string& patchSettings) {
-        const int connectPort = testsupport::FreeLoopbackPort();
-        WriteFile(top_ / "connectd.conf", patchSettings +
-                                              "server.0.name = World1\n"
-                                              "server.0.address = 10.0.0.1\n"
-                                              "server.0.port = 55901\n");
-        ChildProcess::Options options;
-        options.StderrFile = top_ / "connectd.log";
-        ChildProcess connectd(
-            {ProgramPath("torvane-connectd").string(), "--config",
-             (top_ / "connectd.conf").string(), "--port", std::to_string(connectPort)},
-            options);
-        EXPECT_TRUE(testsupport::WaitForPort(connectPort));
         const std::string publicKey = ReadFile(top_ / "key.pub");
-        const std::string keyLine = publicKey.substr(publicKey.find('\n') + 1);
-        WriteFile(top_ / "torvane.conf",
-                  "connect_address = 127.0.0.1\nconnect_port = " + std::to_string(connectPort) +
-                      "\nregistry_dir = " + (top_ / "registry").string() +
-                      "\ndesktop_dir = " + (top_ / "desktop").string() +
-                      "\nproduct_name = TorvaneTrustE2E" + std::to_string(getpid()) +
-                      "\ntransfer_stall_seconds = 20\ngame_client = game.sh\n" +
-                      "trusted_key = " + keyLine);
-        return testsupport::Run({ProgramPath("torvane-cli").string(), "--config",
-                                 (top_ / "torvane.conf").string(), "--game-dir", Game().string()},
-                                {}, 300000);
+        return RunCliLauncher(top_.Path(), Game(), patchSettings,
+                              "trusted_key = " + publicKey.substr(publicKey.find('\n') + 1));
     }
 
     testsupport::TempDir top_;

@@ -101,12 +101,10 @@ protected:
     bool RunHttp(const std::string& host) {
         PatchEngine& engine = NewVerifyingEngine();
         HttpPatchSession session(engine);
-        PatchServerInfo info;
-        info.Coded = false;
-        std::snprintf(info.Host.data(), info.Host.size(), "%s", host.c_str());
-        std::snprintf(info.VersionFile.data(), info.VersionFile.size(), "version.wvd");
-        info.XorCode();
-        session.SetHttpPatchServer(info);
+        PatchServerAddress server;
+        server.Host = host;
+        server.VersionFile = "version.wvd";
+        session.SetHttpPatchServer(server);
         session.StartHttpPatch();
         session.Wait();
         return engine.PatchDone.load() == 1;
@@ -211,7 +209,11 @@ TEST_F(VerifiedFtpSession, EveryTamperingIsRefusedBeforeItIsInstalledAndLaterRun
         const std::string stderrText = testing::internal::GetCapturedStderr();
         EXPECT_FALSE(ok);
         EXPECT_EQ(LastStatus(), attack.Message);
-        EXPECT_NE(stderrText.find("refused"), std::string::npos) << stderrText;
+        // Refused by the verifier, or by the transfer before a byte arrived when the server
+        // announces another size than the signed one.
+        EXPECT_TRUE(stderrText.find("refused") != std::string::npos ||
+                    stderrText.find("the signed manifest says") != std::string::npos)
+            << stderrText;
         // The refused file is nowhere in the game; what came before it in the same run
         // may have been installed only when it was itself verified.
         for (const auto& [path, contents] : ReadTree(Game(), "Temp")) {

@@ -143,7 +143,31 @@ std::string NginxServer::SkipReason() {
     return {};
 }
 
-NginxServer::NginxServer(const fs::path& root) {
+std::optional<TestCertificates> MakeTestCertificates(const fs::path& dir, std::string& error) {
+    TestCertificates files{dir / "ca.pem", dir / "server.pem", dir / "server.key"};
+    const std::string curve = "ec_paramgen_curve:prime256v1";
+    WriteFile(dir / "server.ext", "subjectAltName=IP:127.0.0.1\n");
+    const std::vector<std::vector<std::string>> steps = {
+        {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", curve, "-nodes", "-keyout",
+         (dir / "ca.key").string(), "-out", files.Authority.string(), "-days", "2", "-subj",
+         "/CN=Torvane test authority"},
+        {"openssl", "req", "-newkey", "ec", "-pkeyopt", curve, "-nodes", "-keyout",
+         files.Key.string(), "-out", (dir / "server.csr").string(), "-subj", "/CN=127.0.0.1"},
+        {"openssl", "x509", "-req", "-in", (dir / "server.csr").string(), "-CA",
+         files.Authority.string(), "-CAkey", (dir / "ca.key").string(), "-CAcreateserial", "-out",
+         files.Certificate.string(), "-days", "2", "-extfile", (dir / "server.ext").string()},
+    };
+    for (const auto& step : steps) {
+        const RunResult r = Run(step);
+        if (r.ExitCode != 0) {
+            error = "openssl " + step[1] + " failed: " + r.Stderr;
+            return std::nullopt;
+        }
+    }
+    return files;
+}
+
+NginxServer::NginxServer(const fs::path& root, const std::optional<TestCertificates>& tls) {
     port_ = FreeLoopbackPort();
     const fs::path dir = scratch_.Path();
     fs::create_directories(dir / "logs");
@@ -161,8 +185,11 @@ NginxServer::NginxServer(const fs::path& root) {
                   (dir / "body").string() + ";\n  proxy_temp_path " + (dir / "proxy").string() +
                   ";\n  fastcgi_temp_path " + (dir / "fastcgi").string() + ";\n  uwsgi_temp_path " +
                   (dir / "uwsgi").string() + ";\n  scgi_temp_path " + (dir / "scgi").string() +
-                  ";\n  server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n    root " +
-                  root.string() + ";\n  }\n}\n");
+                  ";\n  server {\n    listen 127.0.0.1:" + std::to_string(port_) +
+                  (tls ? " ssl;\n    ssl_certificate " + tls->Certificate.string() +
+                             ";\n    ssl_certificate_key " + tls->Key.string()
+                       : std::string()) +
+                  ";\n    root " + root.string() + ";\n  }\n}\n");
     ChildProcess::Options childOptions;
     childOptions.StderrFile = dir / "server.log";
     child_ = std::make_unique<ChildProcess>(

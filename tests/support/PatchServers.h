@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,10 +65,22 @@ private:
     std::unique_ptr<ChildProcess> child_;
 };
 
-// nginx serving `root` as static files on 127.0.0.1:Port().
+// A certificate authority and a server certificate for 127.0.0.1 signed by it, made with
+// openssl at test time (valid two days).
+struct TestCertificates {
+    std::filesystem::path Authority;    // PEM certificate of the authority
+    std::filesystem::path Certificate;  // the server's, for 127.0.0.1
+    std::filesystem::path Key;          // the server's private key
+};
+// Nullopt (with `error`) when openssl fails.
+std::optional<TestCertificates> MakeTestCertificates(const std::filesystem::path& dir,
+                                                     std::string& error);
+
+// nginx serving `root` as static files on 127.0.0.1:Port(), over TLS when `tls` is given.
 class NginxServer {
 public:
-    explicit NginxServer(const std::filesystem::path& root);
+    explicit NginxServer(const std::filesystem::path& root,
+                         const std::optional<TestCertificates>& tls = std::nullopt);
     static std::string SkipReason();
     bool Ready() const { return ready_; }
     int Port() const { return port_; }

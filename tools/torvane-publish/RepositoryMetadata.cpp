@@ -4,12 +4,11 @@
 #include <unistd.h>
 
 #include <ctime>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "VersionLabel.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileContents.h"
 #include "trust/RepositoryIndex.h"
 #include "trust/TextRecords.h"
 
@@ -17,13 +16,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Metadata files and keys are read whole; none is anywhere near this large.
+constexpr std::uint64_t kMaxMetadataBytes = 256u << 20;
+
 std::optional<std::string> ReadWhole(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return buffer.str();
+    return ReadFileContents(file, kMaxMetadataBytes);
 }
 
 std::optional<StoredFile> StoredFileAt(const fs::path& repository, const std::string& location) {

@@ -6,17 +6,23 @@
 // With KILL_AT_PUMP the process sends itself SIGKILL at that pump, the way a crash or a
 // killed launcher ends a session: no destructor, no flush, no cleanup. Exit status 0 when the
 // session succeeded, 1 when it failed, 2 on bad arguments. The last line is "pumps N".
+// With $TORVANE_TRUSTED_KEY (the base64 line of a minisign public key) the session verifies
+// the repository with it, as a deployment with trusted_key does.
 
 #include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "patch/FtpPatchSession.h"
 #include "patch/HttpPatchSession.h"
 #include "patch/PatchEngine.h"
 #include "patch/PatchHost.h"
+#include "patch/RepositoryVerifier.h"
 #include "platform/GamePath.h"
 
 namespace {
@@ -64,12 +70,26 @@ private:
     long killAt_;
 };
 
+// A verifier for $TORVANE_TRUSTED_KEY, hooked into `engine`; null without the variable.
+std::unique_ptr<RepositoryVerifier> VerifierFromEnvironment(PatchEngine& engine, const char* game) {
+    const char* key = std::getenv("TORVANE_TRUSTED_KEY");
+    if (!key || !*key) return nullptr;
+    std::vector<std::string> problems;
+    auto keys = RepositoryVerifier::ParseTrustedKeys({key}, problems);
+    for (const auto& p : problems) std::fprintf(stderr, "%s\n", p.c_str());
+    auto verifier = std::make_unique<RepositoryVerifier>(
+        std::move(keys), std::filesystem::path(game) / RepositoryVerifier::kSerialFileName);
+    engine.Verifier = verifier.get();
+    return verifier;
+}
+
 }  // namespace
 
 int RunHttp(const char* game, const char* host, const char* versionFile) {
     PrintingHost host0(0);
     PatchEngine engine(host0, GamePath(game));
     engine.LoadLocalVersion();
+    const auto verifier = VerifierFromEnvironment(engine, game);
     PatchServerAddress server;
     server.Host = host;
     server.VersionFile = versionFile;
@@ -90,6 +110,7 @@ int main(int argc, char** argv) {
     PrintingHost host(argc == 8 ? std::atol(argv[7]) : 0);
     PatchEngine engine(host, GamePath(argv[1]));
     engine.LoadLocalVersion();
+    const auto verifier = VerifierFromEnvironment(engine, argv[1]);
     bool ok = false;
     {
         FtpPatchSession session(engine, 10);

@@ -1,0 +1,38 @@
+#include "integration_patch/CliRun.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace patchtest {
+
+using testsupport::ChildProcess;
+using testsupport::ProgramPath;
+using testsupport::WriteFile;
+
+testsupport::RunResult RunCliLauncher(const std::filesystem::path& top,
+                                      const std::filesystem::path& game,
+                                      const std::string& patchSettings,
+                                      const std::string& extraSettings) {
+    const int connectPort = testsupport::FreeLoopbackPort();
+    WriteFile(top / "connectd.conf", patchSettings +
+                                         "server.0.name = World1\n"
+                                         "server.0.address = 10.0.0.1\n"
+                                         "server.0.port = 55901\n");
+    ChildProcess::Options options;
+    options.StderrFile = top / "connectd.log";
+    ChildProcess connectd({ProgramPath("torvane-connectd").string(), "--config",
+                           (top / "connectd.conf").string(), "--port", std::to_string(connectPort)},
+                          options);
+    EXPECT_TRUE(testsupport::WaitForPort(connectPort));
+    WriteFile(top / "torvane.conf",
+              "connect_address = 127.0.0.1\nconnect_port = " + std::to_string(connectPort) +
+                  "\nregistry_dir = " + (top / "registry").string() +
+                  "\ndesktop_dir = " + (top / "desktop").string() +
+                  "\nproduct_name = TorvanePatchE2E" + std::to_string(getpid()) +
+                  "\ntransfer_stall_seconds = 20\ngame_client = game.sh\n" + extraSettings);
+    return testsupport::Run({ProgramPath("torvane-cli").string(), "--config",
+                             (top / "torvane.conf").string(), "--game-dir", game.string()},
+                            {}, 300000);
+}
+
+}  // namespace patchtest
