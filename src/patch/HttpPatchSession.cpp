@@ -250,8 +250,8 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
     const std::uint64_t limit = engine_.Verifier && engine_.Verifier->ExpectedArchiveSize()
                                     ? *engine_.Verifier->ExpectedArchiveSize()
                                     : kMaxArchiveBytes;
-    if (!Download(PatchFileUrl(scheme_, host, label, PatchEngine::kArchiveName, NextQueryValue()), archive,
-                  limit)) {
+    if (!Download(PatchFileUrl(scheme_, host, label, PatchEngine::kArchiveName, NextQueryValue()),
+                  archive, limit)) {
         if (!Stopping()) host_.SetStatusText(kMsgPatchFailed);
         return false;
     }

@@ -163,8 +163,7 @@ bool DownloadSink::Write(const char* data, std::size_t size) {
 
 bool DownloadSink::Commit() {
     if (!file_) return false;
-    const bool flushed =
-        std::fflush(file_) == 0 && (!flushToDisk_ || ::fsync(fileno(file_)) == 0);
+    const bool flushed = std::fflush(file_) == 0 && (!flushToDisk_ || ::fsync(fileno(file_)) == 0);
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
     if (!flushed || !closed) {
