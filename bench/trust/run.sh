@@ -29,24 +29,8 @@ printf '[LOGIN]\r\nVersion=1.00.00\r\n' > data/config.ini
 "$publish" add http --label 1.00.01 --to data --packed --sign key.sec >/dev/null
 key=$(sed -n 2p key.pub)
 
-ftp_port=$(free_port)
-/usr/bin/python3 "$src/tests/support/ftp_server.py" --port "$ftp_port" --root "$work/ftp" >ftp.log 2>&1 &
-pids+=($!)
-http_port=$(free_port)
-mkdir -p nginx/logs
-cat > nginx/nginx.conf <<CONF
-$( [ "$(id -u)" = 0 ] && echo "user root;" )
-daemon off; master_process off; worker_processes 1;
-pid $work/nginx/nginx.pid; error_log $work/nginx/logs/error.log;
-events { worker_connections 64; }
-http { access_log off; sendfile on;
-  client_body_temp_path $work/nginx/b; proxy_temp_path $work/nginx/p; fastcgi_temp_path $work/nginx/f;
-  uwsgi_temp_path $work/nginx/u; scgi_temp_path $work/nginx/s;
-  server { listen 127.0.0.1:$http_port; root $work/http; } }
-CONF
-/usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" >nginx.log 2>&1 &
-pids+=($!)
-wait_port "$ftp_port"; wait_port "$http_port"
+start_ftp ftp
+start_nginx http
 
 seconds() { /usr/bin/time -f "%e" -o "$work/t" "$@" >/dev/null 2>&1 || { echo "FAILED: $*" >&2; exit 1; }; cat "$work/t"; }
 fresh() { rm -rf "$1"; mkdir -p "$1/Temp"; }
