@@ -421,7 +421,7 @@ bool FtpPatchSession::CheckListedSize(const std::string& remoteName, const std::
     // The transfer reads the listed size: a listing that claims more than the signed size
     // would have the launcher fetch (and hold) that much before the hash could refuse it.
     for (const RemoteFileEntry& candidate : remoteFiles_) {
-        if (EqualsIgnoringCase(candidate.Name, remoteName))
+        if (EqualsIgnoringAsciiCase(candidate.Name, remoteName))
             return engine_.Verifier->CheckAnnouncedSize(logName, candidate.Size);
     }
     return engine_.Verifier->CheckAnnouncedSize(logName, std::nullopt);
