@@ -22,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         [&](const std::string&, const std::string&, MessageBoxIcon) { ++boxes; });
     table.Load("/proc/self/fd/" + std::to_string(fd));
     std::size_t records = 0;
-    for (const MessageNode* node = table.FirstRecord(); node; node = node->next) {
-        const std::size_t length = std::strlen(node->text);
+    for (const MessageNode* node = table.FirstRecord(); node; node = node->Next) {
+        const std::size_t length = std::strlen(node->Text);
         if (length == 0 || length > 255) std::abort();
         // Every record came from at least five bytes of the file.
         if (++records * 5 > size) std::abort();

@@ -16,7 +16,7 @@ struct timespec* EntryTimes(const EntryInfo& info, struct timespec (&times)[2]) 
     times[0] = {};
     times[0].tv_nsec = UTIME_NOW;
     times[1] = {};
-    times[1].tv_sec = static_cast<time_t>(info.modificationTime);
+    times[1].tv_sec = static_cast<time_t>(info.ModificationTime);
     return times;
 }
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-CFileException::CFileException(std::string fileName_, int osError_, std::string operation)
-    : fileName(std::move(fileName_)), osError(osError_) {
-    message_ = "cannot " + operation + " " + fileName;
-    if (osError != 0) message_ += std::string(": ") + std::strerror(osError);
+CFileException::CFileException(std::string fileName, int osError, std::string operation)
+    : FileName(std::move(fileName)), OsError(osError) {
+    message_ = "cannot " + operation + " " + FileName;
+    if (OsError != 0) message_ += std::string(": ") + std::strerror(OsError);
 }

@@ -11,8 +11,8 @@ public:
 
     const char* what() const noexcept override { return message_.c_str(); }
 
-    std::string fileName;
-    int osError;  // errno, 0 when the operation failed without one
+    std::string FileName;
+    int OsError;  // errno, 0 when the operation failed without one
 
 private:
     std::string message_;

@@ -117,7 +117,7 @@ std::int64_t DosDateTimeToLocalTime(std::uint32_t dosDateTime) {
 }
 
 CUnzipFile::CUnzipFile() {
-    file = &archiveFile;
+    file_ = &archiveFile_;
 }
 
 CUnzipFile::CUnzipFile(const std::string& path) : CUnzipFile() {
@@ -126,9 +126,9 @@ CUnzipFile::CUnzipFile(const std::string& path) : CUnzipFile() {
 
 CUnzipFile::~CUnzipFile() {
     DiscardEntry();
-    if (archiveFile.IsOpen()) {
+    if (archiveFile_.IsOpen()) {
         try {
-            archiveFile.Close();
+            archiveFile_.Close();
         } catch (const CFileException&) {
         }
     }
@@ -136,17 +136,17 @@ CUnzipFile::~CUnzipFile() {
 
 void CUnzipFile::Open(const std::string& path) {
     if (!IsClosed()) return;
-    if (!archiveFile.Open(path, CFile::modeRead))
-        throw CFileException(path, archiveFile.LastError(), "open");
+    if (!archiveFile_.Open(path, CFile::modeRead))
+        throw CFileException(path, archiveFile_.LastError(), "open");
     try {
         LocateEndRecord();
         ReadEndRecord();
         MoveFirst();
     } catch (...) {
         // Leave nothing half-open: the object is as it was before.
-        hasCurrentEntry = false;
+        hasCurrentEntry_ = false;
         try {
-            archiveFile.Close();
+            archiveFile_.Close();
         } catch (const CFileException&) {
         }
         throw;
@@ -156,31 +156,33 @@ void CUnzipFile::Open(const std::string& path) {
 void CUnzipFile::Close() {
     if (IsClosed()) return;
     CloseEntry();
-    hasCurrentEntry = false;
-    archiveFile.Close();
+    hasCurrentEntry_ = false;
+    archiveFile_.Close();
 }
 
 void CUnzipFile::ReadExactlyAt(std::uint64_t position, void* buffer, std::size_t size) {
     if (position > kMaxOffset) ThrowError(CZipException::kCodeBadArchive);
     // Whatever the header claims, a read that comes up short means the archive is cut.
-    if (archiveFile.ReadAt(position, buffer, size) != size)
+    if (archiveFile_.ReadAt(position, buffer, size) != size)
         ThrowError(CZipException::kCodeBadArchive);
 }
 
 void CUnzipFile::ReadHeaderAt(std::uint64_t position, void* buffer, std::size_t size) {
     if (size > kHeaderWindowSize / 2) return ReadExactlyAt(position, buffer, size);
     if (position > kMaxOffset) ThrowError(CZipException::kCodeBadArchive);
-    if (position < headerWindowStart || position + size > headerWindowStart + headerWindowLength) {
-        headerWindow.resize(kHeaderWindowSize);
-        headerWindowStart = position;
-        headerWindowLength = archiveFile.ReadAt(position, headerWindow.data(), kHeaderWindowSize);
-        if (headerWindowLength < size) ThrowError(CZipException::kCodeBadArchive);
+    if (position < headerWindowStart_ ||
+        position + size > headerWindowStart_ + headerWindowLength_) {
+        headerWindow_.resize(kHeaderWindowSize);
+        headerWindowStart_ = position;
+        headerWindowLength_ =
+            archiveFile_.ReadAt(position, headerWindow_.data(), kHeaderWindowSize);
+        if (headerWindowLength_ < size) ThrowError(CZipException::kCodeBadArchive);
     }
-    std::memcpy(buffer, headerWindow.data() + (position - headerWindowStart), size);
+    std::memcpy(buffer, headerWindow_.data() + (position - headerWindowStart_), size);
 }
 
 void CUnzipFile::LocateEndRecord() {
-    const std::uint64_t fileSize = archiveFile.GetLength();
+    const std::uint64_t fileSize = archiveFile_.GetLength();
     const std::uint64_t limit = std::min(kEndSearchLimit, fileSize);
     std::vector<unsigned char> window(kEndSearchWindow);
     std::uint64_t back = 4;
@@ -192,7 +194,7 @@ void CUnzipFile::LocateEndRecord() {
         for (std::size_t i = length - 4 + 1; i-- > 0;) {
             if (window[i] == 'P' && window[i + 1] == 'K' && window[i + 2] == 5 &&
                 window[i + 3] == 6) {
-                endRecordPos = fileSize - back + i;
+                endRecordPos_ = fileSize - back + i;
                 return;
             }
         }
@@ -202,16 +204,16 @@ void CUnzipFile::LocateEndRecord() {
 
 void CUnzipFile::ReadEndRecord() {
     unsigned char record[kEndRecordSize];
-    ReadExactlyAt(endRecordPos, record, sizeof record);
+    ReadExactlyAt(endRecordPos_, record, sizeof record);
     const std::uint32_t thisDisk = Le16(record + 4);
     const std::uint32_t centralDisk = Le16(record + 6);
     const std::uint32_t entriesHere = Le16(record + 8);
     const std::uint32_t entriesTotal = Le16(record + 10);
-    centralDirSize = Le32(record + 12);
-    centralDirOffset = Le32(record + 16);
-    commentLength = Le16(record + 20);
+    centralDirSize_ = Le32(record + 12);
+    centralDirOffset_ = Le32(record + 16);
+    commentLength_ = Le16(record + 20);
     if (ReadZip64EndRecord()) return;
-    TakeEndRecord(endRecordPos, thisDisk, centralDisk, entriesHere, entriesTotal);
+    TakeEndRecord(endRecordPos_, thisDisk, centralDisk, entriesHere, entriesTotal);
 }
 
 // Checks an end record's fields (the central directory's size and offset already taken) and
@@ -220,19 +222,19 @@ void CUnzipFile::TakeEndRecord(std::uint64_t recordPos, std::uint32_t thisDisk,
                                std::uint32_t centralDisk, std::uint64_t entriesHere,
                                std::uint64_t entriesTotal) {
     if (thisDisk != 0 || centralDisk != 0 || entriesHere != entriesTotal ||
-        centralDirSize > kMaxOffset || centralDirOffset > kMaxOffset)
+        centralDirSize_ > kMaxOffset || centralDirOffset_ > kMaxOffset)
         ThrowError(CZipException::kCodeBadArchive);
-    const std::uint64_t centralEnd = centralDirOffset + centralDirSize;
+    const std::uint64_t centralEnd = centralDirOffset_ + centralDirSize_;
     if (recordPos < centralEnd) ThrowError(CZipException::kCodeBadArchive);
-    entryCount = entriesTotal;
-    prefixBytes = recordPos - centralEnd;
+    entryCount_ = entriesTotal;
+    prefixBytes_ = recordPos - centralEnd;
 }
 
 // An archive with 64-bit records has a locator right before its end record, pointing at the
 // 64-bit end record that follows the central directory. False when there is no locator.
 bool CUnzipFile::ReadZip64EndRecord() {
-    if (endRecordPos < kZip64LocatorSize) return false;
-    const std::uint64_t locatorPos = endRecordPos - kZip64LocatorSize;
+    if (endRecordPos_ < kZip64LocatorSize) return false;
+    const std::uint64_t locatorPos = endRecordPos_ - kZip64LocatorSize;
     unsigned char locator[kZip64LocatorSize];
     ReadExactlyAt(locatorPos, locator, sizeof locator);
     if (Le32(locator) != kZip64LocatorSignature) return false;
@@ -258,17 +260,17 @@ bool CUnzipFile::ReadZip64EndRecord() {
         if (Le32(record) != kZip64EndSignature) ThrowError(CZipException::kCodeBadArchive);
         recordPos = statedPos;
     }
-    centralDirSize = Le64(record + 40);
-    centralDirOffset = Le64(record + 48);
+    centralDirSize_ = Le64(record + 40);
+    centralDirOffset_ = Le64(record + 48);
     TakeEndRecord(recordPos, Le32(record + 16), Le32(record + 20), Le64(record + 24),
                   Le64(record + 32));
-    zip64 = true;
+    zip64_ = true;
     return true;
 }
 
 void CUnzipFile::ReadCentralRecord() {
     unsigned char record[kCentralRecordSize];
-    ReadHeaderAt(entryRecordPos + prefixBytes, record, sizeof record);
+    ReadHeaderAt(entryRecordPos_ + prefixBytes_, record, sizeof record);
     if (Le32(record) != kCentralSignature) ThrowError(CZipException::kCodeBadArchive);
     EntryInfo info;
     info.VersionMadeBy = Le16(record + 4);
@@ -285,7 +287,7 @@ void CUnzipFile::ReadCentralRecord() {
     info.DiskNumberStart = Le16(record + 34);
     info.InternalAttributes = Le16(record + 36);
     info.ExternalAttributes = Le32(record + 38);
-    info.modificationTime = DosDateTimeToLocalTime(info.DosDateTime);
+    info.ModificationTime = DosDateTimeToLocalTime(info.DosDateTime);
     std::uint64_t localHeaderOffset = Le32(record + 42);
     std::uint64_t diskStart = info.DiskNumberStart;
 
@@ -297,7 +299,7 @@ void CUnzipFile::ReadCentralRecord() {
     const bool wideDisk = diskStart == kSaturated16;
     if ((wideUncompressed || wideCompressed || wideOffset || wideDisk) && info.ExtraLength > 0) {
         std::vector<unsigned char> extra(info.ExtraLength);
-        ReadHeaderAt(entryRecordPos + prefixBytes + kCentralRecordSize + info.NameLength,
+        ReadHeaderAt(entryRecordPos_ + prefixBytes_ + kCentralRecordSize + info.NameLength,
                      extra.data(), extra.size());
         std::size_t length = 0;
         if (const unsigned char* data = FindZip64Extra(extra.data(), extra.size(), &length)) {
@@ -310,36 +312,36 @@ void CUnzipFile::ReadCentralRecord() {
             info.DiskNumberStart = static_cast<std::uint32_t>(diskStart);
         }
     }
-    currentInfo = info;
-    currentLocalHeaderOffset = localHeaderOffset;
+    currentInfo_ = info;
+    currentLocalHeaderOffset_ = localHeaderOffset;
 }
 
 void CUnzipFile::MoveFirst() {
     if (IsClosed()) ThrowError(CZipException::kCodeNoEntry);
-    entryRecordPos = centralDirOffset;
-    entryIndex = 0;
+    entryRecordPos_ = centralDirOffset_;
+    entryIndex_ = 0;
     ReadCentralRecord();
-    hasCurrentEntry = true;
+    hasCurrentEntry_ = true;
 }
 
 bool CUnzipFile::MoveNext() {
-    if (!hasCurrentEntry || entryIndex + 1 >= entryCount) return false;
-    entryRecordPos += kCentralRecordSize + currentInfo.NameLength + currentInfo.ExtraLength +
-                      currentInfo.CommentLength;
-    ++entryIndex;
+    if (!hasCurrentEntry_ || entryIndex_ + 1 >= entryCount_) return false;
+    entryRecordPos_ += kCentralRecordSize + currentInfo_.NameLength + currentInfo_.ExtraLength +
+                       currentInfo_.CommentLength;
+    ++entryIndex_;
     ReadCentralRecord();
-    hasCurrentEntry = true;
+    hasCurrentEntry_ = true;
     return true;
 }
 
 void CUnzipFile::GetEntryInfo(EntryInfo* info, char* name, std::size_t nameSize) {
-    if (!hasCurrentEntry || IsClosed()) ThrowError(CZipException::kCodeNoEntry);
+    if (!hasCurrentEntry_ || IsClosed()) ThrowError(CZipException::kCodeNoEntry);
     ReadCentralRecord();
-    if (info) *info = currentInfo;
+    if (info) *info = currentInfo_;
     if (name && nameSize > 0) {
-        const std::size_t copy = std::min<std::size_t>(nameSize, currentInfo.NameLength);
-        ReadHeaderAt(entryRecordPos + prefixBytes + kCentralRecordSize, name, copy);
-        if (nameSize > currentInfo.NameLength) name[currentInfo.NameLength] = '\0';
+        const std::size_t copy = std::min<std::size_t>(nameSize, currentInfo_.NameLength);
+        ReadHeaderAt(entryRecordPos_ + prefixBytes_ + kCentralRecordSize, name, copy);
+        if (nameSize > currentInfo_.NameLength) name[currentInfo_.NameLength] = '\0';
     }
 }
 
@@ -352,11 +354,11 @@ std::string CUnzipFile::GetEntryName() {
 }
 
 void CUnzipFile::OpenEntry() {
-    if (!hasCurrentEntry || IsClosed()) ThrowError(CZipException::kCodeNoEntry);
+    if (!hasCurrentEntry_ || IsClosed()) ThrowError(CZipException::kCodeNoEntry);
     CloseEntry();
 
-    if (currentLocalHeaderOffset > kMaxOffset) ThrowError(CZipException::kCodeBadArchive);
-    const std::uint64_t headerPos = currentLocalHeaderOffset + prefixBytes;
+    if (currentLocalHeaderOffset_ > kMaxOffset) ThrowError(CZipException::kCodeBadArchive);
+    const std::uint64_t headerPos = currentLocalHeaderOffset_ + prefixBytes_;
     unsigned char header[kLocalHeaderSize];
     ReadExactlyAt(headerPos, header, sizeof header);
     const std::uint32_t flags = Le16(header + 6);
@@ -367,13 +369,13 @@ void CUnzipFile::OpenEntry() {
     std::uint64_t localUncompressed = Le32(header + 22);
     // Saturated local sizes of a 64-bit entry are in the local header's own extra field.
     const bool wideCompressed =
-        localCompressed == kSaturated32 && currentInfo.CompressedSize != kSaturated32;
+        localCompressed == kSaturated32 && currentInfo_.CompressedSize != kSaturated32;
     const bool wideUncompressed =
-        localUncompressed == kSaturated32 && currentInfo.UncompressedSize != kSaturated32;
+        localUncompressed == kSaturated32 && currentInfo_.UncompressedSize != kSaturated32;
     if (!sizesTrailing && (wideCompressed || wideUncompressed) && localExtra > 0 &&
-        Le16(header + 26) == currentInfo.NameLength) {
+        Le16(header + 26) == currentInfo_.NameLength) {
         std::vector<unsigned char> extra(localExtra);
-        ReadExactlyAt(headerPos + kLocalHeaderSize + currentInfo.NameLength, extra.data(),
+        ReadExactlyAt(headerPos + kLocalHeaderSize + currentInfo_.NameLength, extra.data(),
                       extra.size());
         std::size_t length = 0;
         if (const unsigned char* data = FindZip64Extra(extra.data(), extra.size(), &length)) {
@@ -383,22 +385,22 @@ void CUnzipFile::OpenEntry() {
                 ThrowError(CZipException::kCodeBadArchive);
         }
     }
-    const bool bad = Le32(header) != kLocalSignature || method != currentInfo.Method ||
-                     (currentInfo.Method != 0 && currentInfo.Method != Z_DEFLATED) ||
-                     (!sizesTrailing && (Le32(header + 14) != currentInfo.Crc32 ||
-                                         localCompressed != currentInfo.CompressedSize ||
-                                         localUncompressed != currentInfo.UncompressedSize)) ||
-                     Le16(header + 26) != currentInfo.NameLength;
+    const bool bad = Le32(header) != kLocalSignature || method != currentInfo_.Method ||
+                     (currentInfo_.Method != 0 && currentInfo_.Method != Z_DEFLATED) ||
+                     (!sizesTrailing && (Le32(header + 14) != currentInfo_.Crc32 ||
+                                         localCompressed != currentInfo_.CompressedSize ||
+                                         localUncompressed != currentInfo_.UncompressedSize)) ||
+                     Le16(header + 26) != currentInfo_.NameLength;
     if (bad) ThrowError(CZipException::kCodeBadArchive);
 
     auto state = std::make_unique<EntryReadState>();
-    state->expectedCrc = currentInfo.Crc32;
-    state->method = currentInfo.Method;
-    state->compressedLeft = currentInfo.CompressedSize;
-    state->uncompressedLeft = currentInfo.UncompressedSize;
+    state->expectedCrc = currentInfo_.Crc32;
+    state->method = currentInfo_.Method;
+    state->compressedLeft = currentInfo_.CompressedSize;
+    state->uncompressedLeft = currentInfo_.UncompressedSize;
     state->dataPos =
-        currentLocalHeaderOffset + kLocalHeaderSize + currentInfo.NameLength + localExtra;
-    state->prefix = prefixBytes;
+        currentLocalHeaderOffset_ + kLocalHeaderSize + currentInfo_.NameLength + localExtra;
+    state->prefix = prefixBytes_;
     state->crc = crc32(0L, Z_NULL, 0);
     if (state->method == Z_DEFLATED) {
         state->stream.zalloc = &CZUBaseFile::ZAlloc;
@@ -408,13 +410,13 @@ void CUnzipFile::OpenEntry() {
         if (result != Z_OK) CheckZlibResult(result);
         state->streamInitialised = true;
     }
-    readState = std::move(state);
+    readState_ = std::move(state);
 }
 
 std::size_t CUnzipFile::ReadEntry(void* buffer, std::size_t size) {
-    if (!readState) ThrowError(CZipException::kCodeNoEntry);
+    if (!readState_) ThrowError(CZipException::kCodeNoEntry);
     if (size == 0 || buffer == nullptr) return 0;
-    EntryReadState& s = *readState;
+    EntryReadState& s = *readState_;
     // A stream that ended before its stated size was reached is not a complete entry.
     if (s.streamEnded && s.uncompressedLeft != 0) ThrowError(CZipException::kCodeBadArchive);
 
@@ -464,8 +466,8 @@ std::size_t CUnzipFile::ReadEntry(void* buffer, std::size_t size) {
 }
 
 void CUnzipFile::CloseEntry() {
-    if (!readState) return;
-    std::unique_ptr<EntryReadState> state = std::move(readState);
+    if (!readState_) return;
+    std::unique_ptr<EntryReadState> state = std::move(readState_);
     if (state->streamInitialised) inflateEnd(&state->stream);
     if (state->uncompressedLeft == 0 && state->crc != state->expectedCrc)
         ThrowError(CZipException::kCodeBadCrc);
@@ -474,7 +476,7 @@ void CUnzipFile::CloseEntry() {
 }
 
 void CUnzipFile::DiscardEntry() noexcept {
-    if (!readState) return;
-    if (readState->streamInitialised) inflateEnd(&readState->stream);
-    readState.reset();
+    if (!readState_) return;
+    if (readState_->streamInitialised) inflateEnd(&readState_->stream);
+    readState_.reset();
 }

@@ -37,7 +37,7 @@ struct EntryInfo {
     std::uint32_t DiskNumberStart = 0;
     std::uint32_t InternalAttributes = 0;
     std::uint32_t ExternalAttributes = 0;
-    std::int64_t modificationTime = 0;  // local time of DosDateTime, seconds since the epoch
+    std::int64_t ModificationTime = 0;  // local time of DosDateTime, seconds since the epoch
 };
 
 // MS-DOS date and time (date in the high half) as a local time; out-of-range fields are
@@ -87,12 +87,12 @@ public:
     // The same for a file that is already closed.
     static void ApplyEntryStatus(const std::string& path, const EntryInfo& info);
 
-    std::uint64_t EntryCount() const { return entryCount; }
-    std::uint64_t EntryIndex() const { return entryIndex; }
+    std::uint64_t EntryCount() const { return entryCount_; }
+    std::uint64_t EntryIndex() const { return entryIndex_; }
     // True when the archive's counts and offsets came from its 64-bit end records.
-    bool HasZip64EndRecord() const { return zip64; }
-    std::uint64_t PrefixBytes() const { return prefixBytes; }
-    std::uint32_t CommentLength() const { return commentLength; }
+    bool HasZip64EndRecord() const { return zip64_; }
+    std::uint64_t PrefixBytes() const { return prefixBytes_; }
+    std::uint32_t CommentLength() const { return commentLength_; }
 
 private:
     void LocateEndRecord();
@@ -107,21 +107,21 @@ private:
     void ReadHeaderAt(std::uint64_t position, void* buffer, std::size_t size);
     void DiscardEntry() noexcept;
 
-    CFile archiveFile;
-    std::uint64_t entryCount = 0;
-    std::uint32_t commentLength = 0;
-    std::uint64_t prefixBytes = 0;
-    std::uint64_t entryIndex = 0;
-    bool zip64 = false;
-    std::uint64_t entryRecordPos = 0;
-    bool hasCurrentEntry = false;
-    std::uint64_t endRecordPos = 0;
-    std::uint64_t centralDirSize = 0;
-    std::uint64_t centralDirOffset = 0;
-    EntryInfo currentInfo;
-    std::uint64_t currentLocalHeaderOffset = 0;
-    std::unique_ptr<EntryReadState> readState;
-    std::vector<unsigned char> headerWindow;
-    std::uint64_t headerWindowStart = 0;
-    std::size_t headerWindowLength = 0;
+    CFile archiveFile_;
+    std::uint64_t entryCount_ = 0;
+    std::uint32_t commentLength_ = 0;
+    std::uint64_t prefixBytes_ = 0;
+    std::uint64_t entryIndex_ = 0;
+    bool zip64_ = false;
+    std::uint64_t entryRecordPos_ = 0;
+    bool hasCurrentEntry_ = false;
+    std::uint64_t endRecordPos_ = 0;
+    std::uint64_t centralDirSize_ = 0;
+    std::uint64_t centralDirOffset_ = 0;
+    EntryInfo currentInfo_;
+    std::uint64_t currentLocalHeaderOffset_ = 0;
+    std::unique_ptr<EntryReadState> readState_;
+    std::vector<unsigned char> headerWindow_;
+    std::uint64_t headerWindowStart_ = 0;
+    std::size_t headerWindowLength_ = 0;
 };

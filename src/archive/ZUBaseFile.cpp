@@ -4,13 +4,13 @@
 #include <limits>
 
 CZUBaseFile::~CZUBaseFile() {
-    for (void* block : zlibBlocks) std::free(block);
-    zlibBlocks.clear();
+    for (void* block : zlibBlocks_) std::free(block);
+    zlibBlocks_.clear();
 }
 
 void CZUBaseFile::ThrowError(int code) const {
     throw CZipException(CZipException::CauseForCode(code),
-                        IsClosed() ? std::string() : file->GetFilePath(), writerFlag);
+                        IsClosed() ? std::string() : file_->GetFilePath(), writerFlag_);
 }
 
 void CZUBaseFile::CheckZlibResult(int result) const {
@@ -22,9 +22,9 @@ void* CZUBaseFile::ZAlloc(void* opaque, unsigned items, unsigned size) {
     if (size != 0 && items > std::numeric_limits<std::size_t>::max() / size) return nullptr;
     void* block = std::malloc(static_cast<std::size_t>(items) * size);
     auto* self = static_cast<CZUBaseFile*>(opaque);
-    if (block && self->trackZlibMemory) {
+    if (block && self->trackZlibMemory_) {
         try {
-            self->zlibBlocks.insert(block);
+            self->zlibBlocks_.insert(block);
         } catch (...) {
             std::free(block);
             return nullptr;
@@ -35,6 +35,6 @@ void* CZUBaseFile::ZAlloc(void* opaque, unsigned items, unsigned size) {
 
 void CZUBaseFile::ZFree(void* opaque, void* address) {
     auto* self = static_cast<CZUBaseFile*>(opaque);
-    self->zlibBlocks.erase(address);
+    self->zlibBlocks_.erase(address);
     std::free(address);
 }

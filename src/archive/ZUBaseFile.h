@@ -16,22 +16,22 @@ public:
     CZUBaseFile(const CZUBaseFile&) = delete;
     CZUBaseFile& operator=(const CZUBaseFile&) = delete;
 
-    bool IsClosed() const { return file == nullptr || !file->IsOpen(); }
+    bool IsClosed() const { return file_ == nullptr || !file_->IsOpen(); }
 
     // Throws the CZipException for an internal code or zlib result.
     [[noreturn]] void ThrowError(int code) const;
     // Returns for Z_OK and Z_NEED_DICT, throws for everything else.
     void CheckZlibResult(int result) const;
 
-    std::size_t TrackedZlibBlocks() const { return zlibBlocks.size(); }
+    std::size_t TrackedZlibBlocks() const { return zlibBlocks_.size(); }
 
 protected:
     // zlib's alloc_func and free_func; `opaque` is the owning object.
     static void* ZAlloc(void* opaque, unsigned items, unsigned size);
     static void ZFree(void* opaque, void* address);
 
-    CFile* file = nullptr;
-    std::uint8_t writerFlag = 0;
-    bool trackZlibMemory = true;
-    std::unordered_set<void*> zlibBlocks;
+    CFile* file_ = nullptr;
+    std::uint8_t writerFlag_ = 0;
+    bool trackZlibMemory_ = true;
+    std::unordered_set<void*> zlibBlocks_;
 };

@@ -38,18 +38,18 @@ bool ReplaceFamily(int fd, int family) {
 }  // namespace
 
 CClientSocket::CClientSocket() {
-    for (PacketSlot& slot : Slots) {
+    for (PacketSlot& slot : slots_) {
         slot.InUse = 0;
         slot.Length = 0;
         std::memset(slot.Data, 0, sizeof slot.Data);
     }
-    std::memset(SendBuffer, 0, sizeof SendBuffer);
-    std::memset(RecvBuffer, 0, sizeof RecvBuffer);
+    std::memset(sendBuffer_, 0, sizeof sendBuffer_);
+    std::memset(recvBuffer_, 0, sizeof recvBuffer_);
 }
 
 CClientSocket::~CClientSocket() {
     // The event loop may already be gone at this point: only the descriptor is released.
-    const int fd = Socket.exchange(kInvalidSocket);
+    const int fd = socket_.exchange(kInvalidSocket);
     if (fd >= 0 && phase_ != Phase::Connecting) ::close(fd);
 }
 
@@ -67,7 +67,7 @@ void CClientSocket::ShowError(int messageNumber, bool withNumber, int number) {
         std::lock_guard<std::mutex> lock(mutex_);
         show = showMessage_;
         if (getText_) text = getText_(messageNumber);
-        loop = NotifyLoop;
+        loop = notifyLoop_;
     }
     if (!show) return;
     if (withNumber) text = FormatWithNumber(text, number);
@@ -88,11 +88,11 @@ bool CClientSocket::CreateSocket(EventLoop& loop, PacketHandler onPackets) {
     if (phase_ == Phase::Connecting || phase_ == Phase::Connected) return false;
     if (phase_ == Phase::Created) {
         // An earlier attempt's unused socket: release it rather than leak it.
-        const int old = Socket.exchange(kInvalidSocket);
+        const int old = socket_.exchange(kInvalidSocket);
         if (old >= 0) ::close(old);
         phase_ = Phase::Idle;
     }
-    NotifyLoop = &loop;
+    notifyLoop_ = &loop;
     onPackets_ = std::move(onPackets);
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -101,7 +101,7 @@ bool CClientSocket::CreateSocket(EventLoop& loop, PacketHandler onPackets) {
         ShowError(kMsgSocketFailed, true, error);
         return false;
     }
-    Socket = fd;
+    socket_ = fd;
     phase_ = Phase::Created;
     return true;
 }
@@ -116,7 +116,7 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
     PacketHandler handler;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        loop = NotifyLoop;
+        loop = notifyLoop_;
         handler = onPackets_;
     }
     if (loop == nullptr) {
@@ -137,7 +137,7 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
     int fd;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        fd = Socket.load();
+        fd = socket_.load();
         if (phase_ != Phase::Created || fd < 0) return false;  // closed meanwhile
         // The socket was made for IPv4 before the address was known; an IPv6 connect server
         // gets a socket of its kind under the same descriptor number.
@@ -178,7 +178,7 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
     if (attemptAbandoned_ || abandonAll_ || !connected) {
         ::close(fd);
         int expected = fd;
-        Socket.compare_exchange_strong(expected, kInvalidSocket);
+        socket_.compare_exchange_strong(expected, kInvalidSocket);
         phase_ = Phase::Idle;
         attemptAbandoned_ = false;
         return false;
@@ -186,32 +186,32 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
     phase_ = Phase::Connected;
     const std::uint64_t generation = generation_;
     // The watch belongs to the GUI thread; Close there before this runs makes it a no-op.
-    NotifyLoop->Post([this, generation] { RegisterWatch(generation); });
+    notifyLoop_->Post([this, generation] { RegisterWatch(generation); });
     return true;
 }
 
 void CClientSocket::RegisterWatch(std::uint64_t generation) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (generation != generation_ || phase_ != Phase::Connected || watching_) return;
-    const int fd = Socket.load();
-    if (fd < 0 || NotifyLoop == nullptr) return;
+    const int fd = socket_.load();
+    if (fd < 0 || notifyLoop_ == nullptr) return;
     readPaused_ = false;
-    const unsigned interest = EventLoop::Readable | (SendLength > 0 ? EventLoop::Writable : 0u);
-    watch_ = NotifyLoop->WatchSocket(fd, interest, [this](unsigned r) { OnSocketEvent(r); });
+    const unsigned interest = EventLoop::Readable | (sendLength_ > 0 ? EventLoop::Writable : 0u);
+    watch_ = notifyLoop_->WatchSocket(fd, interest, [this](unsigned r) { OnSocketEvent(r); });
     watching_ = true;
 }
 
 void CClientSocket::UpdateInterest() {
-    if (!watching_ || NotifyLoop == nullptr) return;
+    if (!watching_ || notifyLoop_ == nullptr) return;
     const unsigned interest = (readPaused_ ? 0u : unsigned{EventLoop::Readable}) |
-                              (SendLength > 0 ? unsigned{EventLoop::Writable} : 0u);
-    NotifyLoop->SetInterest(watch_, interest);
+                              (sendLength_ > 0 ? unsigned{EventLoop::Writable} : 0u);
+    notifyLoop_->SetInterest(watch_, interest);
 }
 
 void CClientSocket::StopWatching() {
     if (!watching_) return;
     watching_ = false;
-    if (NotifyLoop != nullptr) NotifyLoop->Unwatch(watch_);
+    if (notifyLoop_ != nullptr) notifyLoop_->Unwatch(watch_);
 }
 
 void CClientSocket::Close() {
@@ -224,30 +224,30 @@ void CClientSocket::CloseLocked() {
     if (phase_ == Phase::Connecting) {
         // The connect thread still waits on the descriptor; it closes it when it sees this.
         attemptAbandoned_ = true;
-        Socket = kInvalidSocket;
+        socket_ = kInvalidSocket;
         return;
     }
     StopWatching();
-    const int fd = Socket.exchange(kInvalidSocket);
+    const int fd = socket_.exchange(kInvalidSocket);
     if (fd >= 0) ::close(fd);
     phase_ = Phase::Idle;
 }
 
 bool CClientSocket::Send(const void* bytes, int length) {
-    const int fd = Socket.load();
+    const int fd = socket_.load();
     if (fd < 0 || length < 0 || (bytes == nullptr && length > 0)) return false;
     const auto* data = static_cast<const std::uint8_t*>(bytes);
 
     // Bytes still waiting must leave first, or the new packet would overtake them.
-    if (SendLength > 0) {
+    if (sendLength_ > 0) {
         if (!FlushSendBuffer()) return false;
-        if (SendLength > 0) {
-            if (SendLength + length > kBufferSize) {
+        if (sendLength_ > 0) {
+            if (sendLength_ + length > kBufferSize) {
                 Close();
                 return false;
             }
-            std::memcpy(SendBuffer + SendLength, data, static_cast<std::size_t>(length));
-            SendLength += length;
+            std::memcpy(sendBuffer_ + sendLength_, data, static_cast<std::size_t>(length));
+            sendLength_ += length;
             UpdateInterest();
             return false;
         }
@@ -265,13 +265,13 @@ bool CClientSocket::Send(const void* bytes, int length) {
         if (errno == EINTR) continue;
         if (WouldBlock(errno)) {
             // The test counts the whole packet, not only its unsent rest.
-            if (SendLength + length > kBufferSize) {
+            if (sendLength_ + length > kBufferSize) {
                 Close();
                 return false;
             }
             const int rest = length - sent;
-            std::memcpy(SendBuffer + SendLength, data + sent, static_cast<std::size_t>(rest));
-            SendLength += rest;
+            std::memcpy(sendBuffer_ + sendLength_, data + sent, static_cast<std::size_t>(rest));
+            sendLength_ += rest;
             UpdateInterest();
             return false;
         }
@@ -282,14 +282,14 @@ bool CClientSocket::Send(const void* bytes, int length) {
 }
 
 bool CClientSocket::FlushSendBuffer() {
-    const int fd = Socket.load();
+    const int fd = socket_.load();
     if (fd < 0) return false;
-    while (SendLength > 0) {
+    while (sendLength_ > 0) {
         const ssize_t n =
-            ::send(fd, SendBuffer, static_cast<std::size_t>(SendLength), MSG_NOSIGNAL);
+            ::send(fd, sendBuffer_, static_cast<std::size_t>(sendLength_), MSG_NOSIGNAL);
         if (n > 0) {
-            SendLength -= static_cast<std::int32_t>(n);
-            std::memmove(SendBuffer, SendBuffer + n, static_cast<std::size_t>(SendLength));
+            sendLength_ -= static_cast<std::int32_t>(n);
+            std::memmove(sendBuffer_, sendBuffer_ + n, static_cast<std::size_t>(sendLength_));
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -305,30 +305,30 @@ bool CClientSocket::FlushSendBuffer() {
 }
 
 CClientSocket::ReceiveStatus CClientSocket::ReceiveAndFrame() {
-    const int fd = Socket.load();
+    const int fd = socket_.load();
     if (fd < 0) return ReceiveStatus::Failed;
-    const int room = kBufferSize - RecvLength;
+    const int room = kBufferSize - recvLength_;
     if (room <= 0) return ReceiveStatus::BufferFull;
-    const ssize_t n = ::recv(fd, RecvBuffer + RecvLength, static_cast<std::size_t>(room), 0);
+    const ssize_t n = ::recv(fd, recvBuffer_ + recvLength_, static_cast<std::size_t>(room), 0);
     if (n == 0) return ReceiveStatus::PeerClosed;
     if (n < 0) {
         return (errno == EINTR || WouldBlock(errno)) ? ReceiveStatus::NothingNow
                                                      : ReceiveStatus::Failed;
     }
-    RecvLength += static_cast<std::int32_t>(n);
+    recvLength_ += static_cast<std::int32_t>(n);
     // Fewer than three bytes wait for more, even when they would already make a packet.
-    if (RecvLength < 3) return ReceiveStatus::Received;
+    if (recvLength_ < 3) return ReceiveStatus::Received;
     FrameReceived();
     return ReceiveStatus::Received;
 }
 
 int CClientSocket::FeedReceived(const std::uint8_t* bytes, int count) {
-    const int room = kBufferSize - RecvLength;
+    const int room = kBufferSize - recvLength_;
     const int taken = count < 0 ? 0 : (count < room ? count : room);
     if (taken == 0) return 0;
-    std::memcpy(RecvBuffer + RecvLength, bytes, static_cast<std::size_t>(taken));
-    RecvLength += taken;
-    if (RecvLength >= 3) FrameReceived();
+    std::memcpy(recvBuffer_ + recvLength_, bytes, static_cast<std::size_t>(taken));
+    recvLength_ += taken;
+    if (recvLength_ >= 3) FrameReceived();
     return taken;
 }
 
@@ -336,8 +336,8 @@ void CClientSocket::FrameReceived() {
     std::size_t position = 0;
     for (;;) {
         std::size_t length = 0;
-        const auto status = packetframe::PeekFrame(RecvBuffer + position,
-                                                   static_cast<std::size_t>(RecvLength), &length);
+        const auto status = packetframe::PeekFrame(recvBuffer_ + position,
+                                                   static_cast<std::size_t>(recvLength_), &length);
         switch (status) {
             case packetframe::FrameStatus::BadHead:
             case packetframe::FrameStatus::ZeroLength:
@@ -346,16 +346,16 @@ void CClientSocket::FrameReceived() {
                 return;
             case packetframe::FrameStatus::NeedMore:
                 if (position > 0) {
-                    std::memmove(RecvBuffer, RecvBuffer + position,
-                                 static_cast<std::size_t>(RecvLength));
+                    std::memmove(recvBuffer_, recvBuffer_ + position,
+                                 static_cast<std::size_t>(recvLength_));
                 }
                 return;
             case packetframe::FrameStatus::Complete:
                 // A full queue or an oversize packet drops the packet; framing goes on.
-                QueuePacket(RecvBuffer + position, static_cast<int>(length));
+                QueuePacket(recvBuffer_ + position, static_cast<int>(length));
                 position += length;
-                RecvLength -= static_cast<std::int32_t>(length);
-                if (RecvLength == 0) return;
+                recvLength_ -= static_cast<std::int32_t>(length);
+                if (recvLength_ == 0) return;
                 break;
         }
     }
@@ -364,7 +364,7 @@ void CClientSocket::FrameReceived() {
 int CClientSocket::QueuePacket(const std::uint8_t* bytes, int length) {
     if (length > kBufferSize) return kPacketTooLong;
     if (length < 0) length = 0;
-    for (PacketSlot& slot : Slots) {
+    for (PacketSlot& slot : slots_) {
         if (slot.InUse != 0) continue;
         slot.InUse = 1;
         slot.Length = length;
@@ -375,7 +375,7 @@ int CClientSocket::QueuePacket(const std::uint8_t* bytes, int length) {
 }
 
 const std::uint8_t* CClientSocket::NextPacket(int* length) {
-    for (PacketSlot& slot : Slots) {
+    for (PacketSlot& slot : slots_) {
         if (slot.InUse == 0) continue;
         slot.InUse = 0;
         if (length != nullptr) *length = slot.Length;

@@ -99,9 +99,9 @@ public:
     // GUI thread: the readiness callback the watch calls.
     void OnSocketEvent(unsigned readiness);
 
-    bool IsOpen() const { return Socket.load() != kInvalidSocket; }
-    int SendBufferLength() const { return SendLength; }
-    int RecvBufferLength() const { return RecvLength; }
+    bool IsOpen() const { return socket_.load() != kInvalidSocket; }
+    int SendBufferLength() const { return sendLength_; }
+    int RecvBufferLength() const { return recvLength_; }
 
 private:
     enum class Phase { Idle, Created, Connecting, Connected };
@@ -111,16 +111,16 @@ private:
     void RegisterWatch(std::uint64_t generation);
     void UpdateInterest();
     void StopWatching();
-    void DiscardReceiveBuffer() { RecvLength = 0; }
+    void DiscardReceiveBuffer() { recvLength_ = 0; }
     void FrameReceived();
 
-    EventLoop* NotifyLoop = nullptr;
-    std::atomic<int> Socket{kInvalidSocket};
-    std::uint8_t SendBuffer[kBufferSize];
-    std::int32_t SendLength = 0;
-    std::uint8_t RecvBuffer[kBufferSize];
-    std::int32_t RecvLength = 0;
-    PacketSlot Slots[kSlotCount];
+    EventLoop* notifyLoop_ = nullptr;
+    std::atomic<int> socket_{kInvalidSocket};
+    std::uint8_t sendBuffer_[kBufferSize];
+    std::int32_t sendLength_ = 0;
+    std::uint8_t recvBuffer_[kBufferSize];
+    std::int32_t recvLength_ = 0;
+    PacketSlot slots_[kSlotCount];
 
     PacketHandler onPackets_;
     MessageBoxFunction showMessage_;

@@ -31,12 +31,12 @@ PatchEngine::PatchEngine(PatchHost& host, GamePath gameDirectory, LaunchSettings
       gameDirectory_(std::move(gameDirectory)),
       log_(gameDirectory_.Resolve(kLogFileName).value_or(gameDirectory_.Root() / kLogFileName)) {}
 
-std::optional<std::filesystem::path> PatchEngine::Resolve(std::string_view designPath) const {
-    return gameDirectory_.Resolve(designPath);
+std::optional<std::filesystem::path> PatchEngine::Resolve(std::string_view gameName) const {
+    return gameDirectory_.Resolve(gameName);
 }
 
-bool PatchEngine::RefuseUnverified(int messageNumber, std::string_view designPath) {
-    if (!designPath.empty()) RemoveGameFile(designPath);
+bool PatchEngine::RefuseUnverified(int messageNumber, std::string_view gameName) {
+    if (!gameName.empty()) RemoveGameFile(gameName);
     host_.SetStatusText(messageNumber);
     const std::string cause = Verifier ? Verifier->Failure() : std::string("no verifier");
     std::fprintf(stderr, "torvane: patch server %s:%u refused: %s\n", ServerHost.c_str(),
@@ -53,8 +53,8 @@ std::optional<std::filesystem::path> PatchEngine::MetadataScratch(std::string_vi
     return path;
 }
 
-bool PatchEngine::RemoveGameFile(std::string_view designPath) const {
-    const auto file = Resolve(designPath);
+bool PatchEngine::RemoveGameFile(std::string_view gameName) const {
+    const auto file = Resolve(gameName);
     if (!file) return false;
     std::error_code ec;
     const auto status = std::filesystem::symlink_status(*file, ec);

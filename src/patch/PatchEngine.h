@@ -78,11 +78,11 @@ public:
 
     PatchHost& Host() { return host_; }
     const GamePath& GameDirectory() const { return gameDirectory_; }
-    // `designPath` under the game directory, or nullopt when the name is unsafe.
-    std::optional<std::filesystem::path> Resolve(std::string_view designPath) const;
+    // `gameName` under the game directory, or nullopt when the name is unsafe.
+    std::optional<std::filesystem::path> Resolve(std::string_view gameName) const;
     // Deletes a file of the game directory ("version.wvd", "list.inf", "Temp\up_list.zip");
     // true when it is gone afterwards (also when it never existed). Unsafe names: false.
-    bool RemoveGameFile(std::string_view designPath) const;
+    bool RemoveGameFile(std::string_view gameName) const;
 
     // ---- State (the main window's patch fields) ----
     LaunchSettings Launch;
@@ -112,9 +112,9 @@ public:
     // Set when the deployment trusts a signing key: every download is checked with it before
     // it is read or installed. Null: the repository is taken as it comes.
     RepositoryVerifier* Verifier = nullptr;
-    // After a failed check of the verifier: deletes `designPath` (when not empty), shows status
+    // After a failed check of the verifier: deletes `gameName` (when not empty), shows status
     // message `messageNumber` and reports the verifier's cause on stderr. Always false.
-    bool RefuseUnverified(int messageNumber, std::string_view designPath);
+    bool RefuseUnverified(int messageNumber, std::string_view gameName);
     // "Temp\<name>", the place for the repository's metadata files while they are checked;
     // creates "Temp" when it is missing. Nullopt when it cannot.
     std::optional<std::filesystem::path> MetadataScratch(std::string_view name);

@@ -34,7 +34,7 @@ enum TokenKind : int {
 
 class CTokenReader {
 public:
-    static constexpr std::size_t kMaxTokenText = 259;  // a full path of the original platform
+    static constexpr std::size_t kMaxTokenText = 259;  // a full path on Windows (MAX_PATH)
     static constexpr std::uintmax_t kMaxFileSize = 16u << 20;
 
     // Reads the whole file; false (nothing open) when it cannot be read or is absurdly large.

@@ -20,23 +20,23 @@ bool IsSeparator(char c) {
 }
 
 // Splits on either separator; nullopt when any component is unacceptable.
-std::optional<std::vector<std::string_view>> SplitSafe(std::string_view designPath) {
-    if (designPath.empty()) return std::nullopt;
-    if (designPath.find('\0') != std::string_view::npos) return std::nullopt;
-    if (IsSeparator(designPath.front())) return std::nullopt;  // absolute or UNC
-    // "C:" anywhere is a drive designator on the original platform, and ':' would name an
+std::optional<std::vector<std::string_view>> SplitSafe(std::string_view gameName) {
+    if (gameName.empty()) return std::nullopt;
+    if (gameName.find('\0') != std::string_view::npos) return std::nullopt;
+    if (IsSeparator(gameName.front())) return std::nullopt;  // absolute or UNC
+    // "C:" anywhere is a drive designator on Windows, and ':' would name an
     // alternate data stream there; neither may reach the disk.
-    if (designPath.find(':') != std::string_view::npos) return std::nullopt;
+    if (gameName.find(':') != std::string_view::npos) return std::nullopt;
 
     std::vector<std::string_view> parts;
     std::size_t start = 0;
     while (true) {
         std::size_t end = start;
-        while (end < designPath.size() && !IsSeparator(designPath[end])) ++end;
-        const std::string_view part = designPath.substr(start, end - start);
+        while (end < gameName.size() && !IsSeparator(gameName[end])) ++end;
+        const std::string_view part = gameName.substr(start, end - start);
         if (part.empty() || part == "." || part == "..") return std::nullopt;
         parts.push_back(part);
-        if (end == designPath.size()) break;
+        if (end == gameName.size()) break;
         start = end + 1;
     }
     return parts;
@@ -159,12 +159,12 @@ std::filesystem::path GamePath::FindSpelling(const std::filesystem::path& direct
     return listings_->Find(directory, part);
 }
 
-bool GamePath::IsSafe(std::string_view designPath) {
-    return SplitSafe(designPath).has_value();
+bool GamePath::IsSafe(std::string_view gameName) {
+    return SplitSafe(gameName).has_value();
 }
 
-std::optional<std::filesystem::path> GamePath::Resolve(std::string_view designPath) const {
-    const auto parts = SplitSafe(designPath);
+std::optional<std::filesystem::path> GamePath::Resolve(std::string_view gameName) const {
+    const auto parts = SplitSafe(gameName);
     if (!parts) return std::nullopt;
 
     std::filesystem::path current = root_;

@@ -26,11 +26,11 @@ public:
 
     const std::filesystem::path& Root() const { return root_; }
 
-    // The real path for `designPath`, or nullopt when the name is unsafe.
-    std::optional<std::filesystem::path> Resolve(std::string_view designPath) const;
+    // The real path for `gameName`, or nullopt when the name is unsafe.
+    std::optional<std::filesystem::path> Resolve(std::string_view gameName) const;
 
-    // True when `designPath` would be accepted by Resolve (no disk access).
-    static bool IsSafe(std::string_view designPath);
+    // True when `gameName` would be accepted by Resolve (no disk access).
+    static bool IsSafe(std::string_view gameName);
 
     // Tells the resolver that `created` (a path it gave, or a directory on the way to one) now
     // exists, so later lookups in the same directory find it without reading the directory.

@@ -23,7 +23,7 @@ inline constexpr int kStartMaxError = 32;
 inline constexpr int kStartSucceeded = 42;
 
 // Starts `file` (a name in `gameDir`, matched without regard to case; or an absolute path)
-// with `parameters` split into arguments the way the original platform splits a command
+// with `parameters` split into arguments the way Windows splits a command
 // line, in `gameDir` as working directory. With a launch command the program run is that
 // command's words, then the client's path, then the arguments.
 int StartGameClient(const std::filesystem::path& gameDir, const std::string& file,
@@ -33,7 +33,7 @@ int StartGameClient(const std::filesystem::path& gameDir, const std::string& fil
 // opener could not be started or the text is not something to open.
 bool OpenWebLink(const std::string& url);
 
-// Command-line splitting of the original platform: blanks separate arguments outside double
+// Command-line splitting as on Windows: blanks separate arguments outside double
 // quotes; 2n back-slashes before a quote give n back-slashes and toggle quoting; 2n+1 give n
 // and a literal quote; "" inside quotes is a literal quote; other back-slashes are literal.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);

@@ -63,37 +63,37 @@ void CMessageTable::Load(const std::string& path) {
         return;
     }
     Clear();
-    head = new (std::nothrow) MessageNode{};
-    if (!head) {
+    head_ = new (std::nothrow) MessageNode{};
+    if (!head_) {
         ShowError(kHeadAllocFailed);
         return;
     }
-    tail = head;
+    tail_ = head_;
 
     // A short file leaves the unread header bytes zero, so it fails the checks below.
     unsigned char raw[kMessageFileHeaderSize] = {};
     (void)std::fread(raw, 1, sizeof raw, file.get());
-    header.Magic = raw[0];
-    header.Version = raw[1];
-    std::memcpy(header.Reserved, raw + 2, sizeof header.Reserved);
-    header.Count = static_cast<std::int32_t>(
+    header_.Magic = raw[0];
+    header_.Version = raw[1];
+    std::memcpy(header_.Reserved, raw + 2, sizeof header_.Reserved);
+    header_.Count = static_cast<std::int32_t>(
         static_cast<std::uint32_t>(raw[24]) | (static_cast<std::uint32_t>(raw[25]) << 8) |
         (static_cast<std::uint32_t>(raw[26]) << 16) | (static_cast<std::uint32_t>(raw[27]) << 24));
-    if (header.Magic != kMessageFileMagic) {
+    if (header_.Magic != kMessageFileMagic) {
         ShowError(kNotTextCode);
         return;
     }
-    if (header.Version != kMessageFileVersion) {
+    if (header_.Version != kMessageFileVersion) {
         ShowError(kBadVersion);
         return;
     }
-    if (header.Count <= 0) {
+    if (header_.Count <= 0) {
         ShowError(kBadCount);
         return;
     }
 
     char buffer[kMessageRecordBufferSize];
-    for (std::int32_t i = 0; i < header.Count; ++i) {
+    for (std::int32_t i = 0; i < header_.Count; ++i) {
         std::memset(buffer, 0, sizeof buffer);
         unsigned char fields[4];
         // A file that ends before `count` records keeps the records read so far.
@@ -116,29 +116,29 @@ void CMessageTable::Load(const std::string& path) {
 
 int CMessageTable::Add(int number, const char* text) {
     if (!text || text[0] == '\0') return 0;
-    if (!head) {
+    if (!head_) {
         // Records only hang off a list that Load started.
-        head = new (std::nothrow) MessageNode{};
-        if (!head) return 0;
-        tail = head;
+        head_ = new (std::nothrow) MessageNode{};
+        if (!head_) return 0;
+        tail_ = head_;
     }
     auto* node = new (std::nothrow) MessageNode{};
     if (!node) {
         ShowError(kNodeAllocFailed);
         return 0;
     }
-    node->number = number;
+    node->Number = number;
     const std::size_t length = std::strlen(text);
-    node->text = new (std::nothrow) char[length + 1];
-    if (!node->text) {
+    node->Text = new (std::nothrow) char[length + 1];
+    if (!node->Text) {
         delete node;
         return 0;
     }
-    std::memcpy(node->text, text, length + 1);
-    tail->next = node;
-    tail = node;
+    std::memcpy(node->Text, text, length + 1);
+    tail_->Next = node;
+    tail_ = node;
     if (number >= 0 && number < kMessageIndexLimit) {
-        index[static_cast<std::size_t>(number)] = node;
+        index_[static_cast<std::size_t>(number)] = node;
         return 1;
     }
     ShowError(kIndexError);
@@ -146,23 +146,23 @@ int CMessageTable::Add(int number, const char* text) {
 }
 
 const char* CMessageTable::GetText(int number) const {
-    if (number >= 0 && number < kMessageIndexLimit && index[static_cast<std::size_t>(number)])
-        return index[static_cast<std::size_t>(number)]->text;
-    if (!head) return defaultText;
-    for (const MessageNode* node = head->next; node; node = node->next)
-        if (node->number == number) return node->text;
-    return head->next ? head->next->text : defaultText;
+    if (number >= 0 && number < kMessageIndexLimit && index_[static_cast<std::size_t>(number)])
+        return index_[static_cast<std::size_t>(number)]->Text;
+    if (!head_) return defaultText_;
+    for (const MessageNode* node = head_->Next; node; node = node->Next)
+        if (node->Number == number) return node->Text;
+    return head_->Next ? head_->Next->Text : defaultText_;
 }
 
 void CMessageTable::Clear() {
-    MessageNode* node = head;
+    MessageNode* node = head_;
     while (node) {
-        MessageNode* next = node->next;
-        delete[] node->text;
+        MessageNode* next = node->Next;
+        delete[] node->Text;
         delete node;
         node = next;
     }
-    head = nullptr;
-    tail = nullptr;
-    index.fill(nullptr);
+    head_ = nullptr;
+    tail_ = nullptr;
+    index_.fill(nullptr);
 }

@@ -32,9 +32,9 @@ struct MessageFileHeader {
 };
 
 struct MessageNode {
-    MessageNode* next = nullptr;
-    std::int32_t number = 0;
-    char* text = nullptr;  // NUL-terminated, owned
+    MessageNode* Next = nullptr;
+    std::int32_t Number = 0;
+    char* Text = nullptr;  // NUL-terminated, owned
 };
 
 class CMessageTable {
@@ -59,17 +59,17 @@ public:
     void Clear();
 
     // The stored records in file order (null when none), for operator tools.
-    const MessageNode* FirstRecord() const { return head ? head->next : nullptr; }
-    const MessageFileHeader& Header() const { return header; }
+    const MessageNode* FirstRecord() const { return head_ ? head_->Next : nullptr; }
+    const MessageFileHeader& Header() const { return header_; }
 
 private:
     void ShowError(const std::string& text) const;
 
-    MessageNode* head = nullptr;
-    MessageNode* tail = nullptr;
-    std::array<MessageNode*, kMessageIndexSize> index{};
-    MessageFileHeader header;
-    char defaultText[10] = "Msg error";
+    MessageNode* head_ = nullptr;
+    MessageNode* tail_ = nullptr;
+    std::array<MessageNode*, kMessageIndexSize> index_{};
+    MessageFileHeader header_;
+    char defaultText_[10] = "Msg error";
     MessageBoxFunction showMessage_;
 };
 

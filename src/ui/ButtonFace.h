@@ -40,6 +40,6 @@ struct CaptionBox {
 };
 // The box the caption is centred in: the item rectangle with its right edge 3 pixels further.
 CaptionBox CaptionRectangle(int left, int top, int right, int bottom);
-// Left edge of a single-line text `textWidth` wide centred in `box` (rounded as the platform's
+// Left edge of a single-line text `textWidth` wide centred in `box` (rounded as Windows'
 // centring does: toward the left).
 int CentredTextLeft(const CaptionBox& box, int textWidth);

@@ -253,7 +253,7 @@ TEST_F(UnzipFileTest, OperationsWithoutEntryOrFile) {
     try {
         CUnzipFile((dir_ / "missing.zip").string());
     } catch (const CFileException& e) {
-        EXPECT_EQ(e.osError, ENOENT);
+        EXPECT_EQ(e.OsError, ENOENT);
     }
 }
 
@@ -285,7 +285,7 @@ TEST_F(UnzipFileTest, ApplyEntryStatusStampsTimeAndReadOnlyBit) {
     EXPECT_EQ(DosDateTimeToLocalTime(0x5A8B6C35), 1744378422);
 
     EntryInfo info;
-    info.modificationTime = DosDateTimeToLocalTime(0x5A8B6C35);
+    info.ModificationTime = DosDateTimeToLocalTime(0x5A8B6C35);
     info.ExternalAttributes = 0x21;  // archive + read-only
     CFile out;
     const std::string path = (dir_ / "stamped").string();

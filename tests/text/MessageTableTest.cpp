@@ -124,7 +124,7 @@ TEST(MessageTable, NumbersOutsideIndexUseListWalkFirstWins) {
     EXPECT_STREQ(t.Table.GetText(32767), "top");
     // Every record stays in file order.
     std::vector<int> order;
-    for (const MessageNode* n = t.Table.FirstRecord(); n; n = n->next) order.push_back(n->number);
+    for (const MessageNode* n = t.Table.FirstRecord(); n; n = n->Next) order.push_back(n->Number);
     EXPECT_EQ(order, (std::vector<int>{1, -5, -5, 32767}));
 }
 

@@ -165,8 +165,8 @@ int WtfDump(const Arguments& given) {
     }
     CMessageTable table;
     const bool loaded = LoadTable(table, args[0], *codePage);
-    for (const MessageNode* node = table.FirstRecord(); node; node = node->next)
-        std::cout << node->number << '\t' << Escape(DecodeToUtf8(node->text, *codePage)) << '\n';
+    for (const MessageNode* node = table.FirstRecord(); node; node = node->Next)
+        std::cout << node->Number << '\t' << Escape(DecodeToUtf8(node->Text, *codePage)) << '\n';
     return loaded ? 0 : 1;
 }
 
