@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <optional>
 
 namespace {
 
@@ -15,24 +16,11 @@ std::size_t Utf8SequenceLength(const char* p, std::size_t left) {
     return n;
 }
 
-// One conversion with a replacement for every byte sequence the target cannot take or the
-// source does not form. `replacement` is already in the target encoding.
-std::string Convert(std::string_view input, const char* to, const char* from,
-                    std::string_view replacement, bool fromUtf8) {
-    iconv_t cd = ::iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        // Unknown code page: pass ASCII through, replace everything else.
-        std::string out;
-        for (std::size_t i = 0; i < input.size();) {
-            if (static_cast<unsigned char>(input[i]) < 0x80) {
-                out += input[i++];
-            } else {
-                out += replacement;
-                i += fromUtf8 ? Utf8SequenceLength(input.data() + i, input.size() - i) : 1;
-            }
-        }
-        return out;
-    }
+// Runs `cd` over `input`. At a sequence it cannot take (EILSEQ: bad or unmappable; EINVAL: cut
+// short at the end) `giveUp` is handed the rest of the input from there and the output so far:
+// it returns how many bytes to skip, or nullopt to end the conversion with nullopt.
+template <typename GiveUp>
+std::optional<std::string> RunIconv(iconv_t cd, std::string_view input, GiveUp giveUp) {
     std::string out;
     char buffer[1024];
     char* in = const_cast<char*>(input.data());
@@ -56,17 +44,42 @@ std::string Convert(std::string_view input, const char* to, const char* from,
             continue;
         }
         if (error == E2BIG) continue;
-        // EILSEQ (bad or unmappable sequence) or EINVAL (cut short at the end): one
-        // replacement per character given up.
-        out += replacement;
-        const std::size_t skip = fromUtf8 ? Utf8SequenceLength(in, inLeft) : 1;
-        in += skip;
-        inLeft -= skip;
+        const auto skip = giveUp(std::string_view(in, inLeft), out);
+        if (!skip) return std::nullopt;
+        in += *skip;
+        inLeft -= *skip;
         ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
         if (inLeft == 0) break;
     }
-    ::iconv_close(cd);
     return out;
+}
+
+// One conversion with a replacement for every byte sequence the target cannot take or the
+// source does not form. `replacement` is already in the target encoding.
+std::string Convert(std::string_view input, const char* to, const char* from,
+                    std::string_view replacement, bool fromUtf8) {
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        // Unknown code page: pass ASCII through, replace everything else.
+        std::string out;
+        for (std::size_t i = 0; i < input.size();) {
+            if (static_cast<unsigned char>(input[i]) < 0x80) {
+                out += input[i++];
+            } else {
+                out += replacement;
+                i += fromUtf8 ? Utf8SequenceLength(input.data() + i, input.size() - i) : 1;
+            }
+        }
+        return out;
+    }
+    // One replacement per character given up.
+    const auto out = RunIconv(
+        cd, input, [&](std::string_view rest, std::string& done) -> std::optional<std::size_t> {
+            done += replacement;
+            return fromUtf8 ? Utf8SequenceLength(rest.data(), rest.size()) : 1;
+        });
+    ::iconv_close(cd);
+    return *out;
 }
 
 }  // namespace
@@ -126,34 +139,12 @@ std::optional<std::string> ConvertExactly(std::string_view input, const char* to
         if (badOffset) *badOffset = 0;
         return std::nullopt;
     }
-    std::string out;
-    char buffer[1024];
-    char* in = const_cast<char*>(input.data());
-    std::size_t inLeft = input.size();
-    bool ok = true;
-    while (true) {
-        char* outPtr = buffer;
-        std::size_t outLeft = sizeof buffer;
-        const std::size_t r = inLeft > 0 ? ::iconv(cd, &in, &inLeft, &outPtr, &outLeft)
-                                         : ::iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-        const int error = errno;
-        out.append(buffer, sizeof buffer - outLeft);
-        if (r == static_cast<std::size_t>(-1) && error == E2BIG) continue;
-        if (r == static_cast<std::size_t>(-1)) {
-            ok = false;
-            if (badOffset) *badOffset = static_cast<std::size_t>(in - input.data());
-            break;
-        }
-        if (inLeft == 0) {
-            outPtr = buffer;
-            outLeft = sizeof buffer;
-            ::iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-            out.append(buffer, sizeof buffer - outLeft);
-            break;
-        }
-    }
+    const auto out =
+        RunIconv(cd, input, [&](std::string_view rest, std::string&) -> std::optional<std::size_t> {
+            if (badOffset) *badOffset = input.size() - rest.size();
+            return std::nullopt;
+        });
     ::iconv_close(cd);
-    if (!ok) return std::nullopt;
     return out;
 }
 
