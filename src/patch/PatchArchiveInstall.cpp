@@ -69,32 +69,40 @@ void PatchEngine::RemoveStagedFiles() const {
     }
 }
 
-bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopCheck& stopRequested) {
-    host_.SetStatusText(kMsgUnpacking);
+std::optional<PatchEngine::ArchivePaths> PatchEngine::ResolveArchivePaths(
+    std::string_view archivePath) {
     const auto archive = Resolve(archivePath);
     const auto staging = StagingDirectory();
     if (!archive || !staging) {
         host_.SetStatusText(kMsgPatchFailed);
-        return false;
+        return std::nullopt;
     }
-    // A failed or stopped unpack gives the archive up: the next run downloads it again, and
-    // the disk does not have to hold it twice meanwhile.
-    const auto giveUp = [&] {
-        RemoveStagedFiles();
-        RemoveGameFile(archivePath);
-        return false;
-    };
+    return ArchivePaths{*archive, *staging};
+}
+
+bool PatchEngine::GiveUpArchive(std::string_view archivePath) const {
+    RemoveStagedFiles();
+    RemoveGameFile(archivePath);
+    return false;
+}
+
+bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopCheck& stopRequested) {
+    host_.SetStatusText(kMsgUnpacking);
+    const auto paths = ResolveArchivePaths(archivePath);
+    if (!paths) return false;
+    const auto& [archive, staging] = *paths;
+    const auto giveUp = [&] { return GiveUpArchive(archivePath); };
     // What an earlier run left half-staged is of no use: entries are staged again whole.
     RemoveStagedFiles();
     std::error_code ec;
-    std::filesystem::create_directories(*staging, ec);
+    std::filesystem::create_directories(staging, ec);
     if (ec) {
-        ReportFailure("cannot make the unpacking directory", *staging, ec.value());
+        ReportFailure("cannot make the unpacking directory", staging, ec.value());
         host_.SetStatusText(kMsgPatchFailed);
         return giveUp();
     }
     try {
-        CUnzipFile zip(archive->string());
+        CUnzipFile zip(archive.string());
 
         // Every name is checked before anything is written, so a hostile archive costs no
         // more than its download. Nothing is kept from this pass: memory stays the same
@@ -105,7 +113,7 @@ bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopChec
             const std::string name = EntryGameName(zip, directory);
             if (!directory && !GamePath::IsSafe(name)) {
                 const std::string shown = (gameDirectory_.Root() / "").string() + name;
-                ReportFailure("the patch archive names an unusable path \"" + name + "\"", *archive,
+                ReportFailure("the patch archive names an unusable path \"" + name + "\"", archive,
                               EINVAL);
                 host_.ShowMessageBox(shown + kCannotOpenSuffix, "Error", MessageBoxIcon::Stop);
                 host_.CloseMainWindow();
@@ -123,7 +131,7 @@ bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopChec
             if (directory) continue;
             EntryInfo info;
             zip.GetEntryInfo(&info);
-            const std::filesystem::path staged = StagedEntryPath(*staging, zip.EntryIndex());
+            const std::filesystem::path staged = StagedEntryPath(staging, zip.EntryIndex());
             CFile output;
             if (!output.Open(staged.string(), CFile::modeCreate))
                 throw CFileException(staged.string(), output.LastError(), "create");
@@ -148,7 +156,7 @@ bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopChec
         // A damaged archive, or a write that failed (a full disk), ends the patch like a failed
         // download; the window stays usable and the next run applies this patch again.
         ReportFailure(std::string("cannot unpack the patch archive (") + error.what() + ")",
-                      *archive);
+                      archive);
         host_.SetStatusText(kMsgPatchFailed);
         return giveUp();
     }
@@ -157,17 +165,10 @@ bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopChec
 
 bool PatchEngine::InstallStagedArchive(std::string_view archivePath,
                                        const StopCheck& stopRequested) {
-    const auto archive = Resolve(archivePath);
-    const auto staging = StagingDirectory();
-    if (!archive || !staging) {
-        host_.SetStatusText(kMsgPatchFailed);
-        return false;
-    }
-    const auto giveUp = [&] {
-        RemoveStagedFiles();
-        RemoveGameFile(archivePath);
-        return false;
-    };
+    const auto paths = ResolveArchivePaths(archivePath);
+    if (!paths) return false;
+    const auto& [archive, staging] = *paths;
+    const auto giveUp = [&] { return GiveUpArchive(archivePath); };
     const auto cannotOpen = [&](const std::string& shown, int error) {
         ReportFailure("cannot write the patch archive's file", shown, error);
         host_.ShowMessageBox(shown + kCannotOpenSuffix, "Error", MessageBoxIcon::Stop);
@@ -188,7 +189,7 @@ bool PatchEngine::InstallStagedArchive(std::string_view archivePath,
     }
 
     try {
-        CUnzipFile zip(archive->string());
+        CUnzipFile zip(archive.string());
         // Each staged file is renamed over its target, so a run that ends anywhere leaves every
         // file either old or new. Reaching the disk is settled once for all of them below,
         // before config.ini records the new version.
@@ -208,7 +209,7 @@ bool PatchEngine::InstallStagedArchive(std::string_view archivePath,
                 gameDirectory_.CreateDirectories(target->parent_path(), ec);
                 createdDirectory = target->parent_path();
             }
-            const std::filesystem::path staged = StagedEntryPath(*staging, zip.EntryIndex());
+            const std::filesystem::path staged = StagedEntryPath(staging, zip.EntryIndex());
             std::filesystem::rename(staged, *target, ec);
             // A directory of the game mounted from another file system takes a copy.
             if (ec == std::errc::cross_device_link && CopyFileAtomically(staged, *target))
@@ -221,7 +222,7 @@ bool PatchEngine::InstallStagedArchive(std::string_view archivePath,
         zip.Close();
     } catch (const std::exception& error) {
         ReportFailure(std::string("cannot unpack the patch archive (") + error.what() + ")",
-                      *archive);
+                      archive);
         host_.SetStatusText(kMsgPatchFailed);
         return giveUp();
     }
@@ -246,7 +247,7 @@ bool PatchEngine::InstallStagedArchive(std::string_view archivePath,
         return giveUp();
     }
     std::filesystem::remove(*substitute, ec);
-    std::filesystem::remove(*archive, ec);
+    std::filesystem::remove(archive, ec);
     return true;
 }
 

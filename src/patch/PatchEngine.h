@@ -219,6 +219,16 @@ private:
     static constexpr const char* kStagingDirectoryName = ".unpacked";
     std::optional<std::filesystem::path> StagingDirectory() const;
     void RemoveStagedFiles() const;
+    // The real paths of the packed archive `archivePath` and of the staging directory; nullopt
+    // (status: patch failed) when either name is unusable.
+    struct ArchivePaths {
+        std::filesystem::path Archive;
+        std::filesystem::path Staging;
+    };
+    std::optional<ArchivePaths> ResolveArchivePaths(std::string_view archivePath);
+    // After a failed or stopped unpack: the staged files and the archive go, so the next run
+    // downloads it again and the disk need not hold it twice meanwhile. Returns false.
+    bool GiveUpArchive(std::string_view archivePath) const;
 
     PatchHost& host_;
     GamePath gameDirectory_;
