@@ -88,6 +88,10 @@ public:
     static void ApplyEntryStatus(const std::string& path, const EntryInfo& info);
 
     std::uint64_t EntryCount() const { return entryCount_; }
+    // Where the current entry's local header starts in the file.
+    std::uint64_t CurrentEntryHeaderOffset() const {
+        return currentLocalHeaderOffset_ + prefixBytes_;
+    }
     std::uint64_t EntryIndex() const { return entryIndex_; }
     // True when the archive's counts and offsets came from its 64-bit end records.
     bool HasZip64EndRecord() const { return zip64_; }

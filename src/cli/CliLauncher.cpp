@@ -12,6 +12,7 @@
 #include "app/UpdateDlg.h"
 #include "cli/CliGameOptions.h"
 #include "cli/CliOptions.h"
+#include "cli/CliVerify.h"
 #include "cli/CliWindow.h"
 #include "platform/CodePage.h"
 #include "platform/PollEventLoop.h"
@@ -75,6 +76,8 @@ int RunCliLauncher(const std::vector<std::string>& arguments) {
     const DeploymentSettings settings = LoadSettings(options);
     if (!options.GameOptionValues.empty())
         return ApplyGameOptions(settings, options.GameOptionValues, stdout, stderr);
+    if (options.Verify || options.Repair)
+        return RunVerify(settings, gameDirectory, options.Repair, stdout, stderr);
     PollEventLoop loop;
     CliWindow* window = nullptr;
     int status = kFailed;

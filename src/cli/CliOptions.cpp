@@ -6,7 +6,9 @@ const char* const kCliUsage =
     "usage: torvane-cli [--game-dir DIR] [--config FILE] [--connect HOST[:PORT]] [--pick N]\n"
     "                   [--start | --no-start] [--] [/t | /r | /l VERSION]\n"
     "       torvane-cli [--config FILE] --options KEY=VALUE [--options KEY=VALUE ...]\n"
-    "                   (ID, SoundOnOff, MusicOnOff, Resolution, ColorDepth, WindowMode)\n";
+    "                   (ID, SoundOnOff, MusicOnOff, Resolution, ColorDepth, WindowMode)\n"
+    "       torvane-cli [--game-dir DIR] [--config FILE] [--connect HOST[:PORT]]\n"
+    "                   --verify | --repair\n";
 
 namespace {
 
@@ -102,6 +104,10 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& argume
             const std::string* v = value("--options");
             if (!v) return std::nullopt;
             options.GameOptionValues.push_back(*v);
+        } else if (argument == "--verify") {
+            options.Verify = true;
+        } else if (argument == "--repair") {
+            options.Repair = true;
         } else if (argument == "--start") {
             startSeen = true;
         } else if (argument == "--no-start") {
@@ -121,6 +127,14 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& argume
     }
     if (!options.GameOptionValues.empty() && (startSeen || options.Pick != 0)) {
         *error = "--options sets the game's options and ends; it takes no --pick or --start";
+        return std::nullopt;
+    }
+    if ((options.Verify || options.Repair) &&
+        (options.Verify == options.Repair || startSeen || options.Pick != 0 ||
+         !options.GameOptionValues.empty() || !launcherSwitches.empty())) {
+        *error =
+            "--verify or --repair (one of them) checks the game and ends; it takes no "
+            "--pick, --start, --options or launcher switches";
         return std::nullopt;
     }
     options.Start = startSeen;

@@ -3,6 +3,7 @@
 //   torvane-cli [--game-dir DIR] [--config FILE] [--connect HOST[:PORT]] [--pick N]
 //               [--start | --no-start] [--] [/t | /r | /l VERSION]
 //   torvane-cli [--config FILE] --options KEY=VALUE [--options KEY=VALUE ...]
+//   torvane-cli [--game-dir DIR] [--config FILE] [--connect HOST[:PORT]] --verify | --repair
 
 #include <cstdint>
 #include <filesystem>
@@ -21,6 +22,10 @@ struct CliOptions {
     // --options KEY=VALUE: the game's options to set; the launcher then ends without
     // connecting.
     std::vector<std::string> GameOptionValues;
+    // --verify: compare the installed game with its version's signed manifest; --repair: and
+    // put back what differs.
+    bool Verify = false;
+    bool Repair = false;
 };
 
 // nullopt with `error` set on bad usage.

@@ -113,24 +113,33 @@ bool RepositoryVerifier::CheckVersionFile(const std::string& name, const fs::pat
 
 bool RepositoryVerifier::AcceptManifest(const std::string& label, const fs::path& manifestFile) {
     manifest_.reset();
-    if (!index_) return Fail("no signed index was accepted");
+    manifest_ = ReadManifest(label, manifestFile);
+    return manifest_.has_value();
+}
+
+std::optional<Manifest> RepositoryVerifier::ReadManifest(const std::string& label,
+                                                         const fs::path& manifestFile) {
+    auto refuse = [this](std::string why) {
+        Fail(std::move(why));
+        return std::nullopt;
+    };
+    if (!index_) return refuse("no signed index was accepted");
     const IndexedVersion* version = index_->FindVersion(label);
-    if (!version) return Fail("version " + label + " is not in the signed index");
+    if (!version) return refuse("version " + label + " is not in the signed index");
     if (!version->Manifest)
-        return Fail("version " + label +
-                    " was published without a manifest and cannot be verified");
+        return refuse("version " + label +
+                      " was published without a manifest and cannot be verified");
     auto text = ReadFileContents(manifestFile, kMaxManifestBytes);
-    if (!text) return Fail("the manifest of version " + label + " is missing or too large");
+    if (!text) return refuse("the manifest of version " + label + " is missing or too large");
     if (Sha256Of(*text) != *version->Manifest)
-        return Fail("the manifest of version " + label +
-                    " differs from its hash in the signed index");
+        return refuse("the manifest of version " + label +
+                      " differs from its hash in the signed index");
     std::string error;
     auto manifest = ParseManifest(*text, error);
-    if (!manifest) return Fail("the manifest of version " + label + ": " + error);
+    if (!manifest) return refuse("the manifest of version " + label + ": " + error);
     if (manifest->Label != label)
-        return Fail("the manifest in " + label + " describes version " + manifest->Label);
-    manifest_ = std::move(manifest);
-    return true;
+        return refuse("the manifest in " + label + " describes version " + manifest->Label);
+    return manifest;
 }
 
 bool RepositoryVerifier::CheckList(const fs::path& file) {

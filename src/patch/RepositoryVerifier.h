@@ -48,6 +48,10 @@ public:
                      std::int64_t now = static_cast<std::int64_t>(std::time(nullptr)));
     bool CheckVersionFile(const std::string& name, const std::filesystem::path& file);
     bool AcceptManifest(const std::string& label, const std::filesystem::path& manifestFile);
+    // Another version's manifest, checked against the accepted index the same way, without
+    // making it the current one. Nullopt with Failure() set when it does not match.
+    std::optional<Manifest> ReadManifest(const std::string& label,
+                                         const std::filesystem::path& manifestFile);
     bool CheckList(const std::filesystem::path& file);
     bool CheckArchive(const std::filesystem::path& file);
     // A per-file version's download as it arrived (compressed or plain), by its game path.

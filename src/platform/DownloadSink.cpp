@@ -126,7 +126,7 @@ bool DownloadSink::Open() {
         return false;
     }
     // mkstemp makes the file private; a downloaded game file should look like any other.
-    ::fchmod(fd, 0644);
+    ::fchmod(fd, static_cast<mode_t>(mode_));
     file_ = fdopen(fd, "wb");
     if (!file_) {
         ::close(fd);

@@ -55,6 +55,8 @@ public:
     // Work files fetched anew on every run need not reach the disk before they take their name;
     // everything else is flushed first (the default).
     void SetFlushToDisk(bool flush) { flushToDisk_ = flush; }
+    // Permission bits of the file (default 0644, like any downloaded game file).
+    void SetMode(unsigned mode) { mode_ = mode; }
     void AddValidator(std::unique_ptr<DownloadValidator> validator);
     void Expect(const DownloadExpectation& expectation);
 
@@ -86,4 +88,5 @@ private:
     std::string failure_;
     bool refused_ = false;
     bool flushToDisk_ = true;
+    unsigned mode_ = 0644;
 };

@@ -111,6 +111,26 @@ HttpClient::HttpClient(Options options) : options_(options) {
 HttpClient::Result HttpClient::Download(const std::string& url, const std::filesystem::path& target,
                                         const ProgressFunction& progress,
                                         const std::atomic<int>* stopFlag, std::uint64_t maxBytes) {
+    return Fetch(url, target, progress, stopFlag, maxBytes, {});
+}
+
+HttpClient::Result HttpClient::DownloadRange(const std::string& url,
+                                             const std::filesystem::path& target,
+                                             std::uint64_t offset, std::uint64_t length,
+                                             const std::atomic<int>* stopFlag) {
+    if (length == 0) {
+        lastErrorText_ = "an empty byte range";
+        return Result::Failed;
+    }
+    const std::string range = std::to_string(offset) + "-" + std::to_string(offset + length - 1);
+    return Fetch(url, target, {}, stopFlag, length, range);
+}
+
+HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesystem::path& target,
+                                     const ProgressFunction& progress,
+                                     const std::atomic<int>* stopFlag, std::uint64_t maxBytes,
+                                     const std::string& range) {
+    rangeRefused_ = false;
     lastError_ = 0;
     lastStatus_ = 0;
     lastErrorText_.clear();
@@ -166,11 +186,20 @@ HttpClient::Result HttpClient::Download(const std::string& url, const std::files
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+    if (!range.empty()) curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
 
     CURLcode code = curl_easy_perform(easy);
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &lastStatus_);
     curl_easy_cleanup(easy);
 
+    // A ranged request is answered with its part (206) or not at all: a whole file in its
+    // place would be taken for the part.
+    if (!range.empty() && lastStatus_ != 206 && (code == CURLE_OK || lastStatus_ == 200)) {
+        rangeRefused_ = lastStatus_ == 200;
+        code = CURLE_RANGE_ERROR;
+        lastErrorText_ = "the server answered the byte range " + range + " with HTTP " +
+                         std::to_string(lastStatus_) + ", not with the part";
+    }
     // The body takes the target's name only when it arrived whole.
     if (code == CURLE_OK && !sink.Commit()) {
         code = CURLE_WRITE_ERROR;

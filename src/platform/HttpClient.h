@@ -47,6 +47,14 @@ public:
                     const ProgressFunction& progress = {},
                     const std::atomic<int>* stopFlag = nullptr, std::uint64_t maxBytes = 0);
 
+    // Bytes [offset, offset + length) of `url` into `target`, by a Range request. A server
+    // that answers with the whole file (status 200) fails it at once, before the body is
+    // read, and RangeRefused() then says so: the caller fetches the whole file instead.
+    Result DownloadRange(const std::string& url, const std::filesystem::path& target,
+                         std::uint64_t offset, std::uint64_t length,
+                         const std::atomic<int>* stopFlag = nullptr);
+    bool RangeRefused() const { return rangeRefused_; }
+
     // The libcurl result code of the last download (0 after success) and the HTTP status.
     int LastError() const { return lastError_; }
     long LastHttpStatus() const { return lastStatus_; }
@@ -54,7 +62,12 @@ public:
     const std::string& LastErrorText() const { return lastErrorText_; }
 
 private:
+    Result Fetch(const std::string& url, const std::filesystem::path& target,
+                 const ProgressFunction& progress, const std::atomic<int>* stopFlag,
+                 std::uint64_t maxBytes, const std::string& range);
+
     Options options_;
+    bool rangeRefused_ = false;
     int lastError_ = 0;
     long lastStatus_ = 0;
     std::string lastErrorText_;

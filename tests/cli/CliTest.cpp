@@ -45,6 +45,11 @@ TEST(CliOptionsTest, AcceptedForms) {
     options = Parse({"--connect", "[::1]"}, &error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->ConnectHost, "::1");
+
+    options = Parse({"--game-dir", "g", "--repair", "--connect", "h:1"}, &error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_TRUE(options->Repair);
+    EXPECT_FALSE(options->Verify);
 }
 
 TEST(CliOptionsTest, RejectedForms) {
@@ -62,6 +67,10 @@ TEST(CliOptionsTest, RejectedForms) {
                                                {"--connect", "[]:4000"},
                                                {"--connect", std::string(50, 'h')},
                                                {"--game-dir"},
+                                               {"--verify", "--repair"},
+                                               {"--verify", "--pick", "1"},
+                                               {"--repair", "--options", "ID=a"},
+                                               {"--verify", "/t"},
                                                {"-x"}}) {
         std::string error;
         EXPECT_FALSE(Parse(arguments, &error)) << arguments[0];

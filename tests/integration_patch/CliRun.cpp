@@ -12,7 +12,8 @@ using testsupport::WriteFile;
 testsupport::RunResult RunCliLauncher(const std::filesystem::path& top,
                                       const std::filesystem::path& game,
                                       const std::string& patchSettings,
-                                      const std::string& extraSettings) {
+                                      const std::string& extraSettings,
+                                      const std::vector<std::string>& extraArguments) {
     const int connectPort = testsupport::FreeLoopbackPort();
     WriteFile(top / "connectd.conf", patchSettings +
                                          "server.0.name = World1\n"
@@ -30,9 +31,10 @@ testsupport::RunResult RunCliLauncher(const std::filesystem::path& top,
                   "\ndesktop_dir = " + (top / "desktop").string() +
                   "\nproduct_name = TorvanePatchE2E" + std::to_string(getpid()) +
                   "\ntransfer_stall_seconds = 20\ngame_client = game.sh\n" + extraSettings);
-    return testsupport::Run({ProgramPath("torvane-cli").string(), "--config",
-                             (top / "torvane.conf").string(), "--game-dir", game.string()},
-                            {}, 300000);
+    std::vector<std::string> argv = {ProgramPath("torvane-cli").string(), "--config",
+                                     (top / "torvane.conf").string(), "--game-dir", game.string()};
+    argv.insert(argv.end(), extraArguments.begin(), extraArguments.end());
+    return testsupport::Run(argv, {}, 300000);
 }
 
 }  // namespace patchtest

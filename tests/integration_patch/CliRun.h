@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/TestSupport.h"
 
@@ -15,6 +16,7 @@ namespace patchtest {
 testsupport::RunResult RunCliLauncher(const std::filesystem::path& top,
                                       const std::filesystem::path& game,
                                       const std::string& patchSettings,
-                                      const std::string& extraSettings = "");
+                                      const std::string& extraSettings = "",
+                                      const std::vector<std::string>& extraArguments = {});
 
 }  // namespace patchtest

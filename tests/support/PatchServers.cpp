@@ -180,7 +180,10 @@ NginxServer::NginxServer(const fs::path& root, const std::optional<TestCertifica
                   (dir / "nginx.pid").string() + ";\nerror_log " +
                   (dir / "logs/error.log").string() +
                   ";\nevents { worker_connections 64; }\nhttp {\n"
-                  "  access_log off;\n"
+                  "  log_format ranges '$request_method $uri $status $body_bytes_sent "
+                  "\"$http_range\"';\n  access_log " +
+                  (dir / "logs/access.log").string() +
+                  " ranges;\n"
                   "  client_body_temp_path " +
                   (dir / "body").string() + ";\n  proxy_temp_path " + (dir / "proxy").string() +
                   ";\n  fastcgi_temp_path " + (dir / "fastcgi").string() + ";\n  uwsgi_temp_path " +

@@ -85,6 +85,9 @@ public:
     bool Ready() const { return ready_; }
     int Port() const { return port_; }
     std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+    // One line per request: method, path, status, body bytes sent, the Range header (quoted,
+    // "-" when none).
+    std::filesystem::path AccessLog() const { return scratch_.Path() / "logs/access.log"; }
 
 private:
     TempDir scratch_;
