@@ -180,6 +180,20 @@ TEST_F(VerifyRepairCliTest, PackedVersionOverHttpIsReportedAndRepairedByByteRang
     EXPECT_EQ(again.ExitCode, 0) << again.Stdout << again.Stderr;
 }
 
+TEST_F(VerifyRepairCliTest, AServerWithoutByteRangesGivesTheWholeCheckedArchive) {
+    // Python's static server answers a Range request with the whole file (200).
+    Publish(PatchMode::Packed);
+    testsupport::LyingHttpServer plain(Repo(), {}, {});
+    ASSERT_TRUE(plain.Ready());
+    Install();
+    Damage();
+    const std::string settings =
+        "patch = http\npatch_host = " + plain.Host() + "\npatch_version_file = version.wvd\n";
+    auto repair = Run(settings, "--repair");
+    EXPECT_EQ(repair.ExitCode, 0) << repair.Stdout << repair.Stderr;
+    EXPECT_EQ(Installed(), Expected());
+}
+
 TEST_F(VerifyRepairCliTest, CompressedPerFileVersionOverFtpIsRepaired) {
     Publish(PatchMode::Compressed);
     testsupport::PyFtpServer ftp(Repo());
