@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "RepositoryMetadata.h"
+
 namespace patchtest {
 
 using testsupport::ChildProcess;
@@ -35,6 +37,20 @@ testsupport::RunResult RunCliLauncher(const std::filesystem::path& top,
                                      (top / "torvane.conf").string(), "--game-dir", game.string()};
     argv.insert(argv.end(), extraArguments.begin(), extraArguments.end());
     return testsupport::Run(argv, {}, 300000);
+}
+
+void SignedCliTest::SetUp() {
+    for (const char* program : {"torvane-cli", "torvane-connectd"}) {
+        if (!std::filesystem::exists(ProgramPath(program)))
+            GTEST_SKIP() << program << " is not built";
+    }
+    std::string error;
+    ASSERT_TRUE(GenerateKeyFiles(top_ / "key.pub", top_ / "key.sec", error)) << error;
+}
+
+std::string SignedCliTest::TrustedKeySetting() const {
+    const std::string publicKey = testsupport::ReadFile(top_ / "key.pub");
+    return "trusted_key = " + publicKey.substr(publicKey.find('\n') + 1);
 }
 
 }  // namespace patchtest

@@ -3,6 +3,8 @@
 // tests: the connect server hands out `patchSettings` (its patch-server lines) and one game
 // server; the launcher patches `game` and exits.
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,5 +20,16 @@ testsupport::RunResult RunCliLauncher(const std::filesystem::path& top,
                                       const std::string& patchSettings,
                                       const std::string& extraSettings = "",
                                       const std::vector<std::string>& extraArguments = {});
+
+// For the tests of a deployment that trusts a key: skips unless torvane-cli and
+// torvane-connectd are built, and makes the key pair top_/key.pub, top_/key.sec.
+class SignedCliTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    // "trusted_key = <the public key's base64 line>", for the launcher's settings.
+    std::string TrustedKeySetting() const;
+
+    testsupport::TempDir top_;
+};
 
 }  // namespace patchtest

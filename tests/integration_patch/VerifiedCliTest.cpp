@@ -19,14 +19,12 @@ using testsupport::WriteFile;
 
 namespace {
 
-class VerifiedCliTest : public ::testing::Test {
+class VerifiedCliTest : public SignedCliTest {
 protected:
     void SetUp() override {
-        for (const char* program : {"torvane-cli", "torvane-connectd"}) {
-            if (!fs::exists(ProgramPath(program))) GTEST_SKIP() << program << " is not built";
-        }
+        SignedCliTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         std::string error;
-        ASSERT_TRUE(GenerateKeyFiles(top_ / "key.pub", top_ / "key.sec", error)) << error;
         ASSERT_TRUE(GenerateKeyFiles(top_ / "evil.pub", top_ / "evil.sec", error)) << error;
         fs::create_directories(Game());
         WriteTree(top_ / "v1", {{"config.ini", "[LOGIN]\r\nVersion=0.0.0\r\n"},
@@ -47,12 +45,8 @@ protected:
     }
 
     testsupport::RunResult RunLauncher(const std::string& patchSettings) {
-        const std::string publicKey = ReadFile(top_ / "key.pub");
-        return RunCliLauncher(top_.Path(), Game(), patchSettings,
-                              "trusted_key = " + publicKey.substr(publicKey.find('\n') + 1));
+        return RunCliLauncher(top_.Path(), Game(), patchSettings, TrustedKeySetting());
     }
-
-    testsupport::TempDir top_;
 };
 
 TEST_F(VerifiedCliTest, ASignedRepositoryInstallsThroughTheTerminalLauncher) {

@@ -40,14 +40,11 @@ std::string Noise(unsigned seed, std::size_t size) {
     return out;
 }
 
-class VerifyRepairCliTest : public ::testing::Test {
+class VerifyRepairCliTest : public SignedCliTest {
 protected:
     void SetUp() override {
-        for (const char* program : {"torvane-cli", "torvane-connectd"}) {
-            if (!fs::exists(ProgramPath(program))) GTEST_SKIP() << program << " is not built";
-        }
-        std::string error;
-        ASSERT_TRUE(GenerateKeyFiles(top_ / "key.pub", top_ / "key.sec", error)) << error;
+        SignedCliTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         first_ = {{"config.ini", kConfig},
                   {"a.txt", Content("a1")},
                   {"Data/big1.bmd", Noise(1, 400000)},
@@ -106,13 +103,10 @@ protected:
 
     testsupport::RunResult Run(const std::string& patchSettings, const std::string& mode,
                                bool trusted = true) {
-        const std::string publicKey = ReadFile(top_ / "key.pub");
-        const std::string settings =
-            trusted ? "trusted_key = " + publicKey.substr(publicKey.find('\n') + 1) : "";
-        return RunCliLauncher(top_.Path(), Game(), patchSettings, settings, {mode});
+        return RunCliLauncher(top_.Path(), Game(), patchSettings,
+                              trusted ? TrustedKeySetting() : "", {mode});
     }
 
-    testsupport::TempDir top_;
     Tree first_;
     Tree second_;
 };
