@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # What verifying a signed repository costs: the launcher's FTP (per-file, compressed) and HTTP
 # (packed) sessions on the same signed repository, without and with a trusted key, side by
-# side, and sha256sum over the same data for scale.
+# side; and torvane-cli --verify of the installed game against sha256sum of the same files.
+# Each pair runs RUNS times (default 3), the two sides taking turns; medians are printed.
 #
 #   bench/trust/run.sh [build-dir]
 #
-# FILES files (default 300) of SIZE_KIB KiB (default 1024). Needs the test build
-# (patch-session-driver, torvane-publish), pyftpdlib, nginx and sha256sum. Not run by tests
-# or CI.
+# FILES files (default 600) of SIZE_KIB KiB (default 525: about 315 MB, the set of
+# bench/compare). Needs the test build (patch-session-driver, torvane-publish, torvane-cli,
+# torvane-connectd), pyftpdlib, nginx and sha256sum. Not run by tests or CI.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 src=$(pwd)
@@ -15,9 +16,12 @@ src=$(pwd)
 build=$(realpath "${1:-build}")
 driver=$build/bin/patch-session-driver
 publish=$build/bin/torvane-publish
-files=${FILES:-300}
-size_kib=${SIZE_KIB:-1024}
-for need in "$driver" "$publish" /usr/sbin/nginx /usr/bin/time sha256sum; do
+cli=$build/bin/torvane-cli
+connectd=$build/bin/torvane-connectd
+files=${FILES:-600}
+size_kib=${SIZE_KIB:-525}
+runs=${RUNS:-3}
+for need in "$driver" "$publish" "$cli" "$connectd" /usr/sbin/nginx /usr/bin/time sha256sum; do
   command -v "$need" >/dev/null || { echo "missing: $need" >&2; exit 1; }
 done
 
@@ -35,15 +39,48 @@ start_nginx http
 seconds() { /usr/bin/time -f "%e" -o "$work/t" "$@" >/dev/null 2>&1 || { echo "FAILED: $*" >&2; exit 1; }; cat "$work/t"; }
 fresh() { rm -rf "$1"; mkdir -p "$1/Temp"; }
 
-fresh g; plain_ftp=$(seconds "$driver" "$work/g" 127.0.0.1 "$ftp_port" patch secret version.wvd)
-fresh g; signed_ftp=$(TORVANE_TRUSTED_KEY=$key seconds "$driver" "$work/g" 127.0.0.1 "$ftp_port" patch secret version.wvd)
-fresh g; plain_http=$(seconds "$driver" --http "$work/g" "127.0.0.1:$http_port" version.wvd)
-fresh g; signed_http=$(TORVANE_TRUSTED_KEY=$key seconds "$driver" --http "$work/g" "127.0.0.1:$http_port" version.wvd)
-hash=$(seconds sh -c "cat data/*.bmd | sha256sum")
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+pf=(); sf=(); ph=(); sh=(); vf=(); hs=()
+for run in $(seq "$runs"); do
+  fresh g; pf+=("$(seconds "$driver" "$work/g" 127.0.0.1 "$ftp_port" patch secret version.wvd)")
+  fresh g; sf+=("$(TORVANE_TRUSTED_KEY=$key seconds "$driver" "$work/g" 127.0.0.1 "$ftp_port" patch secret version.wvd)")
+  fresh g; sh+=("$(TORVANE_TRUSTED_KEY=$key seconds "$driver" --http "$work/g" "127.0.0.1:$http_port" version.wvd)")
+  fresh g; ph+=("$(seconds "$driver" --http "$work/g" "127.0.0.1:$http_port" version.wvd)")
+done
+plain_ftp=$(printf '%s\n' "${pf[@]}" | median); signed_ftp=$(printf '%s\n' "${sf[@]}" | median)
+plain_http=$(printf '%s\n' "${ph[@]}" | median); signed_http=$(printf '%s\n' "${sh[@]}" | median)
+
+# --verify of the installed game (the packed version just installed), the connect server
+# naming nginx; sha256sum reads and hashes the same files.
+connect_port=$(free_port)
+cat > connectd.conf <<CONF
+patch = http
+patch_host = 127.0.0.1:$http_port
+patch_version_file = version.wvd
+server.0.name = World1
+server.0.address = 10.0.0.1
+server.0.port = 55901
+CONF
+"$connectd" --config connectd.conf --port "$connect_port" >connectd.log 2>&1 &
+pids+=($!)
+wait_port "$connect_port"
+printf 'connect_address = 127.0.0.1\nconnect_port = %s\ntrusted_key = %s\n' "$connect_port" "$key" > torvane.conf
+"$cli" --config torvane.conf --game-dir g --verify >/dev/null 2>verify.log || { echo "FAILED: --verify" >&2; cat verify.log >&2; exit 1; }
+for run in $(seq "$runs"); do
+  if [ $((run % 2)) = 1 ]; then
+    vf+=("$(seconds "$cli" --config torvane.conf --game-dir g --verify)")
+    hs+=("$(seconds sh -c "sha256sum g/*.bmd")")
+  else
+    hs+=("$(seconds sh -c "sha256sum g/*.bmd")")
+    vf+=("$(seconds "$cli" --config torvane.conf --game-dir g --verify)")
+  fi
+done
+verify=$(printf '%s\n' "${vf[@]}" | median); hash=$(printf '%s\n' "${hs[@]}" | median)
 mib=$(du -sm data | cut -f1)
 
 printf '%-22s unverified %7.2f s | verified %7.2f s | cost %+6.1f %%\n' \
   "per-file FTP (.VKC)" "$plain_ftp" "$signed_ftp" "$(echo "($signed_ftp / $plain_ftp - 1) * 100" | bc -l)"
 printf '%-22s unverified %7.2f s | verified %7.2f s | cost %+6.1f %%\n' \
   "packed HTTP" "$plain_http" "$signed_http" "$(echo "($signed_http / $plain_http - 1) * 100" | bc -l)"
-printf '%-22s %7.2f s for %d MiB\n' "sha256sum of the data" "$hash" "$mib"
+printf '%-22s --verify   %7.2f s | sha256sum %6.2f s | %d MiB, %d files, %s runs\n' \
+  "check of the game" "$verify" "$hash" "$mib" "$files" "$runs"
