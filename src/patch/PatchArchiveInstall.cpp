@@ -226,7 +226,11 @@ bool PatchEngine::InstallStagedArchive(std::string_view archivePath,
         host_.SetStatusText(kMsgPatchFailed);
         return giveUp();
     }
+    // Everything the archive held is in place: it goes before the flush, which then does not
+    // write it to disk only to have it deleted (a run ending before config.ini downloads it
+    // again anyway).
     RemoveStagedFiles();
+    RemoveGameFile(archivePath);
 
     // The unpacked files reach the disk before config.ini can name the new version: after a
     // power cut before this point the old version stands and the next run unpacks again.
@@ -247,7 +251,6 @@ bool PatchEngine::InstallStagedArchive(std::string_view archivePath,
         return giveUp();
     }
     std::filesystem::remove(*substitute, ec);
-    std::filesystem::remove(archive, ec);
     return true;
 }
 
