@@ -43,13 +43,16 @@ void CliWindow::FinishProgressLine() {
 void CliWindow::ShowControl(int, bool) {}
 
 void CliWindow::Repaint(const WindowRect&, const MainWindowPaintState& state) {
-    const std::string status = Decode(state.StatusText);
-    if (status != lastStatus_) {
-        lastStatus_ = status;
-        if (!status.empty()) {
-            FinishProgressLine();
-            std::fprintf(out_, "status: %s\n", status.c_str());
-            std::fflush(out_);
+    if (state.StatusText != lastStatusBytes_) {
+        lastStatusBytes_ = state.StatusText;
+        const std::string status = Decode(state.StatusText);
+        if (status != lastStatus_) {
+            lastStatus_ = status;
+            if (!status.empty()) {
+                FinishProgressLine();
+                std::fprintf(out_, "status: %s\n", status.c_str());
+                std::fflush(out_);
+            }
         }
     }
     if (state.ProgressVisible && !state.PercentText[0].empty()) PrintProgress(state);

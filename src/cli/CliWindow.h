@@ -55,6 +55,10 @@ private:
     bool closed_ = false;
 
     std::string lastStatus_;
+    // The status line's bytes as last decoded: the session repaints for every piece it
+    // receives, and converting the same text again each time cost more than the window's
+    // whole repaint.
+    std::string lastStatusBytes_;
     std::string lastProgress_;
     bool progressLineOpen_ = false;
     std::chrono::steady_clock::time_point lastProgressTime_{};
