@@ -81,7 +81,7 @@ bzip2_vkc() { cp vkc/*.VKC out/ && for f in out/*.VKC; do bzip2 -dc "$f" > "${f%
 mkdir -p times
 run() {
   fresh
-  (cd "$work" && /usr/bin/time -a -f "%e %M" -o "times/$1" bash -c "$(declare -f "$2" fresh); \
+  (cd "$work" && /usr/bin/time -a -f "%e %M %U %S" -o "times/$1" bash -c "$(declare -f "$2" fresh); \
     driver='$driver' tool='$tool' zip='$zip' work='$work' ftp_port=$ftp_port \
     http_port=$http_port; $2" >"times/$1.out" 2>&1) || { echo "$1 failed:" >&2; tail "times/$1.out" >&2; exit 1; }
   verify "$1"

@@ -26,7 +26,7 @@ port=$(free_port)
 pids+=($!)
 wait_port "$port" || { echo "pyftpdlib did not start" >&2; exit 1; }
 
-peak_kib() { /usr/bin/time -f %M -o rss.txt "$@" >/dev/null 2>&1 || true; cat rss.txt; }
+peak_kib() { /usr/bin/time -q -f %M -o rss.txt "$@" >/dev/null 2>&1 || true; cat rss.txt; }
 
 printf '%-10s %14s %14s %s\n' "list" "launcher KiB" "wc -w KiB" "session"
 for kib in 64 1024 4096 16383; do
