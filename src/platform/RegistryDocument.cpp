@@ -89,7 +89,8 @@ std::string HexString(std::string_view text) {
 
 // The bytes of "hex(1):..." without the terminating NUL; nullopt when it is not that form.
 std::optional<std::string> ParseHexString(std::string_view data) {
-    if (data.size() < 7 || !EqualsIgnoringAsciiCase(data.substr(0, 7), "hex(1):")) return std::nullopt;
+    if (data.size() < 7 || !EqualsIgnoringAsciiCase(data.substr(0, 7), "hex(1):"))
+        return std::nullopt;
     data.remove_prefix(7);
     std::string bytes;
     while (!data.empty()) {
