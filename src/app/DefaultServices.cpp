@@ -25,8 +25,11 @@ LauncherServices CompleteServices(LauncherServices services, const DeploymentSet
         };
     }
     if (!services.CreateDesktopEntry) {
-        services.CreateDesktopEntry = [settings](const std::filesystem::path& program) {
-            CreateDesktopShortcut(program, settings);
+        // Only when the deployment asks for it (desktop_entry = yes) or the player does
+        // (--create-shortcut sets the same value).
+        services.CreateDesktopEntry = [settings,
+                                       gameDirectory](const std::filesystem::path& program) {
+            if (settings.DesktopEntry) CreateDesktopShortcut(program, gameDirectory, settings);
         };
     }
     if (!services.EndProcess) services.EndProcess = [](int) { std::_Exit(0); };

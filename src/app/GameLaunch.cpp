@@ -1,5 +1,7 @@
 #include "app/GameLaunch.h"
 
+#include <unistd.h>
+
 #include <fstream>
 #include <system_error>
 #include <vector>
@@ -25,6 +27,26 @@ std::string BuildGameArguments(std::string_view address, std::string_view port,
     arguments += ScrambleText(port, key);
     arguments += ' ';
     return arguments;
+}
+
+std::string DescribeStartFailure(const std::filesystem::path& gameDirectory,
+                                 const std::string& file, int shellResult) {
+    switch (shellResult) {
+        case 0:
+            return "out of memory or resources";
+        case 2:
+            return "no such file";
+        case 3:
+            return "no such folder";
+        default:
+            break;
+    }
+    const auto path = GamePath(gameDirectory).Resolve(file);
+    std::error_code ec;
+    if (path && std::filesystem::is_regular_file(*path, ec) && ::access(path->c_str(), X_OK) != 0)
+        return "not executable (the file has no execute permission)";
+    if (path && !std::filesystem::is_regular_file(*path, ec)) return "not a regular file";
+    return "not a program the system can run (result " + std::to_string(shellResult) + ")";
 }
 
 int ShellResultMessage(int shellResult) {

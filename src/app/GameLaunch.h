@@ -58,3 +58,8 @@ void CleanTempDirectory(const std::filesystem::path& gameDir);
 
 // Whether "config.ini" in `gameDir` can be opened for reading.
 bool ConfigFileExists(const std::filesystem::path& gameDir);
+
+// Why the game client could not be started, for the log and stderr: "no such file", "not
+// executable (no execute permission)", "not a program the system can run", ...
+std::string DescribeStartFailure(const std::filesystem::path& gameDirectory,
+                                 const std::string& file, int shellResult);

@@ -37,16 +37,19 @@ CUpdateApp::CUpdateApp(LauncherFrontEnd frontEnd, LauncherOptions options)
 CUpdateApp::~CUpdateApp() = default;
 
 bool CUpdateApp::InitInstance() {
-    instanceLock_ = std::make_unique<InstanceLock>(options_.Settings.ProductName);
+    instanceLock_ = std::make_unique<InstanceLock>(options_.GameDirectory);
 
     // The table comes before the instance check: the refusal text is in it.
     g_MessageTable.SetMessageBoxFunction(frontEnd_.ShowMessageBox);
     g_MessageTable.Load(MessageTablePath(options_.GameDirectory, options_.Settings).string());
 
     if (instanceLock_->AlreadyExists()) {
+        if (options_.Log) options_.Log->Write("refused: " + instanceLock_->Describe());
+        // Message 127, and which folder is taken by whom.
         if (frontEnd_.ShowMessageBox)
-            frontEnd_.ShowMessageBox(GetText(kMsgAlreadyRunning), options_.Settings.ProductName,
-                                     MessageBoxIcon::Stop);
+            frontEnd_.ShowMessageBox(
+                std::string(GetText(kMsgAlreadyRunning)) + "\n\n" + instanceLock_->Describe(),
+                options_.Settings.ProductName, MessageBoxIcon::Stop);
         result_ = StartupResult::Refused;
         return false;
     }
@@ -58,6 +61,8 @@ bool CUpdateApp::InitInstance() {
     environment.Settings = options_.Settings;
     environment.GameDirectory = options_.GameDirectory;
     environment.ProgramPath = options_.ProgramPath;
+    environment.Log = options_.Log;
+    environment.GreetingTimeoutMs = options_.GreetingTimeoutMs;
     {
         auto dialog = std::make_unique<CUpdateDlg>(
             *frontEnd_.Loop, std::move(environment),

@@ -3,6 +3,7 @@
 // connect-server defaults, then the main window run modally. The window launcher and the
 // terminal launcher both start here; they differ only in the front end they hand in.
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "app/LauncherServices.h"
 #include "app/WindowAdapter.h"
 #include "platform/DeploymentSettings.h"
+#include "platform/EventLog.h"
 #include "platform/EventLoop.h"
 #include "platform/InstanceLock.h"
 #include "platform/MessageBox.h"
@@ -36,6 +38,8 @@ struct LauncherOptions {
     std::filesystem::path GameDirectory;  // where message.wtf, config.ini and Temp are
     std::filesystem::path ProgramPath;    // the launcher's own file, for the desktop entry
     std::string CommandLine;              // the switches, as one line ("/l 1.2.3")
+    EventLog* Log = nullptr;              // the run's log (see EventLog.h); none: no log
+    std::uint32_t GreetingTimeoutMs = 10000;
     // Entries left empty are filled with the real implementations.
     LauncherServices Services;
 };

@@ -18,10 +18,30 @@
 namespace {
 
 constexpr const char* kClickSound = "data\\sound\\beep.wav";
+
+// A failed update says the game can still be started; with no game client in the folder yet
+// it says so instead (these words when the deployment's table lacks the text).
+constexpr const char* kPatchFailedNoGameText =
+    "The update did not finish, and the game is not installed yet. Start the launcher again to "
+    "go on.";
+
+bool HasText(int number) {
+    for (const MessageNode* node = g_MessageTable.FirstRecord(); node; node = node->next)
+        if (node->number == number) return true;
+    return false;
+}
 constexpr const char* kProductTitleName = "Quenmar";
 
 constexpr int kBottomButtons[] = {ControlId::Link2, ControlId::Link1, ControlId::Link4,
                                   ControlId::Link3, ControlId::Exit};
+
+// "1.00.02" of a packed version number.
+std::string VersionLabelOf(std::int32_t packed) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%02d.%02d", (packed >> 16) & 0xFF, (packed >> 8) & 0xFF,
+                  packed & 0xFF);
+    return text;
+}
 
 // A fixed-size text field of the wire: up to its first NUL, never past its end.
 std::string FieldText(const char* field, std::size_t size) {
@@ -77,9 +97,15 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
     // The connect-server connection of the shared state, unless a test supplies its own.
     if (!services_.Connect) {
         services_.Connect = [this](const std::string& address, std::uint16_t port) {
-            if (!g_State.Connection.CreateSocket(loop_, [this] { messages_.DispatchPackets(); }))
-                return false;
-            return g_State.Connection.Connect(address.c_str(), port);
+            const bool connected = g_State.Connection.CreateSocket(loop_, [this] {
+                messages_.DispatchPackets();
+            }) && g_State.Connection.Connect(address.c_str(), port);
+            std::lock_guard<std::mutex> lock(transferMutex_);
+            lastConnectFailure_ = connected ? std::string()
+                                  : g_State.Connection.LastConnectError().empty()
+                                      ? std::string("cannot create a socket")
+                                      : g_State.Connection.LastConnectError();
+            return connected;
         };
     }
     if (!services_.AbandonConnect)
@@ -168,17 +194,38 @@ MainWindowPaintState CUpdateDlg::PaintState() const {
         state.BarPosition[i] = barPosition_[i];
     }
     state.ProgressCaption = engine_.ProgressCaption();
+    {
+        std::lock_guard<std::mutex> lock(transferMutex_);
+        state.TransferName = transfer_.Name;
+        state.TransferDone = transfer_.Done;
+        state.TransferTotal = transfer_.Total;
+    }
+    if (!state.TransferName.empty()) state.TransferVersion = VersionLabelOf(engine_.TargetVersion);
     return state;
 }
 
 void CUpdateDlg::SetStatusText(const std::string& text) {
     if (PostedFromWorker([this, text] { SetStatusText(text); })) return;
+    if (text != statusText_ && !text.empty()) LogEvent("status: " + ForLog(text));
     statusText_ = text;
     window_->Repaint(skin::kStatusArea, PaintState());
 }
 
 void CUpdateDlg::SetStatusText(int messageNumber) {
+    // "You can still start the game" is only true when there is a game to start.
+    if (messageNumber == kMsgPatchFailed && !GameInstalled()) {
+        SetStatusText(HasText(kMsgPatchFailedNoGame) ? Text(kMsgPatchFailedNoGame)
+                                                     : std::string(kPatchFailedNoGameText));
+        return;
+    }
     SetStatusText(Text(messageNumber));
+}
+
+bool CUpdateDlg::GameInstalled() const {
+    const auto client =
+        GamePath(environment_.GameDirectory).Resolve(environment_.Settings.GameClient);
+    std::error_code ec;
+    return client && std::filesystem::is_regular_file(*client, ec);
 }
 
 void CUpdateDlg::SetTitleText(const std::string& text) {
@@ -198,16 +245,46 @@ void CUpdateDlg::UpdateProgressText() {
 
 void CUpdateDlg::RefreshWindow() {
     if (PostedFromWorker([this] { RefreshWindow(); })) return;
+    // The percent texts follow the bars on every repaint, not once per patch: a text must
+    // never say 100% beside a bar at 12%.
+    if (barsMoved_.exchange(false) && g_State.ProgressVisible) {
+        for (int i = 0; i < 2; ++i)
+            percentText_[i] = std::to_string(ProgressPercent(barPosition_[i], barRange_[i])) + "%";
+    }
     window_->Repaint(skin::kWholeWindow, PaintState());
 }
 
 void CUpdateDlg::SetBarRange(PatchBar bar, int range) {
     barRange_.at(static_cast<int>(bar)) = std::max(range, 1);
+    barsMoved_ = true;
 }
 
 void CUpdateDlg::SetBarPosition(PatchBar bar, int position) {
     const int i = static_cast<int>(bar);
     barPosition_.at(i) = std::clamp(position, 0, barRange_.at(i).load());
+    barsMoved_ = true;
+}
+
+void CUpdateDlg::OnTransferProgress(const TransferProgress& progress) {
+    std::lock_guard<std::mutex> lock(transferMutex_);
+    transfer_ = progress;
+}
+
+std::string CUpdateDlg::ForLog(const std::string& codePageText) const {
+    return DecodeToUtf8(codePageText, environment_.Settings.CodePage);
+}
+
+void CUpdateDlg::LogEvent(const std::string& text) {
+    if (environment_.Log) environment_.Log->Write(text);
+}
+
+void CUpdateDlg::LogFailure(const std::string& text) {
+    if (environment_.Log) environment_.Log->Fail(text);
+}
+
+std::string CUpdateDlg::LastConnectFailure() const {
+    std::lock_guard<std::mutex> lock(transferMutex_);
+    return lastConnectFailure_;
 }
 
 int CUpdateDlg::GetBarPosition(PatchBar bar) {
@@ -262,13 +339,20 @@ void CUpdateDlg::ShowServerView() {
 
 void CUpdateDlg::OnConnectReady() {
     if (PostedFromWorker([this] { OnConnectReady(); })) return;
+    bool first = false;
     {
         std::lock_guard<std::mutex> lock(connectFlagsMutex_);
+        first = connected_ == 0;
         connected_ = 1;
         connectRequest_ = 0;
         readyToStart_ = 1;
     }
     SetStatusText(kMsgChooseServer);
+    {
+        std::lock_guard<std::mutex> lock(transferMutex_);
+        transfer_ = TransferProgress{};
+    }
+    if (first) LogEvent("ready: client version " + engine_.CurrentVersion.ConfigText());
     UpdateProgressText();
     ShowServerView();
     g_State.ServerListReceived = 1;
@@ -388,6 +472,7 @@ void CUpdateDlg::CloseConnections() {
 
 void CUpdateDlg::OnClose() {
     if (closing_.exchange(true)) return;
+    LogEvent("window closed");
     if (services_.CloseFtpConnection) services_.CloseFtpConnection();
     if (services_.StopHttpPatch) services_.StopHttpPatch();
     StopConnectThread();
@@ -399,6 +484,7 @@ void CUpdateDlg::ShowMessageBox(const std::string& text, const std::string& capt
     // From a worker the box is posted, not waited for: the GUI thread may be joining it.
     if (PostedFromWorker([this, text, caption, icon] { ShowMessageBox(text, caption, icon); }))
         return;
+    LogEvent("message box " + ForLog(caption) + ": " + ForLog(text));
     window_->ShowMessageBox(text, caption, icon);
 }
 
@@ -430,7 +516,26 @@ std::array<std::uint8_t, 3> CUpdateDlg::ClientVersion() const {
 }
 
 void CUpdateDlg::SetHttpPatchServer(const PatchServerInfo& codedInfo) {
+    PatchServerInfo info = codedInfo;
+    info.Decode();
+    LogEvent("patch server http://" + info.HostText() + "/ version list " + info.VersionFileText());
     if (services_.SetHttpPatchServer) services_.SetHttpPatchServer(engine_, codedInfo);
+}
+
+void CUpdateDlg::OnGreeting() {
+    LogEvent("connect server " + ConnectTarget() + " greeted");
+    {
+        std::lock_guard<std::mutex> lock(sleepMutex_);
+        greeted_ = true;
+    }
+    sleepWake_.notify_all();
+    if (observer_.Greeted) observer_.Greeted();
+}
+
+std::string CUpdateDlg::ConnectTarget() const {
+    return std::string(g_State.ServerAddress,
+                       strnlen(g_State.ServerAddress, sizeof g_State.ServerAddress)) +
+           ":" + std::to_string(g_State.ServerPort);
 }
 
 bool CUpdateDlg::StartHttpPatch() {
@@ -454,6 +559,8 @@ bool CUpdateDlg::RunFtpPatch(const PatchServerInfo& info) {
     } mark(ftpSessionRunning_);
     // The connect server's reply may have turned a given-version run into a normal one.
     engine_.Launch.Mode = static_cast<LaunchModeValue>(g_State.LaunchMode);
+    LogEvent("patch server ftp://" + info.UserText() + "@" + info.HostText() + ":" +
+             std::to_string(info.Port) + "/ version list " + info.VersionFileText());
     const bool current = services_.RunFtpPatch && services_.RunFtpPatch(engine_, info);
     if (!current && observer_.PatchFailed) observer_.PatchFailed();
     return current;

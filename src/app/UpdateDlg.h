@@ -29,6 +29,7 @@
 #include "patch/PatchHost.h"
 #include "patch/RepositoryVerifier.h"
 #include "platform/DeploymentSettings.h"
+#include "platform/EventLog.h"
 #include "platform/EventLoop.h"
 #include "platform/Registry.h"
 #include "ui/MainWindowLayout.h"
@@ -38,11 +39,16 @@ struct LauncherEnvironment {
     DeploymentSettings Settings;
     std::filesystem::path GameDirectory;  // the launcher's working directory
     std::filesystem::path ProgramPath;    // the launcher's own file (desktop entry)
+    EventLog* Log = nullptr;              // the run's log; none in most tests
+    // A connect server that accepts but sends no greeting within this long counts as a failed
+    // connect: the connection is dropped and tried again.
+    std::uint32_t GreetingTimeoutMs = 10000;
 };
 
 // What a front end may want to know beyond what the window shows (the terminal launcher
 // decides its exit status from these). All run on the GUI thread.
 struct ControllerObserver {
+    std::function<void()> Greeted;      // the connect server greeted this launcher
     std::function<void()> Ready;        // the server view is up, the client is current
     std::function<void()> PatchFailed;  // a patch session reported failure
     std::function<void(int shellResult)> GameStarted;  // the post-patch start handed over
@@ -113,6 +119,14 @@ public:
     bool StartHttpPatch() override;
     bool RunFtpPatch(const PatchServerInfo& info) override;
     bool PatchSessionActive() const override;
+    void OnGreeting() override;
+
+    // The run's log (any thread); failures are also shown where the front end shows them.
+    void LogEvent(const std::string& text) override;
+    void LogFailure(const std::string& text) override;
+    void OnTransferProgress(const TransferProgress& progress) override;
+    // Why the last connect attempt failed (any thread); empty when none failed.
+    std::string LastConnectFailure() const;
 
     // State, for the front ends and tests.
     MainWindowPaintState PaintState() const;
@@ -131,6 +145,7 @@ public:
     bool ConnectThreadRunning() const {
         return connectThread_.joinable() && !connectThreadEnded_.load();
     }
+    bool Greeted() const { return greeted_; }
 
 private:
     void BuildControls();
@@ -141,6 +156,10 @@ private:
     void StopConnectThread();
     void ConnectThreadProc();
     void ConnectThreadSleep(std::uint32_t ms);
+    // Connect thread: after a connect, waits for the greeting; false when none came in time.
+    bool WaitForGreeting();
+    std::string ConnectTarget() const;
+    std::string ForLog(const std::string& codePageText) const;
     void WatchHttpPatch();
     void StopHttpPatchSession();
     void PostToWindow(std::function<void()> task);
@@ -153,7 +172,9 @@ private:
     void CopySelectedServerToLaunch();
     std::string GameArguments() const;
     void ShowShellResult(int shellResult);
+    void LogShellResult(int shellResult);
     std::string Text(int number) const;
+    bool GameInstalled() const;
     bool OnGuiThread() const { return std::this_thread::get_id() == guiThread_; }
     // Called first by the operations that a worker may reach: from a worker thread, posts
     // `task` (the same call again) to the GUI thread and returns true, and the caller returns;
@@ -194,6 +215,12 @@ private:
     // either thread, drawn by the window from the paint state.
     std::array<std::atomic<int>, 2> barRange_{1, 1};
     std::array<std::atomic<int>, 2> barPosition_{0, 0};
+    // A bar moved since the percent texts were last computed: they follow on the next repaint.
+    std::atomic<bool> barsMoved_{false};
+    mutable std::mutex transferMutex_;
+    TransferProgress transfer_;
+    std::string lastConnectFailure_;  // under transferMutex_
+    std::atomic<bool> greeted_{false};
 
     std::thread connectThread_;
     std::atomic<bool> connectThreadEnded_{false};

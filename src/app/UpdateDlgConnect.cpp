@@ -46,6 +46,16 @@ void CUpdateDlg::ConnectThreadSleep(std::uint32_t ms) {
     sleepWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return closing_.load(); });
 }
 
+bool CUpdateDlg::WaitForGreeting() {
+    std::unique_lock<std::mutex> lock(sleepMutex_);
+    return sleepWake_.wait_for(lock, std::chrono::milliseconds(environment_.GreetingTimeoutMs),
+                               [this] {
+                                   return closing_.load() || greeted_.load() ||
+                                          g_State.ServerListReceived.load() == 1;
+                               }) &&
+           !closing_;
+}
+
 void CUpdateDlg::ConnectThreadProc() {
     while (!closing_) {
         if (g_State.ServerListReceived.load() == 1) return;
@@ -53,13 +63,33 @@ void CUpdateDlg::ConnectThreadProc() {
             PostToWindow([this] {
                 if (connected_ == 0) SetStatusText(kMsgConnecting);
             });
+            const std::string target = ConnectTarget();
+            LogEvent("connecting to the connect server " + target);
+            greeted_ = false;
             const bool connected =
                 services_.Connect && services_.Connect(g_State.ServerAddress, g_State.ServerPort);
             if (connected) {
                 connectRequest_ = 0;
-                return;
+                LogEvent("connected to " + target);
+                // A peer that accepts and then says nothing is no connect server: after the
+                // greeting timeout the connection is dropped and tried again.
+                if (environment_.GreetingTimeoutMs == 0 || WaitForGreeting()) return;
+                if (closing_) return;
+                {
+                    std::lock_guard<std::mutex> lock(transferMutex_);
+                    lastConnectFailure_ =
+                        "it accepted the connection but sent no greeting "
+                        "within " +
+                        std::to_string(environment_.GreetingTimeoutMs) + " ms";
+                }
+                PostToWindow([this] {
+                    if (services_.CloseConnection) services_.CloseConnection();
+                });
             }
             if (closing_) return;
+            const std::string cause = LastConnectFailure();
+            LogFailure("cannot connect to the connect server " + target + ": " +
+                       (cause.empty() ? std::string("cannot connect") : cause));
             PostToWindow([this] {
                 if (connected_ == 0) SetStatusText(kMsgConnectRetrying);
             });

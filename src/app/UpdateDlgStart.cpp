@@ -26,6 +26,17 @@ std::string CUpdateDlg::GameArguments() const {
                               environment_.Settings.ScrambleKey);
 }
 
+void CUpdateDlg::LogShellResult(int shellResult) {
+    if (shellResult > 32) {
+        LogEvent("hand-off: " + environment_.Settings.GameClient + " started");
+        return;
+    }
+    LogFailure("cannot start the game client " +
+               (environment_.GameDirectory / environment_.Settings.GameClient).string() + ": " +
+               DescribeStartFailure(environment_.GameDirectory, environment_.Settings.GameClient,
+                                    shellResult));
+}
+
 void CUpdateDlg::ShowShellResult(int shellResult) {
     if (const int message = ShellResultMessage(shellResult)) ShowStopMessage(message);
 }
@@ -56,16 +67,18 @@ void CUpdateDlg::StartGame() {
     connection.WriteLaunchStamp();
     if (!connection.WriteConnectionParameters(g_State.LaunchAddress,
                                               std::atoi(g_State.LaunchPort))) {
-        std::fprintf(stderr, "torvane: the game hand-off could not be written: %s\n",
-                     connection.Problem().c_str());
+        LogFailure("the game hand-off could not be written: " + connection.Problem());
         ShowStopMessage(kMsgConnectionNotSaved);
         OnClose();
         return;
     }
 
+    LogEvent("hand-off: starting " + environment_.Settings.GameClient + " for server " +
+             g_State.LaunchAddress + ":" + g_State.LaunchPort);
     const int result = services_.StartGameClient
                            ? services_.StartGameClient(environment_.Settings.GameClient, arguments)
                            : 0;
+    LogShellResult(result);
     ShowShellResult(result);
     g_State.ServerListReceived = 1;
     // The game owns the connection now; nothing of the launcher is cleaned up.
@@ -77,9 +90,12 @@ void CUpdateDlg::StartGameAfterPatch() {
     CopySelectedServerToLaunch();
     const std::string arguments = GameArguments();
     CloseConnections();
+    LogEvent("hand-off after the launcher's own update: starting " +
+             environment_.Settings.GameClient);
     const int result = services_.StartGameClient
                            ? services_.StartGameClient(environment_.Settings.GameClient, arguments)
                            : 0;
+    LogShellResult(result);
     ShowShellResult(result);
     if (observer_.GameStarted) observer_.GameStarted(result);
     OnClose();

@@ -27,6 +27,13 @@ struct MainWindowPaintState {
     std::array<int, 2> BarPosition{};
     // The patch session's "n/m" caption drawn with the progress display; empty when none.
     std::string ProgressCaption;
+    // The transfer under way, in bytes (the window draws the bars; the terminal prints these):
+    // the file or archive, the version it belongs to ("1.00.02"), bytes so far and in all
+    // (0: unknown). TransferName is empty while nothing is being transferred.
+    std::string TransferName;
+    std::string TransferVersion;
+    std::uint64_t TransferDone = 0;
+    std::uint64_t TransferTotal = 0;
 };
 
 class WindowAdapter {

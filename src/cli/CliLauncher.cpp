@@ -2,11 +2,18 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
 
+#include "app/LauncherStart.h"
 #include "app/LauncherState.h"
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
@@ -15,11 +22,59 @@
 #include "cli/CliVerify.h"
 #include "cli/CliWindow.h"
 #include "platform/CodePage.h"
+#include "platform/DesktopEntry.h"
 #include "platform/PollEventLoop.h"
+#include "platform/ProgramInfo.h"
 
 namespace {
 
-enum ExitStatus { kCurrent = 0, kFailed = 1, kUsage = 2 };
+enum ExitStatus { kCurrent = 0, kFailed = 1, kUsage = 2, kNoConnection = 3 };
+
+// Ends the run with kNoConnection when the connect server has not greeted within the
+// --timeout: a script gets an answer instead of endless retries.
+class ConnectDeadline {
+public:
+    ConnectDeadline() = default;
+    ~ConnectDeadline() { Finish(); }
+    ConnectDeadline(const ConnectDeadline&) = delete;
+    ConnectDeadline& operator=(const ConnectDeadline&) = delete;
+
+    void Start(int seconds, std::function<void()> expired) {
+        if (seconds <= 0) return;
+        thread_ = std::thread([this, seconds, expired = std::move(expired)] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (wake_.wait_for(lock, std::chrono::seconds(seconds),
+                               [this] { return greeted_ || finished_; }))
+                return;
+            lock.unlock();
+            expired();
+        });
+    }
+    void Greeted() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        greeted_ = true;
+        wake_.notify_all();
+    }
+    bool WasGreeted() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return greeted_;
+    }
+    void Finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool greeted_ = false;
+    bool finished_ = false;
+    std::thread thread_;
+};
 
 bool ShellStarted(int shellResult) {
     return shellResult > 32;
@@ -38,46 +93,39 @@ void PrintServerList(std::FILE* out, const std::string& codePage) {
     std::fflush(out);
 }
 
-DeploymentSettings LoadSettings(const CliOptions& options) {
-    const std::filesystem::path programDirectory = ProgramDirectory();
-    DeploymentSettings settings =
-        LoadDeploymentSettingsFiles(DeploymentSettingsFiles(programDirectory, options.ConfigFile),
-                                    DefaultDeploymentSettings(programDirectory));
-    for (const auto& warning : settings.Warnings)
-        std::fprintf(stderr, "torvane-cli: settings: %s\n", warning.c_str());
-    if (options.ConnectHost) settings.ConnectAddress = *options.ConnectHost;
-    if (options.ConnectPort) settings.ConnectPort = *options.ConnectPort;
-    return settings;
-}
-
 }  // namespace
 
 int RunCliLauncher(const std::vector<std::string>& arguments) {
+    if (const auto answered = AnswerHelpOrVersion(arguments, "torvane-cli", kCliUsage))
+        return *answered;
     std::string error;
     const auto parsed = ParseCliOptions(arguments, &error);
     if (!parsed) {
-        std::fprintf(stderr, "torvane-cli: %s\n%s", error.c_str(), kCliUsage);
+        std::fprintf(stderr, "torvane-cli: %s\nTry 'torvane-cli --help'.\n", error.c_str());
         return kUsage;
     }
     const CliOptions& options = *parsed;
-    if (!options.ConfigFile.empty() && !std::filesystem::is_regular_file(options.ConfigFile)) {
-        std::fprintf(stderr, "torvane-cli: no settings file %s\n", options.ConfigFile.c_str());
+    auto start = PrepareLauncherStart(options, &error);
+    if (!start) {
+        std::fprintf(stderr, "torvane-cli: %s\n", error.c_str());
         return kUsage;
     }
-    std::error_code ec;
-    const std::filesystem::path gameDirectory = std::filesystem::absolute(
-        options.GameDirectory.empty() ? std::filesystem::current_path() : options.GameDirectory,
-        ec);
-    if (ec || !std::filesystem::is_directory(gameDirectory)) {
-        std::fprintf(stderr, "torvane-cli: no game directory %s\n", gameDirectory.c_str());
-        return kUsage;
-    }
-
-    const DeploymentSettings settings = LoadSettings(options);
+    for (const auto& warning : start->Settings.Warnings)
+        std::fprintf(stderr, "torvane-cli: settings: %s\n", warning.c_str());
+    if (options.ConnectHost) start->Settings.ConnectAddress = *options.ConnectHost;
+    if (options.ConnectPort) start->Settings.ConnectPort = *options.ConnectPort;
+    const DeploymentSettings& settings = start->Settings;
     if (!options.GameOptionValues.empty())
         return ApplyGameOptions(settings, options.GameOptionValues, stdout, stderr);
+    const std::filesystem::path gameDirectory = start->Game.Folder;
     if (options.Verify || options.Repair)
         return RunVerify(settings, gameDirectory, options.Repair, stdout, stderr);
+    const std::unique_ptr<EventLog> log = OpenRunLog(options, *start, "torvane-cli", arguments);
+    if (options.Verbosity >= 2) log->CopyTo(stderr);
+    const std::string connectTarget =
+        settings.ConnectAddress + ":" + std::to_string(settings.ConnectPort);
+    ConnectDeadline deadline;
+    CUpdateDlg* controller = nullptr;
     PollEventLoop loop;
     CliWindow* window = nullptr;
     int status = kFailed;
@@ -93,11 +141,27 @@ int RunCliLauncher(const std::vector<std::string>& arguments) {
     frontEnd.CreateMainWindow = [&](CUpdateDlg&) {
         auto created = std::make_unique<CliWindow>(loop, settings.CodePage, stdout, stderr,
                                                    isatty(STDOUT_FILENO) == 1);
+        created->SetQuiet(options.Verbosity == 0);
         window = created.get();
         return std::unique_ptr<WindowAdapter>(std::move(created));
     };
     frontEnd.BeforeRun = [&](CUpdateDlg& dialog) {
+        controller = &dialog;
+        deadline.Start(options.TimeoutSeconds, [&] {
+            loop.Post([&] {
+                if (deadline.WasGreeted() || controller == nullptr) return;
+                const std::string cause = controller->LastConnectFailure();
+                log->Fail("no connection to the connect server " + connectTarget + " within " +
+                          std::to_string(options.TimeoutSeconds) + " s: " +
+                          (cause.empty()
+                               ? std::string("it accepted the connection but sent no greeting")
+                               : cause));
+                status = kNoConnection;
+                controller->OnClose();
+            });
+        });
         ControllerObserver observer;
+        observer.Greeted = [&] { deadline.Greeted(); };
         observer.Ready = [&] {
             // The go-ahead may come more than once (patch session, then the server's own).
             if (readySeen) return;
@@ -142,9 +206,24 @@ int RunCliLauncher(const std::vector<std::string>& arguments) {
     launcherOptions.GameDirectory = gameDirectory;
     launcherOptions.ProgramPath = ProgramDirectory() / "torvane-cli";
     launcherOptions.CommandLine = options.LauncherCommandLine;
-    // A terminal tool puts no launcher on the desktop.
-    launcherOptions.Services.CreateDesktopEntry = [](const std::filesystem::path&) {};
-    launcherOptions.Services.EndProcess = [](int shellResult) {
+    launcherOptions.Log = log.get();
+    // A silent peer counts as a failed connect within the time a script allows.
+    if (options.TimeoutSeconds > 0)
+        launcherOptions.GreetingTimeoutMs =
+            std::min<std::uint32_t>(launcherOptions.GreetingTimeoutMs,
+                                    static_cast<std::uint32_t>(options.TimeoutSeconds) * 1000);
+    // A terminal tool puts no launcher on the desktop of its own accord; asked to
+    // (--create-shortcut), it writes the entry of the window launcher beside it.
+    launcherOptions.Services.CreateDesktopEntry = [&](const std::filesystem::path&) {
+        if (!options.CreateShortcut) return;
+        const std::filesystem::path windowLauncher = ProgramDirectory() / "torvane";
+        if (!CreateDesktopShortcut(windowLauncher, gameDirectory, settings))
+            std::fprintf(stderr, "torvane-cli: could not write the desktop entry in %s\n",
+                         settings.DesktopDirectory.c_str());
+    };
+    launcherOptions.Services.EndProcess = [&log](int shellResult) {
+        log->Write(std::string("end: the game was handed over") +
+                   (ShellStarted(shellResult) ? "" : ", and did not start"));
         std::fflush(stdout);
         std::fflush(stderr);
         std::_Exit(ShellStarted(shellResult) ? kCurrent : kFailed);
@@ -152,6 +231,10 @@ int RunCliLauncher(const std::vector<std::string>& arguments) {
 
     CUpdateApp app(std::move(frontEnd), std::move(launcherOptions));
     app.InitInstance();
+    controller = nullptr;
+    deadline.Finish();
+    log->Write("end, exit status " +
+               std::to_string(app.Result() == StartupResult::Refused ? kFailed : status));
     std::fflush(stdout);
     if (app.Result() == StartupResult::Refused) return kFailed;
     return status;

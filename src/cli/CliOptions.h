@@ -1,9 +1,9 @@
 #pragma once
-// The terminal launcher's command line:
-//   torvane-cli [--game-dir DIR] [--config FILE] [--connect HOST[:PORT]] [--pick N]
-//               [--start | --no-start] [--] [/t | /r | /l VERSION]
-//   torvane-cli [--config FILE] --options KEY=VALUE [--options KEY=VALUE ...]
-//   torvane-cli [--game-dir DIR] [--config FILE] [--connect HOST[:PORT]] --verify | --repair
+// The terminal launcher's command line: the options both launchers share (LauncherArguments.h)
+// and its own:
+//   --connect HOST[:PORT]  --pick N  --start | --no-start  --timeout SECONDS  --quiet | --verbose
+//   --options KEY=VALUE ... (sets the game's options and ends without connecting)
+//   --verify | --repair (checks the installed game against its signed manifest and ends)
 
 #include <cstdint>
 #include <filesystem>
@@ -11,14 +11,15 @@
 #include <string>
 #include <vector>
 
-struct CliOptions {
-    std::filesystem::path GameDirectory;  // empty: the current directory
-    std::filesystem::path ConfigFile;     // read after every other settings file
+#include "app/LauncherArguments.h"
+
+inline constexpr int kDefaultCliTimeoutSeconds = 120;
+
+struct CliOptions : LauncherArguments {
     std::optional<std::string> ConnectHost;
     std::optional<std::uint16_t> ConnectPort;
     int Pick = 0;  // 1..10, 0: none
     bool Start = false;
-    std::string LauncherCommandLine;  // the launcher's own switches, joined by blanks
     // --options KEY=VALUE: the game's options to set; the launcher then ends without
     // connecting.
     std::vector<std::string> GameOptionValues;
@@ -26,6 +27,9 @@ struct CliOptions {
     // put back what differs.
     bool Verify = false;
     bool Repair = false;
+    // Seconds to try the connect server before giving up (0: for ever).
+    int TimeoutSeconds = kDefaultCliTimeoutSeconds;
+    int Verbosity = 1;  // 0 --quiet, 1 normal, 2 --verbose
 };
 
 // nullopt with `error` set on bad usage.

@@ -1,6 +1,8 @@
 #include "cli/CliWindow.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
 
 #include "platform/CodePage.h"
 
@@ -14,12 +16,31 @@ std::string Bar(int percent, int width) {
            std::string(static_cast<std::size_t>(width - filled), '-');
 }
 
-std::string Speed(double bytesPerSecond) {
+// 812 B, 1.5 KiB, 8.0 MiB, 1.2 GiB
+std::string Bytes(double bytes) {
+    static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    int unit = 0;
+    while (bytes >= 1024.0 && unit < 4) {
+        bytes /= 1024.0;
+        ++unit;
+    }
     char text[32];
-    if (bytesPerSecond >= 1024.0 * 1024.0)
-        std::snprintf(text, sizeof text, "%.1f MiB/s", bytesPerSecond / (1024.0 * 1024.0));
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+    return text;
+}
+
+// 0:28, 12:05, 1:02:03
+std::string Duration(std::uint64_t seconds) {
+    char text[32];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
+                      static_cast<unsigned long long>(seconds / 3600),
+                      static_cast<unsigned long long>(seconds / 60 % 60),
+                      static_cast<unsigned long long>(seconds % 60));
     else
-        std::snprintf(text, sizeof text, "%.0f KiB/s", bytesPerSecond / 1024.0);
+        std::snprintf(text, sizeof text, "%llu:%02llu",
+                      static_cast<unsigned long long>(seconds / 60),
+                      static_cast<unsigned long long>(seconds % 60));
     return text;
 }
 
@@ -43,6 +64,7 @@ void CliWindow::FinishProgressLine() {
 void CliWindow::ShowControl(int, bool) {}
 
 void CliWindow::Repaint(const WindowRect&, const MainWindowPaintState& state) {
+    if (quiet_) return;
     if (state.StatusText != lastStatusBytes_) {
         lastStatusBytes_ = state.StatusText;
         const std::string status = Decode(state.StatusText);
@@ -55,41 +77,71 @@ void CliWindow::Repaint(const WindowRect&, const MainWindowPaintState& state) {
             }
         }
     }
-    if (state.ProgressVisible && !state.PercentText[0].empty()) PrintProgress(state);
+    if (state.ProgressVisible && (!state.PercentText[0].empty() || !state.TransferName.empty()))
+        PrintProgress(state);
 }
 
 void CliWindow::PrintProgress(const MainWindowPaintState& state) {
-    const std::string total = state.PercentText[0];
-    const std::string file = state.PercentText[1];
-    const std::string key = total + " " + file;
+    const std::string total = state.PercentText[0].empty() ? "0%" : state.PercentText[0];
+    const std::string file = state.PercentText[1].empty() ? "0%" : state.PercentText[1];
     const auto now = std::chrono::steady_clock::now();
-    if (key == lastProgress_) return;
-    const bool done = total == "100%" && file == "100%";
-    if (!done && now - lastProgressTime_ < kProgressInterval) return;
 
-    // Speed from the file bar's position (bytes of the current transfer).
-    const int position = state.BarPosition[1];
-    const double seconds = std::chrono::duration<double>(now - speedSince_).count();
-    if (position < speedPosition_) {
-        speedPosition_ = 0;
-        speedSince_ = now;
-    } else if (seconds >= 0.5) {
-        bytesPerSecond_ = (position - speedPosition_) / seconds;
-        speedPosition_ = position;
-        speedSince_ = now;
+    // The rate, from bytes: over the last second or so, restarted with every new transfer.
+    if (state.TransferName != rateName_ || state.TransferDone < rateBytes_) {
+        rateName_ = state.TransferName;
+        rateBytes_ = state.TransferDone;
+        rateSince_ = now;
+        bytesPerSecond_ = 0;
+    } else {
+        const double seconds = std::chrono::duration<double>(now - rateSince_).count();
+        if (seconds >= 0.2) bytesPerSecond_ = (state.TransferDone - rateBytes_) / seconds;
+        if (seconds >= 1.0) {
+            rateBytes_ = state.TransferDone;
+            rateSince_ = now;
+        }
     }
+
+    const std::string key =
+        total + " " + file + " " + state.TransferName + " " + std::to_string(state.TransferDone);
+    if (key == lastProgress_) return;
+    const bool transferDone = state.TransferTotal > 0 && state.TransferDone >= state.TransferTotal;
+    const bool allDone = total == "100%" && file == "100%";
+    if (!transferDone && !allDone && now - lastProgressTime_ < kProgressInterval) return;
     lastProgress_ = key;
     lastProgressTime_ = now;
+
+    const bool transfer = !state.TransferName.empty();
+    const bool known = state.TransferTotal > 0;
+    std::optional<std::uint64_t> eta;
+    if (known && bytesPerSecond_ > 0 && state.TransferDone <= state.TransferTotal)
+        eta = static_cast<std::uint64_t>(
+            (state.TransferTotal - state.TransferDone) / bytesPerSecond_ + 0.5);
+    const std::string name = Decode(state.TransferName);
 
     if (terminal_) {
         const int totalPercent = std::atoi(total.c_str());
         const int filePercent = std::atoi(file.c_str());
-        std::fprintf(out_, "\r\x1b[K[%s] %4s  [%s] %4s  %s  %s%s%s", Bar(totalPercent, 20).c_str(),
-                     total.c_str(), Bar(filePercent, 20).c_str(), file.c_str(),
-                     Speed(bytesPerSecond_).c_str(), lastStatus_.c_str(),
-                     state.ProgressCaption.empty() ? "" : "  ",
-                     Decode(state.ProgressCaption).c_str());
+        std::string line =
+            "[" + Bar(totalPercent, 10) + "] " + total + " [" + Bar(filePercent, 10) + "] " + file;
+        if (transfer) {
+            line += "  " + Bytes(static_cast<double>(state.TransferDone));
+            if (known) line += "/" + Bytes(static_cast<double>(state.TransferTotal));
+            line += "  " + Bytes(bytesPerSecond_) + "/s";
+            if (eta) line += "  ETA " + Duration(*eta);
+            line += "  " + state.TransferVersion + " " + name;
+        } else if (!lastStatus_.empty()) {
+            line += "  " + lastStatus_;
+        }
+        std::fprintf(out_, "\r\x1b[K%s", line.c_str());
         progressLineOpen_ = true;
+    } else if (transfer) {
+        std::fprintf(out_, "progress: %s %s %llu/%s %llu %s %s %s\n", total.c_str(), file.c_str(),
+                     static_cast<unsigned long long>(state.TransferDone),
+                     known ? std::to_string(state.TransferTotal).c_str() : "?",
+                     static_cast<unsigned long long>(bytesPerSecond_ + 0.5),
+                     eta ? std::to_string(*eta).c_str() : "?",
+                     state.TransferVersion.empty() ? "?" : state.TransferVersion.c_str(),
+                     name.c_str());
     } else {
         std::fprintf(out_, "progress: %s %s\n", total.c_str(), file.c_str());
     }

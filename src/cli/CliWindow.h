@@ -2,8 +2,11 @@
 // The main window of the terminal launcher: a WindowAdapter that prints.
 //   status lines       "status: TEXT" on stdout, whenever the first status line changes
 //   message boxes      "CAPTION: TEXT" on stderr
-//   progress           a live bar (percent, speed, current file) on a terminal, otherwise
-//                      "progress: TOTAL% FILE%" lines, at most four a second
+//   progress           a live line on a terminal (bars, bytes done/total, rate, time left,
+//                      version and file); otherwise lines, at most four a second:
+//                      "progress: TOTAL% FILE% DONE/TOTAL RATE ETA VERSION NAME"
+//                      (bytes, bytes per second, seconds; "?" where unknown; the last four
+//                      fields only while a transfer runs)
 // Texts arrive as bytes in the deployment's code page and are printed as UTF-8.
 
 #include <chrono>
@@ -39,6 +42,8 @@ public:
     const std::string& LastStatus() const { return lastStatus_; }
     // Ends a live progress bar's line so the next output starts on a fresh one.
     void FinishProgressLine();
+    // Quiet: no status or progress lines (message boxes still go to stderr).
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
 
 private:
     std::string Decode(const std::string& bytes) const;
@@ -52,6 +57,7 @@ private:
     std::FILE* out_;
     std::FILE* err_;
     bool terminal_;
+    bool quiet_ = false;
     bool closed_ = false;
 
     std::string lastStatus_;
@@ -62,7 +68,9 @@ private:
     std::string lastProgress_;
     bool progressLineOpen_ = false;
     std::chrono::steady_clock::time_point lastProgressTime_{};
-    std::chrono::steady_clock::time_point speedSince_{};
-    int speedPosition_ = 0;
+    // The rate: bytes since an anchor that moves on every second or so.
+    std::string rateName_;
+    std::chrono::steady_clock::time_point rateSince_{};
+    std::uint64_t rateBytes_ = 0;
     double bytesPerSecond_ = 0;
 };

@@ -5,8 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "app/LauncherArguments.h"
+#include "app/LauncherStart.h"
 #include "app/UpdateApp.h"
 #include "app/UpdateDlg.h"
 #include "gtk/GtkEventLoop.h"
@@ -14,25 +18,36 @@
 #include "gtk/GtkMessageBox.h"
 #include "platform/CodePage.h"
 #include "platform/DeploymentSettings.h"
+#include "platform/ProgramInfo.h"
 
 int RunGtkLauncher(int argc, char** argv) {
+    // Help and version need no display and touch nothing.
+    if (const auto answered = AnswerHelpOrVersion(std::vector<std::string>(argv + 1, argv + argc),
+                                                  "torvane", kLauncherUsage)) {
+        return *answered;
+    }
     // The toolkit takes its own options (--display, ...) off the command line first.
     Gtk::Main kit(argc, argv);
 
-    const std::filesystem::path programDirectory = ProgramDirectory();
-    // /etc, the user's own, beside the program, then $TORVANE_CONFIG (a trial deployment, a
-    // test) without writing beside an installed program.
-    const DeploymentSettings settings = LoadDeploymentSettingsFiles(
-        DeploymentSettingsFiles(programDirectory, {}), DefaultDeploymentSettings(programDirectory));
+    std::string error;
+    const auto arguments =
+        ParseLauncherArguments(std::vector<std::string>(argv + 1, argv + argc), &error);
+    if (!arguments) {
+        std::fprintf(stderr, "torvane: %s\nTry 'torvane --help'.\n", error.c_str());
+        return 2;
+    }
+    const auto start = PrepareLauncherStart(*arguments, &error);
+    if (!start) {
+        std::fprintf(stderr, "torvane: %s\n", error.c_str());
+        return 2;
+    }
+    const DeploymentSettings& settings = start->Settings;
     for (const auto& warning : settings.Warnings) {
         std::fprintf(stderr, "torvane: settings: %s\n", warning.c_str());
     }
-
-    std::string commandLine;
-    for (int i = 1; i < argc; ++i) {
-        if (!commandLine.empty()) commandLine += ' ';
-        commandLine += argv[i];
-    }
+    const std::filesystem::path gameDirectory = start->Game.Folder;
+    const std::unique_ptr<EventLog> log =
+        OpenRunLog(*arguments, *start, "torvane", std::vector<std::string>(argv + 1, argv + argc));
 
     GtkEventLoop loop;
     LauncherFrontEnd frontEnd;
@@ -46,7 +61,7 @@ int RunGtkLauncher(int argc, char** argv) {
         MainWindowConfig config;
         config.Title = settings.ProductName;
         config.SkinDirectory = settings.SkinDirectory;
-        config.GameDirectory = std::filesystem::current_path();
+        config.GameDirectory = gameDirectory;
         config.DataDirectory = settings.DataDirectory;
         config.CodePage = settings.CodePage;
         config.RegistryStore = &dialog.RegistryStore();
@@ -63,12 +78,14 @@ int RunGtkLauncher(int argc, char** argv) {
 
     LauncherOptions options;
     options.Settings = settings;
-    options.GameDirectory = std::filesystem::current_path();
-    std::error_code error;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    options.ProgramPath = error ? programDirectory / "torvane" : self;
-    options.CommandLine = commandLine;
+    options.GameDirectory = gameDirectory;
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    options.ProgramPath = ec ? ProgramDirectory() / "torvane" : self;
+    options.CommandLine = arguments->LauncherCommandLine;
+    options.Log = log.get();
     CUpdateApp app(std::move(frontEnd), std::move(options));
     app.InitInstance();
+    log->Write("end");
     return 0;
 }

@@ -111,7 +111,12 @@ void CClientSocket::AbandonConnects() {
 }
 
 bool CClientSocket::Connect(const char* host, std::uint16_t port) {
-    if (abandonAll_) return false;
+    auto failed = [this](std::string why) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lastConnectError_ = std::move(why);
+        return false;
+    };
+    if (abandonAll_) return failed("abandoned: the launcher is closing");
     EventLoop* loop = nullptr;
     PacketHandler handler;
     {
@@ -121,9 +126,10 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
     }
     if (loop == nullptr) {
         ShowError(kMsgSocketNoWindow, false, 0);
-        return false;
+        return failed("no window to receive the connection's events");
     }
-    if (!IsOpen() && !CreateSocket(*loop, std::move(handler))) return false;
+    if (!IsOpen() && !CreateSocket(*loop, std::move(handler)))
+        return failed(std::string("cannot create a socket: ") + std::strerror(errno));
 
     HostAddress address;
     // A lookup that hangs is given up when the window closes or the socket is closed.
@@ -131,7 +137,9 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
         std::lock_guard<std::mutex> lock(mutex_);
         return abandonAll_.load() || phase_ != Phase::Created;
     };
-    if (host == nullptr || !LookupHost(host, &address, resolver_, abandoned)) return false;
+    if (host == nullptr || !LookupHost(host, &address, resolver_, abandoned)) {
+        return failed(abandoned() ? "abandoned: the launcher is closing" : "host name not found");
+    }
     address.SetPort(port);
 
     int fd;
@@ -147,11 +155,14 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
     }
 
     bool connected = false;
+    std::string why = "timed out after " + std::to_string(kConnectTimeoutMs / 1000) + " s";
     const int flags = ::fcntl(fd, F_GETFL, 0);
     if (flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0) {
         if (::connect(fd, address.Address(), address.Length) == 0) {
             connected = true;
-        } else if (errno == EINPROGRESS || errno == EINTR) {
+        } else if (errno != EINPROGRESS && errno != EINTR) {
+            why = std::strerror(errno);
+        } else {
             const auto deadline =
                 std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
             for (;;) {
@@ -162,12 +173,16 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
                 if (std::chrono::steady_clock::now() >= deadline) break;
                 pollfd pfd{fd, POLLOUT, 0};
                 const int n = ::poll(&pfd, 1, kConnectSliceMs);
-                if (n < 0 && errno != EINTR) break;
+                if (n < 0 && errno != EINTR) {
+                    why = std::strerror(errno);
+                    break;
+                }
                 if (n > 0) {
                     int error = 0;
                     socklen_t size = sizeof error;
                     connected =
                         ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+                    if (!connected) why = std::strerror(error != 0 ? error : errno);
                     break;
                 }
             }
@@ -180,14 +195,21 @@ bool CClientSocket::Connect(const char* host, std::uint16_t port) {
         int expected = fd;
         socket_.compare_exchange_strong(expected, kInvalidSocket);
         phase_ = Phase::Idle;
+        lastConnectError_ = connected ? "abandoned" : why;
         attemptAbandoned_ = false;
         return false;
     }
+    lastConnectError_.clear();
     phase_ = Phase::Connected;
     const std::uint64_t generation = generation_;
     // The watch belongs to the GUI thread; Close there before this runs makes it a no-op.
     notifyLoop_->Post([this, generation] { RegisterWatch(generation); });
     return true;
+}
+
+std::string CClientSocket::LastConnectError() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastConnectError_;
 }
 
 void CClientSocket::RegisterWatch(std::uint64_t generation) {

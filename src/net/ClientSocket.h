@@ -71,6 +71,9 @@ public:
     // Returns once connected, failed, timed out or abandoned; a true result has handed the
     // socket to the GUI thread.
     bool Connect(const char* host, std::uint16_t port);
+    // Any thread. Why the last Connect failed, for people: "connection refused", "timed out
+    // after 20 s", "host name not found", "cannot create a socket: ..."; empty after success.
+    std::string LastConnectError() const;
     // Any thread. The running Connect and every later one fail at once, even one still waiting
     // for its host-name lookup. For shutting down.
     void AbandonConnects();
@@ -126,7 +129,8 @@ private:
     MessageBoxFunction showMessage_;
     TextSource getText_;
 
-    std::mutex mutex_;  // hand-over of the descriptor between the connect and GUI threads
+    mutable std::mutex mutex_;  // hand-over of the descriptor between the connect and GUI threads
+    std::string lastConnectError_;
     Phase phase_ = Phase::Idle;
     bool attemptAbandoned_ = false;
     std::atomic<bool> abandonAll_{false};

@@ -52,6 +52,7 @@ void ConnectMessages::HandlePacket(const std::uint8_t* packet, std::size_t lengt
 
 void ConnectMessages::OnGreeting(const std::uint8_t* packet, std::size_t length) {
     if (length <= kGreetingResultOffset || packet[kGreetingResultOffset] != 1) return;
+    events_.OnGreeting();
     static constexpr std::uint8_t kServerListRequest[3] = {0xC1, 0x03, 0x09};
     state_.Connection.Send(kServerListRequest, sizeof kServerListRequest);
     const auto version = events_.ClientVersion();

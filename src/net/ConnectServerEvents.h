@@ -14,6 +14,8 @@ class ConnectServerEvents {
 public:
     virtual ~ConnectServerEvents() = default;
 
+    // The connect server's greeting (code 0) was accepted; the requests follow.
+    virtual void OnGreeting() {}
     // The go-ahead (codes 2 and 3): show the server buttons, end the connect thread.
     virtual void OnConnectReady() = 0;
     // Puts message number `number` of the text table on the first status line.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -92,6 +93,9 @@ bool FtpPatchSession::OpenFtpConnection() {
     auto ftp = std::make_shared<FtpClient>(FtpClient::Options{stallSeconds_});
     if (!ftp->Connect(engine_.ServerHost, engine_.ServerPort, engine_.ServerUser,
                       engine_.ServerPassword)) {
+        host_.LogFailure("FTP patch server " + engine_.ServerHost + ":" +
+                         std::to_string(engine_.ServerPort) + " as " + engine_.ServerUser + ": " +
+                         ftp->LastErrorText());
         host_.ShowFormattedMessage(
             ErrorCodeText(host_.MessageText(kMsgConnectionRefused), ftp->LastError()));
         return false;
@@ -130,6 +134,9 @@ bool FtpPatchSession::ApplyPendingPatches() {
         }
 
         engine_.TargetVersion = entry.Packed;
+        host_.LogEvent("version " + std::string(entry.Label) + " (" + std::to_string(i + 1) +
+                       " of " + std::to_string(count) + ") from ftp://" + engine_.ServerHost + ":" +
+                       std::to_string(engine_.ServerPort) + "/" + entry.Label);
         // A log of another version must not be installed under this one, whatever this patch
         // turns out to be (one for the test client only, or one without files).
         if (!engine_.DropLogOfOtherVersion() ||
@@ -160,6 +167,7 @@ bool FtpPatchSession::ApplyPendingPatches() {
             host_.SetStatusText(kMsgPatchFailed);
             return false;
         }
+        host_.LogEvent("version " + std::string(entry.Label) + " installed");
         if (engine_.SelfUpdatePending) {
             // The new launcher is in place beside the old one: the game starts now and this
             // launcher ends; nothing more is patched in this run.
@@ -513,6 +521,8 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
     // reading the directory again (once a file, that made a directory of 999 cost 500,000
     // names read).
     engine_.GameDirectory().NoteCreated(*local);
+    host_.LogEvent("downloaded " + (ftp ? ftp->LastUrl() : remote) + " (" + std::to_string(size) +
+                   " bytes) to " + local->string());
     engine_.StopTransfer = 0;
     return true;
 }
@@ -575,6 +585,7 @@ bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remo
         return false;
     };
     std::uint64_t total = 0;
+    host_.OnTransferProgress(TransferProgress{remote, 0, size});
     char buffer[kTransferChunk];
     while (total < size) {
         std::size_t got = 0;
@@ -590,6 +601,7 @@ bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remo
             if (!file.Write(buffer, got)) return failed(file.Failure());
             total += got;
             host_.SetBarPosition(PatchBar::File, static_cast<int>(total * scale / size));
+            host_.OnTransferProgress(TransferProgress{remote, total, size});
             host_.RefreshWindow();
         }
         engine_.Pump();
@@ -619,5 +631,5 @@ void FtpPatchSession::Report(const std::string& what) const {
     std::shared_ptr<FtpClient> ftp = ftp_;
     const std::string server =
         ftp ? ftp->ServerName() : engine_.ServerHost + ":" + std::to_string(engine_.ServerPort);
-    std::fprintf(stderr, "torvane: FTP %s: %s\n", server.c_str(), what.c_str());
+    host_.LogFailure("FTP " + server + ": " + what);
 }

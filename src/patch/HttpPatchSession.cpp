@@ -115,15 +115,31 @@ bool HttpPatchSession::Download(const std::string& url, const std::string& local
     std::error_code ec;
     fs::create_directories(local->parent_path(), ec);
     host_.SetBarPosition(PatchBar::File, 0);  // the start of a binding
+    // The name people know the transfer by: the URL's last part, without the query.
+    const std::string path = url.substr(0, url.find('?'));
+    TransferProgress progress;
+    progress.Name = path.substr(path.rfind('/') + 1);
+    host_.OnTransferProgress(progress);
     HttpClient::Options options;
     options.StallSeconds = stallSeconds_;
     options.CaFile = caFile_;
     HttpClient client(options);
     const auto result = client.Download(
-        url, *local, [this](std::uint64_t got, std::uint64_t total) { OnProgress(got, total); },
+        url, *local,
+        [this, &progress](std::uint64_t got, std::uint64_t total) {
+            progress.Done = got;
+            progress.Total = total;
+            host_.OnTransferProgress(progress);
+            OnProgress(got, total);
+        },
         &stop_, maxBytes);
-    if (result == HttpClient::Result::Failed)
-        std::fprintf(stderr, "torvane: HTTP %s: %s\n", url.c_str(), client.LastErrorText().c_str());
+    if (result == HttpClient::Result::Ok) {
+        host_.LogEvent("downloaded " + path + " (" + std::to_string(progress.Done) + " bytes) to " +
+                       local->string());
+    } else if (result == HttpClient::Result::Failed) {
+        host_.LogFailure("download of " + path + " to " + local->string() +
+                         " failed: " + client.LastErrorText());
+    }
     return result == HttpClient::Result::Ok;
 }
 
@@ -211,10 +227,13 @@ void HttpPatchSession::HttpPatchThread() {
                                    "/" + std::to_string(pending));
         host_.UpdateProgressText();
         engine_.TargetVersion = entry.Packed;
+        host_.LogEvent("version " + std::string(entry.Label) + " (" + std::to_string(n) + " of " +
+                       std::to_string(pending) + ") from http://" + host + "/" + entry.Label);
         const bool applied = DownloadHttpPatch(host, entry.Label);
         engine_.RemoveGameFile(PatchEngine::kPatchListName);
         if (!applied || Stopping()) return;
         engine_.CurrentVersion = VersionNumber{entry.Major, entry.Minor, entry.Build};
+        host_.LogEvent("version " + std::string(entry.Label) + " installed");
         if (engine_.SelfUpdatePending) {
             host_.StartGameAfterPatch();
             return;

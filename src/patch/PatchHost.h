@@ -17,11 +17,19 @@
 //
 // Texts are bytes in the deployment's code page, exactly as the message table holds them.
 
+#include <cstdint>
 #include <string>
 
 #include "platform/MessageBox.h"
 
 enum class PatchBar { Total = 0, File = 1 };
+
+// The transfer under way, in bytes: what the file bar shows, for people and scripts.
+struct TransferProgress {
+    std::string Name;         // the file or archive as the server names it
+    std::uint64_t Done = 0;   // bytes received so far
+    std::uint64_t Total = 0;  // bytes announced or listed; 0 when unknown
+};
 
 class PatchHost {
 public:
@@ -71,4 +79,13 @@ public:
     // Closes the connect-server connection (the FTP session talks only to the patch server
     // from then on).
     virtual void CloseConnectServerConnection() = 0;
+
+    // Any thread. The bytes of the transfer under way (called for every chunk; the host
+    // throttles what it shows). A new Name starts a new transfer.
+    virtual void OnTransferProgress(const TransferProgress& progress) { (void)progress; }
+    // Any thread. One line for the run's log: what was fetched from where.
+    virtual void LogEvent(const std::string& text) { (void)text; }
+    // Any thread. Why a step failed (server, URL or remote path, reply, local path and system
+    // error): for the log and for people (the terminal's stderr).
+    virtual void LogFailure(const std::string& text) { LogEvent("error: " + text); }
 };

@@ -33,6 +33,8 @@
 //                           CP949, en_US.CP1252 for CP1252, ...).
 //   desktop_dir             where the launcher's .desktop entry is written. Default the XDG
 //                           desktop directory ($XDG_DESKTOP_DIR, user-dirs.dirs, ~/Desktop).
+//   desktop_entry           yes: the window launcher writes its desktop entry for the game
+//                           folder at every start. Default no (--create-shortcut asks once).
 //   transfer_stall_seconds  a patch transfer that receives nothing for this long fails, 1..3600.
 //                           Default 60.
 //   product_name            window title, instance lock and .desktop name. Default Torvane.
@@ -231,6 +233,12 @@ DeploymentSettings LoadDeploymentSettings(const std::filesystem::path& file,
             base.WineLocale = std::string(value);
         } else if (key == "desktop_dir") {
             base.DesktopDirectory = directory(value);
+        } else if (key == "desktop_entry") {
+            if (value == "yes" || value == "no") {
+                base.DesktopEntry = value == "yes";
+            } else {
+                bad("must be yes or no");
+            }
         } else if (key == "transfer_stall_seconds") {
             if (const auto seconds = ParseInteger(value, 1, 3600)) {
                 base.TransferStallSeconds = static_cast<int>(*seconds);

@@ -36,6 +36,7 @@ struct DeploymentSettings {
     int WineClientBits = 32;           // wine_client_bits: 32 reads HKLM\SOFTWARE via Wow6432Node
     std::string WineLocale;            // wine_locale: empty = the code page's usual locale
     std::filesystem::path DesktopDirectory;  // desktop_dir: $XDG_DESKTOP_DIR or ~/Desktop
+    bool DesktopEntry = false;               // desktop_entry: write it at every start
     int TransferStallSeconds = 60;           // transfer_stall_seconds: no bytes for this long fails
     std::string ProductName = "Torvane";     // product_name: window title, lock and .desktop name
     // trusted_key (repeatable): base64 lines of minisign public keys; when any is given, patch

@@ -47,6 +47,7 @@ std::string QuoteExecArgument(const std::string& arg) {
 }  // namespace
 
 std::string DesktopEntryText(const std::filesystem::path& launcherPath,
+                             const std::filesystem::path& gameFolder,
                              const std::string& productName) {
     return "[Desktop Entry]\n"
            "Type=Application\n"
@@ -54,15 +55,17 @@ std::string DesktopEntryText(const std::filesystem::path& launcherPath,
            EscapeString(productName) +
            "\n"
            "Exec=" +
-           QuoteExecArgument(launcherPath.string()) +
+           QuoteExecArgument(launcherPath.string()) + " --game-dir " +
+           QuoteExecArgument(gameFolder.string()) +
            "\n"
            "Path=" +
-           EscapeString(launcherPath.parent_path().string()) +
+           EscapeString(gameFolder.string()) +
            "\n"
            "Terminal=false\n";
 }
 
 bool CreateDesktopShortcut(const std::filesystem::path& launcherPath,
+                           const std::filesystem::path& gameFolder,
                            const DeploymentSettings& settings) {
     std::error_code ec;
     if (settings.DesktopDirectory.empty() ||
@@ -74,7 +77,8 @@ bool CreateDesktopShortcut(const std::filesystem::path& launcherPath,
     }
     const std::filesystem::path entry =
         settings.DesktopDirectory / (settings.ProductName + ".desktop");
-    if (!WriteFileAtomically(entry, DesktopEntryText(launcherPath, settings.ProductName))) {
+    if (!WriteFileAtomically(entry,
+                             DesktopEntryText(launcherPath, gameFolder, settings.ProductName))) {
         return false;
     }
     // Desktops start only entries that are marked executable.

@@ -1,7 +1,7 @@
 #pragma once
-// The launcher's entry on the user's desktop, rewritten at every start so that it follows
-// the launcher when the game directory moves: "<desktop_dir>/<product>.desktop", starting the
-// launcher in its own directory. A missing desktop directory is not created.
+// The launcher's entry on the user's desktop: "<desktop_dir>/<product>.desktop", starting the
+// launcher for the game folder it patched (given on its command line and as its working
+// folder). A missing desktop directory is not created.
 
 #include <filesystem>
 #include <string>
@@ -10,8 +10,10 @@
 
 // Writes the entry atomically. Failures are silent to the user; the result is for logs/tests.
 bool CreateDesktopShortcut(const std::filesystem::path& launcherPath,
+                           const std::filesystem::path& gameFolder,
                            const DeploymentSettings& settings);
 
 // The entry's text (exposed for tests and tools).
 std::string DesktopEntryText(const std::filesystem::path& launcherPath,
+                             const std::filesystem::path& gameFolder,
                              const std::string& productName);

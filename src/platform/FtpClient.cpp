@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -168,6 +169,7 @@ struct FtpClient::Impl {
     int LastError = 0;
     std::string ErrorDetail;  // why the last operation failed, beyond the libcurl code
     std::string LastReply;    // the server's last reply line
+    std::string LastUrl;      // the request the error belongs to (no user or password)
     // Counts replies and data blocks from the server: the stall rule watches it move.
     std::uint64_t Activity = 0;
     // The size the server gave for the file being fetched (SIZE), -1 when none.
@@ -225,6 +227,7 @@ struct FtpClient::Impl {
 
     void Prepare(const std::string& url) {
         curl_easy_reset(Easy);
+        LastUrl = url;
         curl_easy_setopt(Easy, CURLOPT_URL, url.c_str());
         curl_easy_setopt(Easy, CURLOPT_PROTOCOLS_STR, "ftp");
         curl_easy_setopt(Easy, CURLOPT_USERNAME, User.c_str());
@@ -625,6 +628,10 @@ std::string FtpClient::LastErrorText() const {
     if (!impl_->ErrorDetail.empty()) text += ": " + impl_->ErrorDetail;
     if (!impl_->LastReply.empty()) text += " (last reply \"" + impl_->LastReply + "\")";
     return text;
+}
+
+std::string FtpClient::LastUrl() const {
+    return impl_->LastUrl;
 }
 
 std::string FtpClient::ServerName() const {

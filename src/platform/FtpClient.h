@@ -87,9 +87,13 @@ public:
     // The libcurl result code of the last failed operation (0 after a success) and what
     // went wrong, with the server's last reply when there was one.
     int LastError() const;
+    // Why the last request failed: libcurl's words with the server's reply, or the local file
+    // that could not be written and the system's reason.
     std::string LastErrorText() const;
     // "host:port", for messages.
     std::string ServerName() const;
+    // The URL of the last request (ftp://host:port/dir/file; no user or password).
+    std::string LastUrl() const;
 
     // Whether the server announced MLSD support (known after Connect).
     bool ServerOffersMlsd() const;

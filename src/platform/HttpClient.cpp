@@ -5,12 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 
 #include "platform/DownloadSink.h"
+#include "platform/ProgramInfo.h"
 
 namespace {
 
@@ -103,6 +106,10 @@ int WatchServer(CURL*, curl_infotype type, char*, size_t, void* user) {
 
 HttpClient::HttpClient() : HttpClient(Options{}) {}
 
+std::string HttpClient::UserAgent() {
+    return std::string("Torvane/") + ProductVersion() + " (game launcher)";
+}
+
 HttpClient::HttpClient(Options options) : options_(options) {
     GlobalInit();
     if (options_.StallSeconds <= 0) options_.StallSeconds = 60;
@@ -164,10 +171,12 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
     transfer.Limit = maxBytes;
     transfer.StallMs = static_cast<long long>(options_.StallSeconds) * 1000;
 
+    const std::string userAgent = UserAgent();
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!options_.CaFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, options_.CaFile.c_str());
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
@@ -208,6 +217,8 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
     lastError_ = code;
     if (code != CURLE_OK && lastErrorText_.empty()) {
         lastErrorText_ = curl_easy_strerror(code);
+        // A local file that cannot be written is no network failure: name it and why.
+        if (transfer.WriteFailed) lastErrorText_ = transfer.Sink->Failure();
         if (transfer.Silent)
             lastErrorText_ =
                 "the server sent nothing for " + std::to_string(options_.StallSeconds) + " s";

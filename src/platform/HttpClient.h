@@ -58,8 +58,13 @@ public:
     // The libcurl result code of the last download (0 after success) and the HTTP status.
     int LastError() const { return lastError_; }
     long LastHttpStatus() const { return lastStatus_; }
-    // What went wrong with the last download, for messages ("" after success).
+    // Why the last download failed, for people: "HTTP status 404", "cannot write
+    // /games/x/Temp/up_list.zip: No space left on device", "Could not connect to server:
+    // Failed to connect to 127.0.0.1 port 8080 ...". Empty after success.
     const std::string& LastErrorText() const { return lastErrorText_; }
+
+    // "Torvane/0.1.0 (game launcher)": sent with every request.
+    static std::string UserAgent();
 
 private:
     Result Fetch(const std::string& url, const std::filesystem::path& target,

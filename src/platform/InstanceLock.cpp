@@ -6,49 +6,51 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace {
 
-// The user's runtime directory is private; the shared temporary directory gets the user id in
-// the name so that another user's lock file cannot stand in the way.
-std::filesystem::path LockDirectory(std::string& suffix) {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
-        std::error_code ec;
-        if (std::filesystem::is_directory(runtime, ec)) return runtime;
-    }
-    suffix = "-" + std::to_string(::getuid());
-    std::error_code ec;
-    const auto temp = std::filesystem::temp_directory_path(ec);
-    return ec ? std::filesystem::path("/tmp") : temp;
+long ReadPid(int fd) {
+    char text[32] = {};
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    if (n <= 0) return 0;
+    char* end = nullptr;
+    const long pid = std::strtol(text, &end, 10);
+    return pid > 0 ? pid : 0;
 }
 
-// The name becomes a file name; keep it to one harmless component.
-std::string FileNameFor(const std::string& name, const std::string& suffix) {
-    std::string out;
-    for (const char c : name) out += (c == '/' || c == '\0') ? '_' : c;
-    if (out.empty() || out == "." || out == "..") out = "_" + out;
-    return out + suffix + ".lock";
+void WritePid(int fd) {
+    const std::string text = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) == 0) {
+        [[maybe_unused]] const ssize_t written = ::pwrite(fd, text.data(), text.size(), 0);
+    }
 }
 
 }  // namespace
 
-InstanceLock::InstanceLock(const std::string& name) {
-    std::string suffix;
-    const std::filesystem::path dir = LockDirectory(suffix);
-    const std::filesystem::path file = dir / FileNameFor(name, suffix);
-    fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;  // no lock file possible: do not stop the launcher over it
+InstanceLock::InstanceLock(const std::filesystem::path& gameFolder)
+    : folder_(gameFolder), file_(gameFolder / kFileName) {
+    fd_ = ::open(file_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // Another user's lock file in a shared folder: locking needs only a readable descriptor.
+    if (fd_ < 0) fd_ = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd_ < 0) return;
     while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
         alreadyExists_ = errno == EWOULDBLOCK;
+        if (alreadyExists_) holderPid_ = ReadPid(fd_);
         ::close(fd_);
         fd_ = -1;
         return;
     }
+    WritePid(fd_);
 }
 
 InstanceLock::~InstanceLock() {
     if (fd_ >= 0) ::close(fd_);
+}
+
+std::string InstanceLock::Describe() const {
+    std::string text = "another launcher";
+    if (holderPid_ > 0) text += " (process " + std::to_string(holderPid_) + ")";
+    return text + " is using the game folder " + folder_.string();
 }

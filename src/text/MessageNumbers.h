@@ -30,6 +30,9 @@ inline constexpr int kMsgConnectionRefused = 135;
 inline constexpr int kMsgTooManyFiles = 136;
 inline constexpr int kMsgCannotCreateLocal = 137;
 inline constexpr int kMsgPatchFailed = 138;  // the update did not finish
+// ... and no game is installed yet, so it cannot be started either (a table without this
+// text gets the launcher's own English words).
+inline constexpr int kMsgPatchFailedNoGame = 160;
 inline constexpr int kMsgUnpacking = 146;
 
 // Start-up and message boxes.

@@ -72,7 +72,7 @@ TEST(StartupTest, SecondInstanceIsRefusedWithMessage127) {
     testsupport::TempDir dir;
     ResetLauncherState();
     const std::string product = "TorvaneTest" + std::to_string(getpid());
-    InstanceLock first(product);
+    InstanceLock first(dir.Path());
     ASSERT_FALSE(first.AlreadyExists());
 
     std::vector<RecordedBox> boxes;
@@ -102,7 +102,10 @@ TEST(StartupTest, SecondInstanceIsRefusedWithMessage127) {
     EXPECT_EQ(app.Result(), StartupResult::Refused);
     EXPECT_FALSE(windowCreated);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].Text, "already running");
+    // The design's text, then the folder and the process that holds it.
+    EXPECT_EQ(boxes[0].Text, "already running\n\nanother launcher (process " +
+                                 std::to_string(getpid()) + ") is using the game folder " +
+                                 dir.Path().string());
     EXPECT_EQ(boxes[0].Icon, MessageBoxIcon::Stop);
     EXPECT_EQ(g_State.LaunchMode, 0);  // nothing else ran
 }

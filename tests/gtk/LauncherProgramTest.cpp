@@ -158,7 +158,8 @@ protected:
         }));
     }
 
-    std::unique_ptr<ChildProcess> StartLauncher(const std::string& log) {
+    std::unique_ptr<ChildProcess> StartLauncher(const std::string& log,
+                                                const std::vector<std::string>& arguments = {}) {
         ChildProcess::Options options;
         options.WorkingDirectory = game_;
         options.ExtraEnvironment = {{"DISPLAY", std::getenv("DISPLAY")},
@@ -170,8 +171,9 @@ protected:
         std::filesystem::create_directories(dir_ / "run");
         std::filesystem::permissions(dir_ / "run", std::filesystem::perms::owner_all);
         options.StderrFile = dir_ / log;
-        return std::make_unique<ChildProcess>(
-            std::vector<std::string>{(dir_ / "bin" / "torvane").string()}, options);
+        std::vector<std::string> argv{(dir_ / "bin" / "torvane").string()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return std::make_unique<ChildProcess>(argv, options);
     }
 
     Glib::RefPtr<Gdk::Pixbuf> Shot() { return GrabScreen(origin_.first, origin_.second, 580, 380); }
@@ -193,6 +195,25 @@ protected:
     std::pair<int, int> origin_{0, 0};
     std::string alreadyRunning_;  // message 127 of the table the launcher reads
 };
+
+TEST_F(LauncherProgramTest, UnknownArgumentsLeaveTheFolderUntouched) {
+    StartConnectServer("patch = none\n");
+    const auto before = testsupport::ListTree(game_);
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"--bogus"}, {"--help-me"}, {"/x"}, {"/t", "more"}}) {
+        auto launcher = StartLauncher("bogus.log", arguments);
+        EXPECT_EQ(launcher->Wait(60000), 2) << arguments[0];
+        EXPECT_NE(testsupport::ReadFile(dir_ / "bogus.log").find("Try 'torvane --help'"),
+                  std::string::npos)
+            << testsupport::ReadFile(dir_ / "bogus.log");
+        EXPECT_TRUE(WindowsTitled(title_).empty());
+    }
+    // No Temp folder, no lock, no entry, no connection: nothing happened.
+    EXPECT_EQ(testsupport::ListTree(game_), before);
+    EXPECT_FALSE(std::filesystem::exists(game_ / "Temp"));
+    EXPECT_EQ(testsupport::ReadFile(dir_ / "connectd.log").find("connected"), std::string::npos)
+        << testsupport::ReadFile(dir_ / "connectd.log");
+}
 
 TEST_F(LauncherProgramTest, RunsFromServerListToOptionsAndRefusesASecondInstance) {
     StartConnectServer("patch = none\n");

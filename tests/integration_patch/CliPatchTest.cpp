@@ -28,8 +28,14 @@ protected:
     fs::path Game() const { return top_ / "game"; }
     fs::path Server() const { return top_ / "server"; }
 
-    testsupport::RunResult RunLauncher(const std::string& patchSettings) {
-        return RunCliLauncher(top_.Path(), Game(), patchSettings);
+    // Runs torvane-cli for Game(), or, with `arguments` given, as a player would start it:
+    // `arguments` instead of --game-dir, in the options' folder and environment.
+    testsupport::RunResult RunLauncher(const std::string& patchSettings,
+                                       const std::vector<std::string>* arguments = nullptr,
+                                       const ChildProcess::Options& launcherOptions = {}) {
+        if (!arguments) return RunCliLauncher(top_.Path(), Game(), patchSettings);
+        return RunCliLauncher(top_.Path(), fs::path(), patchSettings, "", *arguments,
+                              launcherOptions);
     }
     std::string ConfigVersion() const {
         char buffer[32] = {};
@@ -41,6 +47,7 @@ protected:
     Tree Installed() const {
         Tree tree = ReadTree(Game(), "Temp");
         tree.erase("message.wtf");
+        tree.erase(".torvane.lock");
         return tree;
     }
 
@@ -61,6 +68,44 @@ TEST_F(CliPatchTest, FtpFromFreshDirectoryToNewestVersion) {
     EXPECT_FALSE(fs::exists(Game() / "patch.log"));
     EXPECT_FALSE(fs::exists(Game() / "version.wvd"));
     EXPECT_TRUE(testsupport::ListTree(Game() / "Temp").empty());
+}
+
+// Installed from the package, with no game beside it and none given: the game goes into the
+// player's own folder, from the repository's first version on; the desktop entry is written
+// only when asked for, and then starts the launcher in that folder.
+TEST_F(CliPatchTest, FirstStartWithoutAGameFolderInstallsIntoThePlayersFolder) {
+    Tree expected = BuildStandardRepo(Server());
+    testsupport::PyFtpServer ftp(Server());
+    ASSERT_TRUE(ftp.Ready());
+    fs::create_directories(top_ / "home");
+    fs::create_directories(top_ / "desktop");
+    ChildProcess::Options player;
+    player.WorkingDirectory = top_ / "home";  // not a game folder
+    player.ExtraEnvironment = {{"HOME", (top_ / "home").string()},
+                               {"XDG_DATA_HOME", (top_ / "data").string()},
+                               {"XDG_STATE_HOME", (top_ / "state").string()}};
+    const std::vector<std::string> none;
+    auto result = RunLauncher(ftp.ConnectdPatchLines(), &none, player);
+    ASSERT_EQ(result.ExitCode, 0) << result.Stdout << result.Stderr;
+    const fs::path folder = top_ / "data" / ("torvanepatche2e" + std::to_string(getpid())) / "game";
+    Tree installed = ReadTree(folder, "Temp");
+    installed.erase(".torvane.lock");
+    ASSERT_EQ(installed.count("config.ini"), 1u) << testing::PrintToString(installed);
+    installed["config.ini"] = "";
+    EXPECT_TRUE(installed == expected) << testing::PrintToString(testsupport::ListTree(folder));
+    EXPECT_TRUE(testsupport::ListTree(top_ / "home").empty());
+    EXPECT_TRUE(testsupport::ListTree(top_ / "desktop").empty());  // nobody asked for one
+
+    // Started again from anywhere with --create-shortcut: the same folder, now current, and
+    // an entry whose working folder is the game folder (not the program's folder).
+    const std::vector<std::string> shortcut{"--create-shortcut"};
+    result = RunLauncher(ftp.ConnectdPatchLines(), &shortcut, player);
+    ASSERT_EQ(result.ExitCode, 0) << result.Stdout << result.Stderr;
+    const auto entries = testsupport::ListTree(top_ / "desktop");
+    ASSERT_EQ(entries.size(), 1u);
+    const std::string entry = testsupport::ReadFile(top_ / "desktop" / entries[0]);
+    EXPECT_NE(entry.find("\nPath=" + folder.string() + "\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("--game-dir \"" + folder.string() + "\""), std::string::npos) << entry;
 }
 
 TEST_F(CliPatchTest, HttpFromFreshDirectoryToNewestVersion) {

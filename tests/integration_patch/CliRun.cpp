@@ -15,7 +15,8 @@ testsupport::RunResult RunCliLauncher(const std::filesystem::path& top,
                                       const std::filesystem::path& game,
                                       const std::string& patchSettings,
                                       const std::string& extraSettings,
-                                      const std::vector<std::string>& extraArguments) {
+                                      const std::vector<std::string>& extraArguments,
+                                      const ChildProcess::Options& launcherOptions) {
     const int connectPort = testsupport::FreeLoopbackPort();
     WriteFile(top / "connectd.conf", patchSettings +
                                          "server.0.name = World1\n"
@@ -34,9 +35,10 @@ testsupport::RunResult RunCliLauncher(const std::filesystem::path& top,
                   "\nproduct_name = TorvanePatchE2E" + std::to_string(getpid()) +
                   "\ntransfer_stall_seconds = 20\ngame_client = game.sh\n" + extraSettings);
     std::vector<std::string> argv = {ProgramPath("torvane-cli").string(), "--config",
-                                     (top / "torvane.conf").string(), "--game-dir", game.string()};
+                                     (top / "torvane.conf").string()};
+    if (!game.empty()) argv.insert(argv.end(), {"--game-dir", game.string()});
     argv.insert(argv.end(), extraArguments.begin(), extraArguments.end());
-    return testsupport::Run(argv, {}, 300000);
+    return testsupport::Run(argv, launcherOptions, 300000);
 }
 
 void SignedCliTest::SetUp() {

@@ -14,12 +14,14 @@
 namespace patchtest {
 
 // Writes connectd.conf and torvane.conf under `top` (with `extraSettings` appended to the
-// latter), runs both programs and returns the launcher's result.
-testsupport::RunResult RunCliLauncher(const std::filesystem::path& top,
-                                      const std::filesystem::path& game,
-                                      const std::string& patchSettings,
-                                      const std::string& extraSettings = "",
-                                      const std::vector<std::string>& extraArguments = {});
+// latter), runs both programs and returns the launcher's result: "--game-dir GAME" (none when
+// `game` is empty, as a player would start it) and `extraArguments`, run with
+// `launcherOptions` (its folder and environment).
+testsupport::RunResult RunCliLauncher(
+    const std::filesystem::path& top, const std::filesystem::path& game,
+    const std::string& patchSettings, const std::string& extraSettings = "",
+    const std::vector<std::string>& extraArguments = {},
+    const testsupport::ChildProcess::Options& launcherOptions = {});
 
 // For the tests of a deployment that trusts a key: skips unless torvane-cli and
 // torvane-connectd are built, and makes the key pair top_/key.pub, top_/key.sec.

@@ -1,6 +1,7 @@
 // The instance lock, code page conversion, deployment settings and the desktop entry.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -40,21 +41,29 @@ private:
 
 }  // namespace
 
-TEST(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstGoes) {
+TEST(InstanceLockTest, OneHolderPerGameFolderWhateverTheSession) {
     TempDir dir;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.Path().string());
+    std::filesystem::create_directories(dir / "a");
+    std::filesystem::create_directories(dir / "b");
     {
-        InstanceLock first("Torvane");
+        // A launcher of another session has other runtime directories: the lock ignores them.
+        ScopedEnv runtime("XDG_RUNTIME_DIR", (dir / "run1").string());
+        InstanceLock first(dir / "a");
         EXPECT_FALSE(first.AlreadyExists());
-        EXPECT_TRUE(std::filesystem::exists(dir / "Torvane.lock"));
-        InstanceLock second("Torvane");
+        ScopedEnv otherRuntime("XDG_RUNTIME_DIR", (dir / "run2").string());
+        InstanceLock second(dir / "a");
         EXPECT_TRUE(second.AlreadyExists());
-        InstanceLock other("Other/../name");  // odd names stay inside the runtime directory
-        EXPECT_FALSE(other.AlreadyExists());
+        EXPECT_EQ(second.HolderPid(), static_cast<long>(::getpid()));
+        EXPECT_NE(second.Describe().find((dir / "a").string()), std::string::npos);
+        EXPECT_NE(second.Describe().find(std::to_string(::getpid())), std::string::npos);
+        InstanceLock otherGame(dir / "b");  // a second game, a second launcher
+        EXPECT_FALSE(otherGame.AlreadyExists());
     }
-    InstanceLock again("Torvane");
+    InstanceLock again(dir / "a");
     EXPECT_FALSE(again.AlreadyExists());
-    EXPECT_EQ(testsupport::ListTree(dir.Path()).size(), 2u);
+    // A folder with no room for the lock file is not locked (and nothing is thrown).
+    InstanceLock missing(dir / "absent");
+    EXPECT_FALSE(missing.AlreadyExists());
 }
 
 TEST(CodePageTest, ConvertsBothWaysAndNeverFails) {
@@ -199,22 +208,25 @@ TEST(DesktopEntryTest, WritesAnEscapedEntryOnlyIntoAnExistingDirectory) {
     DeploymentSettings settings;
     settings.ProductName = "Torvane";
     settings.DesktopDirectory = dir / "Desktop";
-    const std::filesystem::path launcher = "/games/My Game 100%/$HOME/torvane";
-    EXPECT_FALSE(CreateDesktopShortcut(launcher, settings));
+    const std::filesystem::path launcher = "/usr/bin/torvane";
+    const std::filesystem::path game = "/games/My Game 100%/$HOME";
+    EXPECT_FALSE(CreateDesktopShortcut(launcher, game, settings));
     EXPECT_FALSE(std::filesystem::exists(dir / "Desktop"));
 
     std::filesystem::create_directories(dir / "Desktop");
     WriteFile(dir / "Desktop" / "Torvane.desktop", "stale");
-    ASSERT_TRUE(CreateDesktopShortcut(launcher, settings));
+    ASSERT_TRUE(CreateDesktopShortcut(launcher, game, settings));
     const std::string text = ReadFile(dir / "Desktop" / "Torvane.desktop");
+    // The entry starts the launcher in the game folder it patched, not in the program's own
+    // folder (/usr/bin), and names that folder on its command line too.
     EXPECT_EQ(text,
               "[Desktop Entry]\nType=Application\nName=Torvane\n"
-              "Exec=\"/games/My Game 100%%/\\\\$HOME/torvane\"\n"
+              "Exec=\"/usr/bin/torvane\" --game-dir \"/games/My Game 100%%/\\\\$HOME\"\n"
               "Path=/games/My Game 100%/$HOME\nTerminal=false\n");
     struct stat st {};
     ASSERT_EQ(::stat((dir / "Desktop" / "Torvane.desktop").c_str(), &st), 0);
     EXPECT_TRUE(st.st_mode & S_IXUSR);
 
-    EXPECT_NE(DesktopEntryText("/a\\b/run", "x").find("Exec=\"/a\\\\\\\\b/run\""),
+    EXPECT_NE(DesktopEntryText("/a\\b/run", "/g", "x").find("Exec=\"/a\\\\\\\\b/run\""),
               std::string::npos);
 }

@@ -99,7 +99,9 @@ std::map<std::string, std::string> ActualGame(const fs::path& game) {
     std::map<std::string, std::string> out;
     for (const auto& rel : testsupport::ListTree(game)) {
         std::string key = FoldCase(rel);
-        if (key.starts_with("temp/") || key == "config.ini" || key == "torvane.conf") continue;
+        if (key.starts_with("temp/") || key == "config.ini" || key == "torvane.conf" ||
+            key == ".torvane.lock")
+            continue;
         out[key] = testsupport::ReadFile(game / rel);
     }
     return out;

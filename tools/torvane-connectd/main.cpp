@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "ConnectdServer.h"
+#include "platform/ProgramInfo.h"
 
 namespace {
 
@@ -36,6 +38,10 @@ bool ParseLong(const std::string& text, long low, long high, long* value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto answered = AnswerHelpOrVersion(std::vector<std::string>(argv + 1, argv + argc),
+                                                  "torvane-connectd", kUsage)) {
+        return *answered;
+    }
     ConnectdOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];

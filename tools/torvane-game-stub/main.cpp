@@ -11,16 +11,21 @@
 #include "platform/Clock.h"
 #include "platform/DeploymentSettings.h"
 #include "platform/FileRegistry.h"
+#include "platform/ProgramInfo.h"
 
 namespace {
 
 constexpr const char* kConnectionKey = "SOFTWARE\\Varnok\\Ka\\Connection";
 constexpr std::uint32_t kStampFreshMs = 5000;
 
+constexpr const char* kUsage =
+    "usage: torvane-game-stub [--config FILE] [--registry-dir DIR] [--scramble-key HEX]\n"
+    "                         [--] connect /y... /z...\n"
+    "Stands in for the game client: prints the address and port it was handed on its command\n"
+    "line and in the Connection registry values, and whether the launcher's stamp is fresh.\n";
+
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: torvane-game-stub [--config FILE] [--registry-dir DIR] "
-                 "[--scramble-key HEX] [--] connect /y... /z...\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -52,6 +57,10 @@ void PrintRegistry(const Registry& registry, const ScrambleKey& key) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto answered = AnswerHelpOrVersion(std::vector<std::string>(argv + 1, argv + argc),
+                                                  "torvane-game-stub", kUsage)) {
+        return *answered;
+    }
     std::filesystem::path configPath;
     std::string registryDir;
     std::string keyText;

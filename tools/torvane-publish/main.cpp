@@ -16,21 +16,24 @@
 #include "RepositoryChecker.h"
 #include "RepositoryMetadata.h"
 #include "VersionRemoval.h"
+#include "platform/ProgramInfo.h"
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: torvane-publish add REPO --label L [--from OLD_TREE] --to NEW_TREE\n"
+    "                           (--packed | --files | --compressed) [--absolute-dirs]\n"
+    "                           [--test-server] [--version-file NAME] [--dry-run]\n"
+    "                           [--sign SECRET_KEY_FILE [--expires DAYS]]\n"
+    "       torvane-publish remove REPO LABEL [--version-file NAME]\n"
+    "       torvane-publish keygen PUBLIC_KEY_FILE SECRET_KEY_FILE\n"
+    "       torvane-publish sign REPO SECRET_KEY_FILE [--expires DAYS] [--version-file NAME]\n"
+    "       torvane-publish check REPO [--version-file NAME] [--http] [--key PUBLIC_KEY_FILE]\n"
+    "Writes a new version of the game into a patch repository, withdraws the newest one, makes\n"
+    "and uses a signing key, or checks a repository.\n";
+
 int Usage() {
-    std::fputs(
-        "usage: torvane-publish add REPO --label L [--from OLD_TREE] --to NEW_TREE\n"
-        "                           (--packed | --files | --compressed) [--absolute-dirs]\n"
-        "                           [--test-server] [--version-file NAME] [--dry-run]\n"
-        "                           [--sign SECRET_KEY_FILE [--expires DAYS]]\n"
-        "       torvane-publish remove REPO LABEL [--version-file NAME]\n"
-        "       torvane-publish keygen PUBLIC_KEY_FILE SECRET_KEY_FILE\n"
-        "       torvane-publish sign REPO SECRET_KEY_FILE [--expires DAYS] [--version-file NAME]\n"
-        "       torvane-publish check REPO [--version-file NAME] [--http] [--key "
-        "PUBLIC_KEY_FILE]\n",
-        stderr);
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -203,6 +206,10 @@ int RunSign(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto answered = AnswerHelpOrVersion(std::vector<std::string>(argv + 1, argv + argc),
+                                                  "torvane-publish", kUsage)) {
+        return *answered;
+    }
     if (argc < 2) return Usage();
     std::vector<std::string> args(argv + 2, argv + argc);
     if (std::strcmp(argv[1], "add") == 0) return RunAdd(args);

@@ -4,31 +4,38 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "Commands.h"
+#include "platform/ProgramInfo.h"
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage:\n"
+    "  torvane-tool wtf build SRC DEST [--codepage CP]\n"
+    "  torvane-tool wtf dump FILE [--codepage CP]\n"
+    "  torvane-tool wtf get FILE N [--codepage CP]\n"
+    "  torvane-tool zip list ARCHIVE\n"
+    "  torvane-tool zip test ARCHIVE\n"
+    "  torvane-tool zip extract ARCHIVE DIR\n"
+    "  torvane-tool vkc restore FILE DESTDIR\n"
+    "  torvane-tool versions FILE\n"
+    "  torvane-tool tokens FILE\n"
+    "  torvane-tool ini get FILE SECTION KEY DEFAULT [SIZE]\n"
+    "  torvane-tool ini set FILE SECTION KEY VALUE\n";
+
 void Usage() {
-    std::fputs(
-        "usage:\n"
-        "  torvane-tool wtf build SRC DEST [--codepage CP]\n"
-        "  torvane-tool wtf dump FILE [--codepage CP]\n"
-        "  torvane-tool wtf get FILE N [--codepage CP]\n"
-        "  torvane-tool zip list ARCHIVE\n"
-        "  torvane-tool zip test ARCHIVE\n"
-        "  torvane-tool zip extract ARCHIVE DIR\n"
-        "  torvane-tool vkc restore FILE DESTDIR\n"
-        "  torvane-tool versions FILE\n"
-        "  torvane-tool tokens FILE\n"
-        "  torvane-tool ini get FILE SECTION KEY DEFAULT [SIZE]\n"
-        "  torvane-tool ini set FILE SECTION KEY VALUE\n",
-        stderr);
+    std::fputs(kUsage, stderr);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto answered = AnswerHelpOrVersion(std::vector<std::string>(argv + 1, argv + argc),
+                                                  "torvane-tool", kUsage)) {
+        return *answered;
+    }
     if (argc < 3) {
         Usage();
         return 64;
