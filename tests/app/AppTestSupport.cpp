@@ -53,6 +53,8 @@ ControllerFixture::ControllerFixture() {
     Environment.Settings.CodePage = "CP949";
     Environment.GameDirectory = Dir / "game";
     Environment.ProgramPath = Dir / "game" / "torvane";
+    // Fake connections never greet: no test waits for a greeting unless it sets a timeout.
+    Environment.GreetingTimeoutMs = 0;
     std::filesystem::create_directories(Environment.GameDirectory);
     std::filesystem::create_directories(Environment.Settings.RegistryDirectory);
 

@@ -202,4 +202,51 @@ TEST_F(UpdateDlgRunTest, EngineSeesTheLaunchModeTheConnectServerLeft) {
     EXPECT_EQ(modeInSession, kLaunchNormal);
 }
 
+// A peer that accepts but never greets is no connect server: after the greeting timeout the
+// connection is dropped and the window tries again, for as long as it lives; a greeting ends
+// the retries.
+TEST_F(UpdateDlgRunTest, ASilentPeerIsDroppedAfterTheGreetingTimeoutAndTriedAgain) {
+    Environment.GreetingTimeoutMs = 20;
+    std::atomic<int> closes{0};
+    std::promise<void> thirdAttempt;
+    Services.Sleep = [](std::uint32_t) {};
+    Services.CloseConnection = [&] { ++closes; };
+    Services.Connect = [&](const std::string&, std::uint16_t) {
+        if (++ConnectAttempts == 3) thirdAttempt.set_value();
+        return ConnectAttempts <= 3;
+    };
+    CUpdateDlg& dialog = Dialog();
+    dialog.OnInitDialog();
+    thirdAttempt.get_future().wait();
+    Drain(Loop);
+    dialog.OnClose();
+    EXPECT_GE(ConnectAttempts.load(), 3);
+    EXPECT_GE(closes.load(), 2);  // the silent connections, dropped before the next attempt
+    EXPECT_FALSE(dialog.Greeted());
+    const auto statuses = NonEmpty(Window.DistinctStatusTexts());
+    ASSERT_GE(statuses.size(), 3u);
+    EXPECT_EQ(statuses[1], "T107");
+    EXPECT_EQ(Window.Boxes.size(), 0u);
+}
+
+TEST_F(UpdateDlgRunTest, AGreetingEndsTheConnectThread) {
+    Environment.GreetingTimeoutMs = 60000;
+    std::promise<void> connected;
+    Services.Connect = [&](const std::string&, std::uint16_t) {
+        ++ConnectAttempts;
+        connected.set_value();
+        return true;
+    };
+    CUpdateDlg& dialog = Dialog();
+    dialog.OnInitDialog();
+    connected.get_future().wait();
+    dialog.OnGreeting();
+    for (int i = 0; i < 2000 && dialog.ConnectThreadRunning() && !dialog.Greeted(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(dialog.Greeted());
+    dialog.OnClose();
+    EXPECT_EQ(ConnectAttempts.load(), 1);
+    EXPECT_EQ(dialog.ConnectRequest(), 0);
+}
+
 }  // namespace

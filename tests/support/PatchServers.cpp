@@ -43,6 +43,10 @@ PyFtpServer::PyFtpServer(const fs::path& root, const FtpServerOptions& options)
         argv.push_back("--stall-file");
         argv.push_back(name);
     }
+    if (options.SteadyBytesPerSecond > 0) {
+        argv.push_back("--steady");
+        argv.push_back(std::to_string(options.SteadyBytesPerSecond));
+    }
     if (options.SlowBytesPerSecond > 0) {
         argv.push_back("--slow");
         argv.push_back(std::to_string(options.SlowBytesPerSecond));

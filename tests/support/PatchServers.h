@@ -22,7 +22,8 @@ struct FtpServerOptions {
     bool Stall = false;                                   // RETR is accepted, then nothing moves
     std::vector<std::string> StallFiles;                  // ... for these file names only
     int SlowBytesPerSecond = 0;                           // throttle downloads (0: full speed)
-    bool DrivePwd = false;  // PWD answers a drive path (257 "C:\ftproot"), CWD accepts it
+    bool DrivePwd = false;         // PWD answers a drive path (257 "C:\ftproot"), CWD accepts it
+    int SteadyBytesPerSecond = 0;  // throttle in small pieces, all along the transfer
 };
 
 class PyFtpServer {

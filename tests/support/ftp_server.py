@@ -11,6 +11,7 @@ import argparse
 import io
 import os
 import sys
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
@@ -35,6 +36,8 @@ def main():
     parser.add_argument("--stall-file", action="append", default=[],
                         help="as --stall, for this file name only")
     parser.add_argument("--slow", type=int, default=0, help="send at most BYTES a second")
+    parser.add_argument("--steady", type=int, default=0,
+                        help="send BYTES a second in small pieces, all along the transfer")
     parser.add_argument("--retrievals-file", default="")
     parser.add_argument("--connections-file", default="")
     parser.add_argument("--commands-file", default="")
@@ -113,6 +116,30 @@ def main():
         class SlowDTPHandler(ThrottledDTPHandler):
             write_limit = args.slow
         Handler.dtp_handler = SlowDTPHandler
+    if args.steady:
+        # A tenth of the rate every tenth of a second, in small pieces: the transfer moves
+        # all the time instead of in one burst a second.
+        class SteadyDTPHandler(ThrottledDTPHandler):
+            write_limit = max(1, args.steady // 10)
+            ac_out_buffer_size = 4096
+
+            def _throttle_bandwidth(self, len_chunk, max_speed):
+                self._datacount += len_chunk
+                if self._datacount < max_speed:
+                    return
+                self._datacount = 0
+                now = time.monotonic()
+                wait = self._timenext - now
+                self._timenext = max(now, self._timenext) + 0.1
+                if wait > 0:
+                    def unsleep():
+                        self.add_channel(events=self.ioloop.WRITE)
+
+                    self.del_channel()
+                    self._cancel_throttler()
+                    self._throttler = self.ioloop.call_later(
+                        wait, unsleep, _errback=self.handle_error)
+        Handler.dtp_handler = SteadyDTPHandler
     if args.passive_ports:
         low, high = args.passive_ports.split("-")
         Handler.passive_ports = range(int(low), int(high) + 1)
