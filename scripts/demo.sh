@@ -3,8 +3,9 @@
 #   installs what it needs, builds, makes a demo game directory and a demo patch repository
 #   (per-file, compressed, packed, test-server and self-update versions, published with
 #   torvane-publish), starts the demo connect server and a real patch server on 127.0.0.1,
-#   runs the launcher against them until the game client (a stand-in) has been started, and
-#   stops everything it started.
+#   runs the launcher against them until the game client (a stand-in) has been started after
+#   the launcher's own update, then once more through the server view, as a player would, so
+#   that the stand-in shows the whole hand-off; and stops everything it started.
 #
 # Usage: scripts/demo.sh [--cli | --window] [--ftp | --http] [--keep]
 #   --cli     the terminal launcher (default when there is no display)
@@ -94,7 +95,12 @@ echo "== game directory"
 game=$run/game
 cp -r "$trees/base" "$game"
 cp "$root/build/assets/message.wtf" "$game/message.wtf"
-cp "$bin/torvane-game-stub" "$game/game.exe"
+# The game client: the stand-in, keeping what it was handed in game-stub.log.
+cat >"$game/game.exe" <<STUB
+#!/bin/sh
+exec "$bin/torvane-game-stub" "\$@" >>"$game/game-stub.log" 2>&1
+STUB
+chmod +x "$game/game.exe"
 cat >"$run/torvane.conf" <<CONF
 # Demo deployment: everything stays inside demo-run/.
 game_client = game.exe
@@ -171,20 +177,46 @@ pids+=($!)
 wait_port "$connect_port"
 printf 'connect_address = 127.0.0.1\nconnect_port = %s\n' "$connect_port" >>"$run/torvane.conf"
 
-echo "== launcher ($front)"
-cd "$game"
+# The stand-in is started detached: wait for its report, then show it.
+show_game() {
+  for _ in $(seq 1 100); do
+    grep -q '^stamp:' "$game/game-stub.log" 2>/dev/null && break
+    sleep 0.05
+  done
+  if [ -f "$game/game-stub.log" ]; then sed 's/^/  game: /' "$game/game-stub.log"; else echo "  (the game was not started)"; fi
+  rm -f "$game/game-stub.log"
+}
+
+run_launcher() {
+  local status=0
+  cd "$game"
+  if [ "$front" = cli ]; then
+    "$bin/torvane-cli" --config "$run/torvane.conf" --game-dir "$game" \
+      --connect "127.0.0.1:$connect_port" --pick 1 --start || status=$?
+  else
+    # WebKit's sandbox cannot run as root; a demo run as root does without it.
+    [ "$(id -u)" -ne 0 ] || export WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1
+    TORVANE_CONFIG="$run/torvane.conf" "$bin/torvane" --game-dir "$game" || status=$?
+  fi
+  cd "$root"
+  return $status
+}
+
+echo "== launcher ($front): patching up to the launcher's own update"
 status=0
-if [ "$front" = cli ]; then
-  "$bin/torvane-cli" --config "$run/torvane.conf" --game-dir "$game" \
-    --connect "127.0.0.1:$connect_port" --pick 1 --start || status=$?
-else
-  # WebKit's sandbox cannot run as root; a demo run as root does without it.
-  [ "$(id -u)" -ne 0 ] || export WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1
-  TORVANE_CONFIG="$run/torvane.conf" "$bin/torvane" || status=$?
+run_launcher || status=$?
+echo "installed version: $(grep -i '^Version' "$game/config.ini" || true)"
+echo "-- the game, started by the update itself (no server chosen yet, so no registry values):"
+show_game
+
+if [ $status -eq 0 ]; then
+  echo "== launcher ($front) again: the rest of the patches, the server view, server 1, the game"
+  [ "$front" = cli ] || echo "(choose a server in the window and press Connect)"
+  run_launcher || status=$?
+  echo "-- the game, started from the server view:"
+  show_game
 fi
-cd "$root"
 
 echo "== result"
 echo "installed version: $(grep -i '^Version' "$game/config.ini" || true)"
-if [ -f "$game/game-stub.log" ]; then cat "$game/game-stub.log"; fi
 exit $status

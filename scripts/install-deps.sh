@@ -22,9 +22,26 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# One line per step; apt's own output goes to a log file, shown only when a step fails.
+log=${TORVANE_DEPS_LOG:-${TMPDIR:-/tmp}/torvane-install-deps.log}
+step() {
+  local what=$1
+  shift
+  echo "install-deps: $what"
+  if ! "$@" >>"$log" 2>&1; then
+    echo "install-deps: failed: $what; the last lines of $log:" >&2
+    tail -n 20 "$log" >&2
+    exit 1
+  fi
+}
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  : >"$log"
+  echo "install-deps: ${#missing[@]} of ${#packages[@]} packages missing (apt's output: $log)"
+  step "updating the package lists" $SUDO apt-get update
+  step "installing ${missing[*]}" \
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+else
+  echo "install-deps: all ${#packages[@]} packages are installed"
 fi
