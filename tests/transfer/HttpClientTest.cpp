@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/HttpClient.h"
+#include "platform/ProgramInfo.h"
 #include "support/PatchServers.h"
 #include "support/TestSupport.h"
 
@@ -135,6 +136,41 @@ TEST(HttpClient, HonoursTheProxyEnvironment) {
     ::unsetenv("http_proxy");
     ASSERT_EQ(result, HttpClient::Result::Ok);
     EXPECT_EQ(ReadFile(local / "v"), "via-proxy");
+}
+
+}  // namespace
+
+namespace {
+
+// Every request names the launcher and its version, so a patch server's operator can tell
+// launchers apart in the access log.
+TEST(HttpUserAgentTest, RequestsCarryTheProductAndVersion) {
+    TempDir dir;
+    const int port = testsupport::FreeLoopbackPort();
+    const std::string script =
+        "import socket,sys\n"
+        "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+        "s.bind(('127.0.0.1'," +
+        std::to_string(port) +
+        ")); s.listen(1)\n"
+        "while True:\n"
+        "  c,_=s.accept(); req=c.recv(65536)\n"
+        "  if req: break\n"
+        "  c.close()\n"
+        "open(sys.argv[1],'wb').write(req)\n"
+        "c.sendall(b'HTTP/1.1 200 OK\\r\\nContent-Length: 2\\r\\nConnection: "
+        "close\\r\\n\\r\\nok')\n"
+        "c.close()\n";
+    ChildProcess server({"/usr/bin/python3", "-c", script, (dir / "request").string()}, {});
+    ASSERT_TRUE(testsupport::WaitForPort(port));
+    HttpClient client;
+    EXPECT_EQ(client.Download("http://127.0.0.1:" + std::to_string(port) + "/x", dir / "x"),
+              HttpClient::Result::Ok);
+    server.Wait(20000);
+    const std::string request = ReadFile(dir / "request");
+    const std::string agent = std::string("Torvane/") + ProductVersion() + " (game launcher)";
+    EXPECT_NE(request.find("\r\nUser-Agent: " + agent + "\r\n"), std::string::npos) << request;
+    EXPECT_EQ(HttpClient::UserAgent(), agent);
 }
 
 }  // namespace
