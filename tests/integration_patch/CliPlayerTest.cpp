@@ -218,9 +218,9 @@ TEST_F(CliPlayerTest, AClientWithoutExecutePermissionIsNamedAsSuch) {
 TEST_F(CliPlayerTest, TwoGameFoldersAtOnceButOneLauncherPerFolder) {
     WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
     WriteTree(Server(), {{"1.00.01/list.inf", "\"slow.bmd\"\n"},
-                         {"1.00.01/slow.bmd", Content("slow", 200000)}});
+                         {"1.00.01/slow.bmd", Content("slow", 400000)}});
     testsupport::FtpServerOptions slow;
-    slow.SlowBytesPerSecond = 100000;
+    slow.SteadyBytesPerSecond = 100000;
     testsupport::PyFtpServer ftp(Server(), slow);
     ASSERT_TRUE(ftp.Ready());
     StartConnectServer(ftp.ConnectdPatchLines());
@@ -229,8 +229,11 @@ TEST_F(CliPlayerTest, TwoGameFoldersAtOnceButOneLauncherPerFolder) {
     first.StdoutFile = top_ / "a.out";
     first.StderrFile = top_ / "a.err";
     ChildProcess a(Launcher(top_ / "a"), first);
-    // Wait until the first launcher holds its folder, then start the others.
-    for (int i = 0; i < 3000 && !fs::exists(top_ / "a" / ".torvane.lock"); ++i) usleep(10000);
+    // Wait until the first launcher holds its folder (its process id is written once the
+    // lock is taken), then start the others.
+    const std::string holder = std::to_string(a.Pid()) + "\n";
+    for (int i = 0; i < 3000 && ReadFile(top_ / "a" / ".torvane.lock") != holder; ++i)
+        usleep(10000);
     ChildProcess::Options second = first;
     second.StdoutFile = top_ / "b.out";
     second.StderrFile = top_ / "b.err";
@@ -238,8 +241,8 @@ TEST_F(CliPlayerTest, TwoGameFoldersAtOnceButOneLauncherPerFolder) {
     const auto same = testsupport::Run(Launcher(top_ / "a"), {}, 60000);
     EXPECT_EQ(a.Wait(), 0) << ReadFile(top_ / "a.err");
     EXPECT_EQ(b.Wait(), 0) << ReadFile(top_ / "b.err");
-    EXPECT_EQ(ReadFile(top_ / "a" / "slow.bmd"), Content("slow", 200000));
-    EXPECT_EQ(ReadFile(top_ / "b" / "slow.bmd"), Content("slow", 200000));
+    EXPECT_EQ(ReadFile(top_ / "a" / "slow.bmd"), Content("slow", 400000));
+    EXPECT_EQ(ReadFile(top_ / "b" / "slow.bmd"), Content("slow", 400000));
 
     EXPECT_EQ(same.ExitCode, 1) << same.Stderr;
     EXPECT_NE(same.Stderr.find("(process " + std::to_string(a.Pid()) + ")"), std::string::npos)
