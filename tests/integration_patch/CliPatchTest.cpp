@@ -9,6 +9,7 @@
 
 namespace fs = std::filesystem;
 using namespace patchtest;
+using testsupport::ChildProcess;
 using testsupport::ProgramPath;
 using testsupport::WriteFile;
 
