@@ -279,7 +279,10 @@ void CUpdateDlg::LogEvent(const std::string& text) {
 }
 
 void CUpdateDlg::LogFailure(const std::string& text) {
-    if (environment_.Log) environment_.Log->Fail(text);
+    if (environment_.Log)
+        environment_.Log->Fail(text);
+    else
+        std::fprintf(stderr, "torvane: %s\n", text.c_str());
 }
 
 std::string CUpdateDlg::LastConnectFailure() const {

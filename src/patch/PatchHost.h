@@ -18,6 +18,7 @@
 // Texts are bytes in the deployment's code page, exactly as the message table holds them.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/MessageBox.h"
@@ -87,5 +88,9 @@ public:
     virtual void LogEvent(const std::string& text) { (void)text; }
     // Any thread. Why a step failed (server, URL or remote path, reply, local path and system
     // error): for the log and for people (the terminal's stderr).
-    virtual void LogFailure(const std::string& text) { LogEvent("error: " + text); }
+    // Without a log of its own, a host shows it on stderr.
+    virtual void LogFailure(const std::string& text) {
+        std::fprintf(stderr, "torvane: %s\n", text.c_str());
+        LogEvent("error: " + text);
+    }
 };
