@@ -26,8 +26,8 @@ constexpr const char* kPatchFailedNoGameText =
     "go on.";
 
 bool HasText(int number) {
-    for (const MessageNode* node = g_MessageTable.FirstRecord(); node; node = node->next)
-        if (node->number == number) return true;
+    for (const MessageNode* node = g_MessageTable.FirstRecord(); node; node = node->Next)
+        if (node->Number == number) return true;
     return false;
 }
 constexpr const char* kProductTitleName = "Quenmar";
