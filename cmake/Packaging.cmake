@@ -44,10 +44,9 @@ install(FILES ${torvane_asset_dir}/data/sound/beep.wav
 # The menu entry, its icon and the software centres' metainfo belong to the window launcher: a
 # build without it (TORVANE_GUI=OFF) packages none of them.
 if(TORVANE_GUI)
-  # The launcher patches its current directory: the menu entry starts it in the game directory,
-  # which the deployment chooses (players must be able to write there).
-  set(TORVANE_DESKTOP_GAME_DIR "/var/games/torvane" CACHE PATH
-      "Game directory the installed menu entry starts the launcher in")
+  # The menu entry names no working folder: started from the menu (in the player's home, which
+  # holds no game) the launcher patches the player's own game folder, created on first start.
+  # A folder shared by all players would be locked by one player's files for the next.
   configure_file(${PROJECT_SOURCE_DIR}/cmake/torvane.desktop.in ${packaging_out}/torvane.desktop
                  @ONLY)
   install(FILES ${packaging_out}/torvane.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -124,6 +124,29 @@ void CheckMenuEntryAndMetainfo(const fs::path& root) {
     }
 }
 
+// Started as the menu entry starts it (no working folder given, so the player's home, which
+// holds no game), the installed launcher makes and uses the player's own game folder: no
+// folder has to be made by the operator. The terminal launcher stands in for the window one
+// (same choice of folder); a closed connect port ends it with its own exit status.
+void CheckMenuStartUsesThePlayersOwnFolder(const fs::path& root) {
+    testsupport::TempDir home;
+    testsupport::ChildProcess::Options options;
+    options.WorkingDirectory = home.Path();
+    options.ExtraEnvironment = {{"HOME", home.Path().string()},
+                                {"XDG_DATA_HOME", (home / "data").string()},
+                                {"XDG_STATE_HOME", (home / "state").string()},
+                                {"XDG_CONFIG_HOME", (home / "config").string()}};
+    const int closedPort = testsupport::FreeLoopbackPort();
+    auto run = testsupport::Run({(root / "usr/bin/torvane-cli").string(), "--connect",
+                                 "127.0.0.1:" + std::to_string(closedPort), "--timeout", "1"},
+                                options, 60000);
+    EXPECT_EQ(run.ExitCode, 3) << run.Stderr;
+    EXPECT_TRUE(fs::is_directory(home / "data/torvane/game")) << run.Stderr;
+    EXPECT_THAT(testsupport::ReadFile(home / "state/torvane/torvane.log"),
+                HasSubstr("game folder " + (home / "data/torvane/game").string() +
+                          " (per-user folder, created)"));
+}
+
 }  // namespace
 
 TEST_F(DebPackage, PassesLintianAndNamesAMaintainer) {
@@ -189,7 +212,9 @@ TEST_F(DebPackage, InstallsIntoAScratchRootAndRuns) {
     if (WindowLauncherBuilt()) {
         EXPECT_THAT(desktop, HasSubstr("[Desktop Entry]"));
         EXPECT_THAT(desktop, HasSubstr("Exec=torvane"));
-        EXPECT_THAT(desktop, HasSubstr("Path=/"));  // never the player's home as game directory
+        // No shared game folder: the launcher, started in the player's home, picks the
+        // player's own folder.
+        EXPECT_THAT(desktop, Not(HasSubstr("\nPath=")));
     }
     if (WindowLauncherBuilt() && fs::exists("/usr/bin/desktop-file-validate")) {
         auto valid = testsupport::Run(
@@ -265,6 +290,7 @@ TEST_F(DebPackage, InstalledPagesCompletionMetainfoAndMenuEntryWork) {
     }
 
     if (WindowLauncherBuilt()) CheckMenuEntryAndMetainfo(root.Path());
+    CheckMenuStartUsesThePlayersOwnFolder(root.Path());
 
     // The service runs unprivileged, with the file system read-only to it.
     const std::string unit =
