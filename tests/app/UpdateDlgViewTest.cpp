@@ -191,6 +191,22 @@ TEST_F(UpdateDlgViewTest, PercentTexts) {
     EXPECT_EQ(Window.LastPaint.PercentText[1], "");
 }
 
+// During a transfer the percent texts follow the bars at every repaint, not only when a patch
+// begins: "100%" must never stand beside a bar at 12%.
+TEST_F(UpdateDlgViewTest, PercentTextsFollowTheBarsAtEveryRepaint) {
+    CUpdateDlg& dialog = InitialisedDialog();
+    dialog.SetBarRange(PatchBar::Total, 4);
+    dialog.SetBarRange(PatchBar::File, 100);
+    dialog.SetBarPosition(PatchBar::File, 100);
+    dialog.UpdateProgressText();
+    EXPECT_EQ(Window.LastPaint.PercentText[1], "100%");
+    dialog.SetBarPosition(PatchBar::Total, 1);
+    dialog.SetBarPosition(PatchBar::File, 12);
+    dialog.RefreshWindow();
+    EXPECT_EQ(Window.LastPaint.PercentText[0], "25%");
+    EXPECT_EQ(Window.LastPaint.PercentText[1], "12%");
+}
+
 TEST_F(UpdateDlgViewTest, RepaintAreasOfTheTextOperations) {
     CUpdateDlg& dialog = InitialisedDialog();
     Window.RepaintAreas.clear();
