@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/AppTestSupport.h"
+#include "app/DefaultServices.h"
 #include "app/LauncherState.h"
 #include "app/UpdateDlg.h"
 
@@ -178,6 +179,25 @@ TEST_F(UpdateDlgRunTest, DesktopEntryWrittenAtEveryStart) {
     InitialisedDialog();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0], Environment.ProgramPath);
+}
+
+// The entry itself is written only when the deployment asks for it (desktop_entry = yes, which
+// --create-shortcut also sets), and starts the launcher in the game folder it patched.
+TEST_F(UpdateDlgRunTest, DesktopEntryOnlyWhenAskedForAndInTheGameFolder) {
+    testsupport::TempDir desktop;
+    DeploymentSettings settings = Environment.Settings;
+    settings.DesktopDirectory = desktop.Path();
+    settings.ProductName = "EntryTest";
+    const std::filesystem::path entry = desktop / "EntryTest.desktop";
+    CompleteServices({}, settings, Environment.GameDirectory, Loop)
+        .CreateDesktopEntry("/usr/bin/torvane");
+    EXPECT_FALSE(std::filesystem::exists(entry));
+    settings.DesktopEntry = true;
+    CompleteServices({}, settings, Environment.GameDirectory, Loop)
+        .CreateDesktopEntry("/usr/bin/torvane");
+    EXPECT_NE(
+        testsupport::ReadFile(entry).find("\nPath=" + Environment.GameDirectory.string() + "\n"),
+        std::string::npos);
 }
 
 }  // namespace
