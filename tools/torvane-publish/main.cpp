@@ -110,8 +110,9 @@ int RunAdd(const std::vector<std::string>& args) {
         std::fprintf(stderr, "torvane-publish: nothing written\n");
         return 1;
     }
-    std::printf("published %s: %zu files, %zu delete entries\n", o.Label.c_str(), result.FileCount,
-                result.DeleteCount);
+    std::printf("published %s: %zu file%s, %zu delete entr%s\n", o.Label.c_str(), result.FileCount,
+                result.FileCount == 1 ? "" : "s", result.DeleteCount,
+                result.DeleteCount == 1 ? "y" : "ies");
     return 0;
 }
 
