@@ -35,14 +35,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int pumps = 0;
     std::uint64_t total = 0;
     std::uint64_t done = 0;
+    Progress watcher(
+        [&](std::uint64_t d, std::uint64_t t) {
+            total = t;
+            if (d < done || d > total) std::abort();
+            done = d;
+        },
+        [&] { return pumps >= 32; }, std::chrono::milliseconds(0));
     UnpackControl control;
-    control.SetProgressTotal = [&](std::uint64_t t) { total = t; };
-    control.SetProgressDone = [&](std::uint64_t d) {
-        if (d < done || d > total) std::abort();
-        done = d;
-    };
+    control.Watcher = &watcher;
     control.PumpOneEvent = [&] { ++pumps; };
-    control.StopRequested = [&] { return pumps >= 32; };
     const int result = UnpackFile(control, source, WorkDirectory());
     if (result != 0 && result != 1) std::abort();
     if (result == 1 && done != total) std::abort();

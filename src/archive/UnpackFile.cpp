@@ -70,8 +70,7 @@ int UnpackFile(const UnpackControl& control, const std::string& sourcePath,
         ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!output.Valid()) return 0;
 
-    if (control.SetProgressTotal)
-        control.SetProgressTotal(static_cast<std::uint64_t>(inputStat.st_size));
+    const auto size = static_cast<std::uint64_t>(inputStat.st_size);
 
     bz_stream stream{};
     if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) return 0;
@@ -87,7 +86,10 @@ int UnpackFile(const UnpackControl& control, const std::string& sourcePath,
     };
     auto stopRequested = [&]() {
         if (control.PumpOneEvent) control.PumpOneEvent();
-        return control.StopRequested && control.StopRequested();
+        return control.Watcher && control.Watcher->Cancelled();
+    };
+    auto consumed = [&]() {
+        return (static_cast<std::uint64_t>(stream.total_in_hi32) << 32) | stream.total_in_lo32;
     };
     auto stop = [&]() {
         release();
@@ -126,12 +128,9 @@ int UnpackFile(const UnpackControl& control, const std::string& sourcePath,
             if (stopRequested()) return stop();
         }
         if (stopRequested()) return stop();
-        if (control.SetProgressDone) {
-            const std::uint64_t consumed =
-                (static_cast<std::uint64_t>(stream.total_in_hi32) << 32) | stream.total_in_lo32;
-            control.SetProgressDone(consumed);
-        }
+        if (control.Watcher) control.Watcher->Report(consumed(), size);
     }
+    if (control.Watcher && streamEnded) control.Watcher->Finish(consumed(), size);
 
     const bool released = release();
     input.Close();

@@ -2,21 +2,20 @@
 // Restores a compressed data file (one bzip2 stream holding the whole file, nothing before or
 // after it) beside the destination directory. Runs on the GUI thread: after each unit of work
 // it pumps one pending event through `PumpOneEvent`, so handlers run re-entrantly inside the
-// call; `StopRequested` is the only thing it reads back from them.
+// call; whether `Watcher` was cancelled is the only thing it reads back from them.
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "platform/Progress.h"
+
 struct UnpackControl {
-    // Called once with the compressed file's size.
-    std::function<void(std::uint64_t total)> SetProgressTotal;
-    // Called after each input chunk with the compressed bytes consumed so far.
-    std::function<void(std::uint64_t done)> SetProgressDone;
+    // Compressed bytes consumed of the compressed file's size, after each input chunk (and
+    // the whole size at the end); cancelling it stops the restore. May be null.
+    Progress* Watcher = nullptr;
     // Dispatches at most one pending event.
     std::function<void()> PumpOneEvent;
-    // True once the user asked to stop the transfer.
-    std::function<bool()> StopRequested;
 };
 
 inline constexpr std::size_t kUnpackInputBufferSize = 12288;

@@ -409,11 +409,10 @@ bool FtpPatchSession::RestoreCompressed(const std::string& localPath,
     std::error_code ec;
     fs::create_directories(scratch, ec);
     const fs::path output = UnpackedFilePath(source->string(), scratch.string() + "/");
+    Progress watcher({}, [this] { return engine_.StopTransfer.load() == 1; });
     UnpackControl control;
-    control.SetProgressTotal = [](std::uint64_t) {};
-    control.SetProgressDone = [](std::uint64_t) {};
+    control.Watcher = &watcher;
     control.PumpOneEvent = [this] { engine_.Pump(); };
-    control.StopRequested = [this] { return engine_.StopTransfer.load() == 1; };
     bool done = UnpackFile(control, source->string(), scratch.string() + "/") == 1;
     if (done) {
         fs::rename(output, *restored, ec);
@@ -579,7 +578,14 @@ bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remo
                                   std::uint64_t size, DownloadSink& file) {
     const std::uint64_t scale =
         engine_.ListFlags.Compressed && !engine_.ListFlags.PackingVersion ? 50 : 100;
-    auto stopped = [this] { return engine_.StopTransfer.load() == 1; };
+    // The file bar follows the bytes received, redrawn at most once per report interval.
+    Progress progress(
+        [&](std::uint64_t done, std::uint64_t) {
+            host_.SetBarPosition(PatchBar::File, static_cast<int>(done * scale / size));
+            host_.OnTransferProgress(TransferProgress{remote, done, size});
+            host_.RefreshWindow();
+        },
+        [this] { return engine_.StopTransfer.load() == 1; });
     auto failed = [&](const std::string& why) {
         Report("RETR " + remote + ": " + why);
         return false;
@@ -600,13 +606,12 @@ bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remo
                 return failed("more data than its " + std::to_string(size) + " bytes");
             if (!file.Write(buffer, got)) return failed(file.Failure());
             total += got;
-            host_.SetBarPosition(PatchBar::File, static_cast<int>(total * scale / size));
-            host_.OnTransferProgress(TransferProgress{remote, total, size});
-            host_.RefreshWindow();
+            progress.Report(total, size);
         }
         engine_.Pump();
-        if (stopped()) return false;
+        if (progress.Cancelled()) return false;
     }
+    progress.Finish(total, size);
     // Let the server finish the transfer so the control connection stays usable. Anything
     // beyond the size is refused: it would have been cut off, and the cut file installed.
     for (;;) {
@@ -618,7 +623,7 @@ bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remo
         if (status == FtpFileReader::Status::Failed)
             return failed("the transfer did not end cleanly (" + ServerError() + ")");
         engine_.Pump();
-        if (stopped()) return false;
+        if (progress.Cancelled()) return false;
     }
 }
 

@@ -142,10 +142,7 @@ bool GameRepair::RepairCompressed(const ManifestFile& file) {
     std::error_code ec;
     fs::create_directories(out, ec);
     UnpackControl control;
-    control.SetProgressTotal = [](std::uint64_t) {};
-    control.SetProgressDone = [](std::uint64_t) {};
     control.PumpOneEvent = [] {};
-    control.StopRequested = [] { return false; };
     const std::string outDirectory = out.string() + "/";
     if (UnpackFile(control, stored.string(), outDirectory) != 1)
         return Fail("cannot restore " + fetcher_.Describe(file.Location));

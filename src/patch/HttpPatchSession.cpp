@@ -124,15 +124,15 @@ bool HttpPatchSession::Download(const std::string& url, const std::string& local
     options.StallSeconds = stallSeconds_;
     options.CaFile = caFile_;
     HttpClient client(options);
-    const auto result = client.Download(
-        url, *local,
+    Progress watcher(
         [this, &progress](std::uint64_t got, std::uint64_t total) {
             progress.Done = got;
             progress.Total = total;
             host_.OnTransferProgress(progress);
             OnProgress(got, total);
         },
-        &stop_, maxBytes);
+        [this] { return Stopping(); });
+    const auto result = client.Download(url, *local, &watcher, maxBytes);
     if (result == HttpClient::Result::Ok) {
         host_.LogEvent("downloaded " + path + " (" + std::to_string(progress.Done) + " bytes) to " +
                        local->string());

@@ -46,6 +46,7 @@ public:
 
     // The bind-status progress rule: with a known maximum the file bar shows the
     // percentage; without one it creeps by one step per notification, from at least 2.
+    // Downloads notify at most every Progress::kReportInterval, and once at their end.
     void OnProgress(std::uint64_t progress, std::uint64_t maximum);
 
     // The query value for the next URL: the millisecond tick count, made to differ from the

@@ -16,7 +16,7 @@ public:
     bool Fetch(const std::string& location, const std::filesystem::path& target,
                std::uint64_t maxBytes) override {
         refused_ = false;
-        return Done(client_.Download(Url(location), target, {}, nullptr, maxBytes), location);
+        return Done(client_.Download(Url(location), target, nullptr, maxBytes), location);
     }
     bool FetchRange(const std::string& location, const std::filesystem::path& target,
                     std::uint64_t offset, std::uint64_t length) override {

@@ -95,11 +95,14 @@ struct FileSink {
     std::uint64_t Limit = 0;                  // 0: none
     std::uint64_t Received = 0;
     bool TooLong = false;
+    Progress* Watcher = nullptr;  // may be null
 };
 
+// A cancelled download stops here too: a short count makes libcurl give up the transfer.
 size_t WriteToFile(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<FileSink*>(user);
     const std::size_t bytes = size * count;
+    if (sink->Watcher && sink->Watcher->Cancelled()) return 0;
     const std::int64_t announced = *sink->Announced;
     sink->Received += bytes;
     if ((sink->Limit > 0 &&
@@ -108,7 +111,11 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* user) {
         sink->TooLong = true;
         return 0;
     }
-    return sink->Sink->Write(data, bytes) ? bytes : 0;
+    if (!sink->Sink->Write(data, bytes)) return 0;
+    if (sink->Watcher)
+        sink->Watcher->Report(sink->Received,
+                              announced > 0 ? static_cast<std::uint64_t>(announced) : 0);
+    return bytes;
 }
 
 size_t CollectFeatures(char* data, size_t size, size_t count, void* user) {
@@ -467,7 +474,7 @@ std::optional<std::vector<FtpFindData>> FtpClient::ListDirectory() {
 }
 
 bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::path& localFile,
-                        std::uint64_t maxBytes) {
+                        std::uint64_t maxBytes, Progress* progress) {
     if (!IsOpen() || impl_->ActiveReader || !IsPlainRemoteName(remoteName)) {
         impl_->LastError = CURLE_FAILED_INIT;
         impl_->ErrorDetail =
@@ -486,6 +493,7 @@ bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::pa
     sink.Sink = &download;
     sink.Announced = &impl_->Announced;
     sink.Limit = maxBytes;
+    sink.Watcher = progress;
     curl_easy_setopt(impl_->Easy, CURLOPT_WRITEFUNCTION, WriteToFile);
     curl_easy_setopt(impl_->Easy, CURLOPT_WRITEDATA, &sink);
     CURLcode result = impl_->Perform();
@@ -501,7 +509,10 @@ bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::pa
                              "the size it announced";
     // The file takes its name only when it arrived whole.
     if (result == CURLE_OK) {
-        if (download.Commit()) return true;
+        if (download.Commit()) {
+            if (progress) progress->Finish(sink.Received, sink.Received);
+            return true;
+        }
         result = CURLE_WRITE_ERROR;
         impl_->ErrorDetail = download.Failure();
     }

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "platform/FtpListing.h"
+#include "platform/Progress.h"
 
 class FtpFileReader;
 
@@ -74,8 +75,10 @@ public:
     // Downloads `remoteName` of the current directory to `localFile`, whole. The data lands
     // under a temporary name beside `localFile` and is renamed over it only when complete.
     // More than `maxBytes` (0: no limit), or more or less than the server announced, fails.
+    // `progress`, when given, hears the bytes received of the announced size (0 while
+    // unknown) and stops the download when cancelled.
     bool GetFile(const std::string& remoteName, const std::filesystem::path& localFile,
-                 std::uint64_t maxBytes = 0);
+                 std::uint64_t maxBytes = 0, Progress* progress = nullptr);
 
     // Starts a download of `remoteName` and returns once the server has begun sending it
     // (or has sent all of it). Null when the server refuses the file or the link fails.

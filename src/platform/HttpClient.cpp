@@ -38,9 +38,9 @@ bool IsPlainUrl(const std::string& url) {
 struct Transfer {
     CURL* Easy = nullptr;
     DownloadSink* Sink = nullptr;
-    const HttpClient::ProgressFunction* Progress = nullptr;
-    const std::atomic<int>* Stop = nullptr;
+    Progress* Watcher = nullptr;
     std::uint64_t Received = 0;
+    std::uint64_t Total = 0;
     std::uint64_t Limit = 0;
     long long StallMs = 60000;
     SteadyClock::time_point LastActivity = SteadyClock::now();
@@ -50,7 +50,7 @@ struct Transfer {
     bool Silent = false;
 
     bool StopRequested() {
-        if (Stop && Stop->load() != 0) Stopped = true;
+        if (Watcher && Watcher->Cancelled()) Stopped = true;
         return Stopped;
     }
 };
@@ -72,11 +72,9 @@ size_t Receive(char* data, size_t size, size_t count, void* user) {
         return 0;
     }
     transfer->Received += bytes;
-    if (transfer->Progress && *transfer->Progress) {
-        curl_off_t length = -1;
-        curl_easy_getinfo(transfer->Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        (*transfer->Progress)(transfer->Received,
-                              length > 0 ? static_cast<std::uint64_t>(length) : 0);
+    if (transfer->Watcher) {
+        transfer->Total = announced > 0 ? static_cast<std::uint64_t>(announced) : 0;
+        transfer->Watcher->Report(transfer->Received, transfer->Total);
     }
     return bytes;
 }
@@ -116,32 +114,30 @@ HttpClient::HttpClient(Options options) : options_(options) {
 }
 
 HttpClient::Result HttpClient::Download(const std::string& url, const std::filesystem::path& target,
-                                        const ProgressFunction& progress,
-                                        const std::atomic<int>* stopFlag, std::uint64_t maxBytes) {
-    return Fetch(url, target, progress, stopFlag, maxBytes, {});
+                                        Progress* progress, std::uint64_t maxBytes) {
+    return Fetch(url, target, progress, maxBytes, {});
 }
 
 HttpClient::Result HttpClient::DownloadRange(const std::string& url,
                                              const std::filesystem::path& target,
                                              std::uint64_t offset, std::uint64_t length,
-                                             const std::atomic<int>* stopFlag) {
+                                             Progress* progress) {
     if (length == 0) {
         lastErrorText_ = "an empty byte range";
         return Result::Failed;
     }
     const std::string range = std::to_string(offset) + "-" + std::to_string(offset + length - 1);
-    return Fetch(url, target, {}, stopFlag, length, range);
+    return Fetch(url, target, progress, length, range);
 }
 
 HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesystem::path& target,
-                                     const ProgressFunction& progress,
-                                     const std::atomic<int>* stopFlag, std::uint64_t maxBytes,
+                                     Progress* progress, std::uint64_t maxBytes,
                                      const std::string& range) {
     rangeRefused_ = false;
     lastError_ = 0;
     lastStatus_ = 0;
     lastErrorText_.clear();
-    if (stopFlag && stopFlag->load() != 0) return Result::Stopped;
+    if (progress && progress->Cancelled()) return Result::Stopped;
     if (!IsPlainUrl(url)) {
         lastError_ = CURLE_URL_MALFORMAT;
         lastErrorText_ = "the URL holds a blank or a control character";
@@ -166,8 +162,7 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
     Transfer transfer;
     transfer.Easy = easy;
     transfer.Sink = &sink;
-    transfer.Progress = &progress;
-    transfer.Stop = stopFlag;
+    transfer.Watcher = progress;
     transfer.Limit = maxBytes;
     transfer.StallMs = static_cast<long long>(options_.StallSeconds) * 1000;
 
@@ -228,7 +223,10 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
                              "the length the server announced";
         if (lastStatus_ >= 400) lastErrorText_ += " (HTTP " + std::to_string(lastStatus_) + ")";
     }
-    if (code == CURLE_OK) return Result::Ok;
+    if (code == CURLE_OK) {
+        if (progress) progress->Finish(transfer.Received, transfer.Total);
+        return Result::Ok;
+    }
     sink.Abandon();
     return transfer.Stopped ? Result::Stopped : Result::Failed;
 }

@@ -6,9 +6,10 @@
 // never leaves a partial file under the target's name. Proxy environment variables are
 // honoured the way libcurl honours them.
 //
-// Download blocks the calling thread (the HTTP patch session's worker thread); the progress
-// function runs on that thread, once per block of received data. Another thread stops a
-// download by setting the stop flag to 1; the download then ends within about a second.
+// Download blocks the calling thread (the HTTP patch session's worker thread). It reports
+// bytes received and the announced size (0 when the server sent none) through `progress`, on
+// that thread, and ends with its final count when the body is complete; cancelling `progress`
+// from another thread stops the download within about a second.
 //
 // A server silent for the stall time (no header line, no body byte) fails the download,
 // measured as it happens, not as an average rate. A body longer than the caller's limit, or
@@ -16,12 +17,12 @@
 // length: the limit is what bounds them). URLs holding control characters or blanks are
 // refused before anything is sent.
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <utility>
+
+#include "platform/Progress.h"
 
 class HttpClient {
 public:
@@ -36,23 +37,18 @@ public:
 
     enum class Result { Ok, Failed, Stopped };
 
-    // `received` bytes so far; `total` the announced size, 0 when the server sent none.
-    using ProgressFunction = std::function<void(std::uint64_t received, std::uint64_t total)>;
-
     HttpClient();
     explicit HttpClient(Options options);
 
     // `maxBytes`: the most the body may hold (0: no limit).
     Result Download(const std::string& url, const std::filesystem::path& target,
-                    const ProgressFunction& progress = {},
-                    const std::atomic<int>* stopFlag = nullptr, std::uint64_t maxBytes = 0);
+                    Progress* progress = nullptr, std::uint64_t maxBytes = 0);
 
     // Bytes [offset, offset + length) of `url` into `target`, by a Range request. A server
     // that answers with the whole file (status 200) fails it at once, before the body is
     // read, and RangeRefused() then says so: the caller fetches the whole file instead.
     Result DownloadRange(const std::string& url, const std::filesystem::path& target,
-                         std::uint64_t offset, std::uint64_t length,
-                         const std::atomic<int>* stopFlag = nullptr);
+                         std::uint64_t offset, std::uint64_t length, Progress* progress = nullptr);
     bool RangeRefused() const { return rangeRefused_; }
 
     // The libcurl result code of the last download (0 after success) and the HTTP status.
@@ -67,8 +63,7 @@ public:
     static std::string UserAgent();
 
 private:
-    Result Fetch(const std::string& url, const std::filesystem::path& target,
-                 const ProgressFunction& progress, const std::atomic<int>* stopFlag,
+    Result Fetch(const std::string& url, const std::filesystem::path& target, Progress* progress,
                  std::uint64_t maxBytes, const std::string& range);
 
     Options options_;

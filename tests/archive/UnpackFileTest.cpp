@@ -40,12 +40,15 @@ struct Recorder {
     std::vector<std::uint64_t> Done;
     int Pumps = 0;
     int StopAfterPumps = -1;
+    Progress Watcher{[this](std::uint64_t d, std::uint64_t t) {
+                         Total = t;
+                         Done.push_back(d);
+                     },
+                     [this] { return StopAfterPumps >= 0 && Pumps >= StopAfterPumps; }};
     UnpackControl Control() {
         UnpackControl c;
-        c.SetProgressTotal = [this](std::uint64_t t) { Total = t; };
-        c.SetProgressDone = [this](std::uint64_t d) { Done.push_back(d); };
+        c.Watcher = &Watcher;
         c.PumpOneEvent = [this] { ++Pumps; };
-        c.StopRequested = [this] { return StopAfterPumps >= 0 && Pumps >= StopAfterPumps; };
         return c;
     }
 };

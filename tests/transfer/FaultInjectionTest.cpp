@@ -194,7 +194,7 @@ TEST_F(HttpFaultTest, ResetsClosesStallsAndEndlessBodiesFailCleanly) {
         FaultProxy proxy(server_->Port(), c.Options);
         ASSERT_TRUE(proxy.Ready());
         HttpClient client(HttpClient::Options{c.StallSeconds});
-        EXPECT_EQ(client.Download(Url(proxy), local_ / "up_list.zip", {}, nullptr, c.MaxBytes),
+        EXPECT_EQ(client.Download(Url(proxy), local_ / "up_list.zip", nullptr, c.MaxBytes),
                   HttpClient::Result::Failed)
             << static_cast<int>(c.Options.Fault);
         EXPECT_TRUE(testsupport::ListTree(local_.Path()).empty());
@@ -204,7 +204,7 @@ TEST_F(HttpFaultTest, ResetsClosesStallsAndEndlessBodiesFailCleanly) {
     // The same proxy, faulting nothing, passes the file whole.
     FaultProxy proxy(server_->Port(), Fault(Kind::None));
     HttpClient client;
-    ASSERT_EQ(client.Download(Url(proxy), local_ / "up_list.zip", {}, nullptr, kFileSize),
+    ASSERT_EQ(client.Download(Url(proxy), local_ / "up_list.zip", nullptr, kFileSize),
               HttpClient::Result::Ok);
     EXPECT_EQ(ReadFile(local_ / "up_list.zip"), Pattern(kFileSize));
 }

@@ -57,9 +57,11 @@ TEST(HttpClient, DownloadsIntoPlaceWithProgressAndFailsCleanly) {
 
     HttpClient client;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
-    const auto result = client.Download(
-        "http://" + server.Host() + "/1.00.01/up_list.zip?time=12345", local / "up_list.zip",
+    Progress watcher(
         [&](std::uint64_t got, std::uint64_t total) { progress.emplace_back(got, total); });
+    const auto result =
+        client.Download("http://" + server.Host() + "/1.00.01/up_list.zip?time=12345",
+                        local / "up_list.zip", &watcher);
     ASSERT_EQ(result, HttpClient::Result::Ok);
     EXPECT_EQ(ReadFile(local / "up_list.zip"), body);
     ASSERT_FALSE(progress.empty());
@@ -78,10 +80,11 @@ TEST(HttpClient, DownloadsIntoPlaceWithProgressAndFailsCleanly) {
               (std::vector<std::string>{"list.inf", "up_list.zip"}));
 
     // A stop request ends the download without leaving anything.
-    std::atomic<int> stop{1};
-    EXPECT_EQ(client.Download("http://" + server.Host() + "/1.00.01/up_list.zip", local / "again",
-                              {}, &stop),
-              HttpClient::Result::Stopped);
+    Progress stop;
+    stop.Cancel();
+    EXPECT_EQ(
+        client.Download("http://" + server.Host() + "/1.00.01/up_list.zip", local / "again", &stop),
+        HttpClient::Result::Stopped);
     EXPECT_FALSE(fs::exists(local / "again"));
     // Only http and https.
     EXPECT_EQ(client.Download("file:///etc/passwd", local / "passwd"), HttpClient::Result::Failed);
@@ -94,9 +97,10 @@ TEST(HttpClient, UnknownLengthReportsZeroTotalAndStallsFail) {
     auto server = StartRawServer(port, "HTTP/1.0 200 OK\r\n\r\nhello without length", false);
     HttpClient client(HttpClient::Options{2});
     std::vector<std::uint64_t> totals;
-    ASSERT_EQ(client.Download("http://127.0.0.1:" + std::to_string(port) + "/v", local / "v",
-                              [&](std::uint64_t, std::uint64_t total) { totals.push_back(total); }),
-              HttpClient::Result::Ok);
+    Progress watcher([&](std::uint64_t, std::uint64_t total) { totals.push_back(total); });
+    ASSERT_EQ(
+        client.Download("http://127.0.0.1:" + std::to_string(port) + "/v", local / "v", &watcher),
+        HttpClient::Result::Ok);
     EXPECT_EQ(ReadFile(local / "v"), "hello without length");
     ASSERT_FALSE(totals.empty());
     EXPECT_EQ(totals.back(), 0u);
@@ -111,13 +115,13 @@ TEST(HttpClient, UnknownLengthReportsZeroTotalAndStallsFail) {
 
     // A stop request from another thread ends a stalled download too.
     HttpClient patient;
-    std::atomic<int> stop{0};
+    Progress stop;
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        stop = 1;
+        stop.Cancel();
     });
     EXPECT_EQ(patient.Download("http://127.0.0.1:" + std::to_string(stallPort) + "/z", local / "z",
-                               {}, &stop),
+                               &stop),
               HttpClient::Result::Stopped);
     stopper.join();
 }

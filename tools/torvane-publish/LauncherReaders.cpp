@@ -59,12 +59,7 @@ bool IsCompleteCompressedFile(const std::filesystem::path& file, std::string& er
     auto scratch =
         std::filesystem::temp_directory_path(ec) / ("torvane-check-" + std::to_string(::getpid()));
     std::filesystem::create_directories(scratch, ec);
-    UnpackControl control;
-    control.SetProgressTotal = [](std::uint64_t) {};
-    control.SetProgressDone = [](std::uint64_t) {};
-    control.PumpOneEvent = [] {};
-    control.StopRequested = [] { return false; };
-    int restored = UnpackFile(control, file.string(), scratch.string() + "/");
+    int restored = UnpackFile(UnpackControl{}, file.string(), scratch.string() + "/");
     std::filesystem::remove_all(scratch, ec);
     if (restored != 1) {
         error = "is not one complete bzip2 stream; the launcher cannot restore it";
