@@ -1,5 +1,6 @@
 #include "patch/PatchList.h"
 
+#include <functional>
 #include <utility>
 
 #include "patch/TokenReader.h"
@@ -7,11 +8,14 @@
 
 namespace {
 
-PatchList Parse(CTokenReader& reader, const std::string& text) {
+// `open` (re)starts the reader at the list's first byte; each pass reads the list anew, so a
+// list in a file is never held whole. Nullopt when the list cannot be read to its end.
+std::optional<PatchList> Parse(CTokenReader& reader,
+                               const std::function<bool(CTokenReader&)>& open) {
     PatchList list;
 
     // Keys may stand anywhere, and PACKINGVERSION decides how the rest reads: flags first.
-    reader.OpenTokenText(text);
+    if (!open(reader)) return std::nullopt;
     for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd;) {
         if (kind != TokenKey) continue;
         const std::string& key = reader.TokenText();
@@ -20,8 +24,7 @@ PatchList Parse(CTokenReader& reader, const std::string& text) {
         if (EqualsIgnoringAsciiCase(key, "PACKINGVERSION")) list.Flags.PackingVersion = true;
         if (EqualsIgnoringAsciiCase(key, "TEST_SERVER")) list.Flags.TestServer = true;
     }
-
-    reader.OpenTokenText(text);
+    if (reader.ReadFailed() || !open(reader)) return std::nullopt;
     std::string subdirectory;
     const auto add = [&](std::vector<PatchListItem>& items, PatchListItem::Kind what,
                          const std::string& sub) {
@@ -61,7 +64,7 @@ PatchList Parse(CTokenReader& reader, const std::string& text) {
             reader.CloseTokenFile();
             return list;
         }
-        reader.OpenTokenText(text);
+        if (reader.ReadFailed() || !open(reader)) return std::nullopt;
     }
     for (TokenKind kind; (kind = reader.ReadToken()) != TokenEnd && !tooLarge(list.PackedItems);) {
         if (kind == TokenName) {
@@ -77,6 +80,7 @@ PatchList Parse(CTokenReader& reader, const std::string& text) {
             }
         }
     }
+    if (reader.ReadFailed()) return std::nullopt;
     if (list.TooLarge) list.PackedItems.clear();
     if (list.Flags.PackingVersion) list.Items = list.PackedItems;
     reader.CloseTokenFile();
@@ -96,12 +100,13 @@ bool PatchList::HasTruncatedName() const {
 
 PatchList ParsePatchList(std::string text) {
     CTokenReader reader;
-    return Parse(reader, text);
+    return *Parse(reader, [&text](CTokenReader& r) {
+        r.OpenTokenText(text);
+        return true;
+    });
 }
 
 std::optional<PatchList> ReadPatchList(const std::filesystem::path& file) {
-    const auto text = ReadTokenFileText(file);
-    if (!text) return std::nullopt;
     CTokenReader reader;
-    return Parse(reader, *text);
+    return Parse(reader, [&file](CTokenReader& r) { return r.OpenTokenFile(file); });
 }

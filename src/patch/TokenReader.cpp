@@ -1,9 +1,8 @@
 #include "patch/TokenReader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -41,27 +40,21 @@ float NumberValue(const std::string& text) {
 
 }  // namespace
 
-std::optional<std::string> ReadTokenFileText(const std::filesystem::path& file) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec || size > CTokenReader::kMaxFileSize) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad() || contents.size() > CTokenReader::kMaxFileSize) return std::nullopt;
-    return contents;
-}
-
 bool CTokenReader::OpenTokenFile(const std::filesystem::path& file) {
     CloseTokenFile();
-    auto contents = ReadTokenFileText(file);
-    if (!contents) return false;
-    OpenTokenText(std::move(*contents));
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) return false;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec || size > kMaxFileSize) return false;
+    std::FILE* opened = std::fopen(file.c_str(), "rb");
+    if (opened == nullptr) return false;
+    OpenTokenText(std::string());
+    file_ = opened;
     return true;
 }
 
 void CTokenReader::OpenTokenText(std::string text) {
+    CloseTokenFile();
     data_ = std::move(text);
     pos_ = 0;
     open_ = true;
@@ -71,6 +64,10 @@ void CTokenReader::OpenTokenText(std::string text) {
 }
 
 void CTokenReader::CloseTokenFile() {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+    fileBytesRead_ = 0;
+    readFailed_ = false;
     data_.clear();
     data_.shrink_to_fit();
     pos_ = 0;
@@ -78,8 +75,27 @@ void CTokenReader::CloseTokenFile() {
 }
 
 int CTokenReader::Get() {
-    if (pos_ >= data_.size()) return kEnd;
+    if (pos_ >= data_.size() && !Refill()) return kEnd;
     return static_cast<unsigned char>(data_[pos_++]);
+}
+
+// The next piece of the open file. Unget only ever follows a Get that returned a byte, and
+// that byte is the first of a fresh piece at the latest, so nothing of the last piece is kept.
+bool CTokenReader::Refill() {
+    if (file_ == nullptr) return false;
+    constexpr std::size_t kPiece = 64 * 1024;
+    const auto room =
+        static_cast<std::size_t>(std::min<std::uintmax_t>(kPiece, kMaxFileSize - fileBytesRead_));
+    data_.resize(room);
+    const std::size_t got = room == 0 ? 0 : std::fread(data_.data(), 1, room, file_);
+    fileBytesRead_ += got;
+    data_.resize(got);
+    pos_ = 0;
+    if (got != 0) return true;
+    if (std::ferror(file_) != 0) readFailed_ = true;
+    std::fclose(file_);
+    file_ = nullptr;
+    return false;
 }
 
 void CTokenReader::Unget() {

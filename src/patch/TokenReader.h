@@ -11,13 +11,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-
-// The bytes of a token file, or nullopt when it cannot be read or exceeds the size bound.
-std::optional<std::string> ReadTokenFileText(const std::filesystem::path& file);
 
 enum TokenKind : int {
     TokenName = 0,
@@ -37,12 +35,21 @@ public:
     static constexpr std::size_t kMaxTokenText = 259;  // a full path on Windows (MAX_PATH)
     static constexpr std::uintmax_t kMaxFileSize = 16u << 20;
 
-    // Reads the whole file; false (nothing open) when it cannot be read or is absurdly large.
+    CTokenReader() = default;
+    ~CTokenReader() { CloseTokenFile(); }
+    CTokenReader(const CTokenReader&) = delete;
+    CTokenReader& operator=(const CTokenReader&) = delete;
+
+    // Opens the file, which is then read in pieces as tokens are asked for, so a list is never
+    // held whole; false (nothing open) when it cannot be opened or is absurdly large. Bytes
+    // beyond kMaxFileSize (a file that grew) are not read.
     bool OpenTokenFile(const std::filesystem::path& file);
     // Tokenizes `text` as if it were a file's contents.
     void OpenTokenText(std::string text);
     void CloseTokenFile();
     bool IsOpen() const { return open_; }
+    // The file could not be read to its end: the tokens seen so far are not the whole file.
+    bool ReadFailed() const { return readFailed_; }
 
     // The next token; TokenEnd at the end (and on every call after it, and when nothing is
     // open).
@@ -54,11 +61,16 @@ public:
 
 private:
     int Get();
+    bool Refill();
     void Unget();
     void Append(char c);
 
+    // The text given, or the piece of the open file being read.
     std::string data_;
     std::size_t pos_ = 0;
+    std::FILE* file_ = nullptr;
+    std::uintmax_t fileBytesRead_ = 0;
+    bool readFailed_ = false;
     bool open_ = false;
     std::string text_;
     float value_ = 0.0f;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "patch/VersionNumber.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -111,6 +112,60 @@ TEST(TokenReader, NothingOpenReadsAsEnd) {
     EXPECT_EQ(reader.ReadToken(), TokenEnd);
     EXPECT_FALSE(reader.OpenTokenFile("/nonexistent/list.inf"));
     EXPECT_EQ(reader.ReadToken(), TokenEnd);
+}
+
+TEST(TokenReader, AFileIsReadInPiecesExactlyAsItsText) {
+    // Tokens of every kind, long and cut ones too, laid so that many of them (and the
+    // character a number swallows, and the one a name gives back) straddle the file's
+    // 64 KiB pieces.
+    const std::vector<std::string> parts = {"\"Data\\Player\" ",
+                                            "#COMPRESSED# ",
+                                            "12.5-",
+                                            "7 ",
+                                            "name_1.bmd",
+                                            ",",
+                                            "@x ",
+                                            "// note\n",
+                                            "/",
+                                            "{",
+                                            "}",
+                                            ";",
+                                            std::string(300, 'L') + " ",
+                                            "\"open quote",
+                                            "\" ",
+                                            "\xe4\xb8\x80 ",
+                                            "ab",
+                                            "9",
+                                            "\n"};
+    std::string text;
+    for (std::size_t i = 0; text.size() < 3 * 65536 + 777; i = (i * 7 + 3) % parts.size())
+        text += parts[i];
+    testsupport::TempDir dir;
+    const auto file = dir / "list.inf";
+    testsupport::WriteFile(file, text);
+
+    CTokenReader fromText;
+    fromText.OpenTokenText(text);
+    CTokenReader fromFile;
+    ASSERT_TRUE(fromFile.OpenTokenFile(file));
+    std::size_t count = 0;
+    for (;;) {
+        const TokenKind expected = fromText.ReadToken();
+        ASSERT_EQ(fromFile.ReadToken(), expected) << "token " << count;
+        ASSERT_EQ(fromFile.TokenText(), fromText.TokenText()) << "token " << count;
+        ASSERT_EQ(fromFile.TokenTruncated(), fromText.TokenTruncated()) << "token " << count;
+        if (expected == TokenEnd) break;
+        ++count;
+    }
+    EXPECT_GT(count, 10000u);
+    EXPECT_FALSE(fromFile.ReadFailed());
+    EXPECT_EQ(fromFile.ReadToken(), TokenEnd);
+
+    // Too large to be a list, or not a file: nothing opens.
+    testsupport::WriteFile(file, std::string(CTokenReader::kMaxFileSize + 1, 'a'));
+    EXPECT_FALSE(fromFile.OpenTokenFile(file));
+    EXPECT_FALSE(fromFile.OpenTokenFile(dir.Path()));
+    EXPECT_EQ(fromFile.ReadToken(), TokenEnd);
 }
 
 TEST(VersionNumber, ParsesLikeStrtokAndAtoi) {

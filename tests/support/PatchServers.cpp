@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 
 namespace fs = std::filesystem;
@@ -61,8 +62,18 @@ PyFtpServer::PyFtpServer(const fs::path& root, const FtpServerOptions& options)
     }
     ChildProcess::Options childOptions;
     childOptions.StderrFile = scratch_ / "server.log";
-    child_ = std::make_unique<ChildProcess>(argv, childOptions);
-    ready_ = WaitForPort(port_);
+    // The free port can be taken by a test running beside this one before the server binds
+    // it; such a server exits at once and is started again on another port.
+    for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
+        if (attempt > 0) {
+            port_ = FreeLoopbackPort();
+            argv[3] = std::to_string(port_);
+        }
+        child_ = std::make_unique<ChildProcess>(argv, childOptions);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!ready_ && child_->Running() && std::chrono::steady_clock::now() < deadline)
+            ready_ = WaitForPort(port_, 250);
+    }
 }
 
 int PyFtpServer::ConnectionCount() const {
