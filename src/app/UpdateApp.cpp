@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "app/CommandLine.h"
-#include "app/DefaultServices.h"
 #include "app/LauncherState.h"
 #include "app/UpdateDlg.h"
 #include "platform/GamePath.h"
@@ -57,17 +56,10 @@ bool CUpdateApp::InitInstance() {
     ApplyCommandLineSwitches(options_.CommandLine, g_State);
     ApplyConnectDefaults(options_.Settings);
 
-    LauncherEnvironment environment;
-    environment.Settings = options_.Settings;
-    environment.GameDirectory = options_.GameDirectory;
-    environment.ProgramPath = options_.ProgramPath;
-    environment.Log = options_.Log;
-    environment.GreetingTimeoutMs = options_.GreetingTimeoutMs;
     {
         auto dialog = std::make_unique<CUpdateDlg>(
-            *frontEnd_.Loop, std::move(environment),
-            CompleteServices(std::move(options_.Services), options_.Settings,
-                             options_.GameDirectory, *frontEnd_.Loop));
+            *frontEnd_.Loop, static_cast<const LauncherEnvironment&>(options_),
+            std::move(options_.Services));
         std::unique_ptr<WindowAdapter> window = frontEnd_.CreateMainWindow(*dialog);
         dialog->AttachWindow(*window);
         if (frontEnd_.BeforeRun) frontEnd_.BeforeRun(*dialog);

@@ -3,16 +3,15 @@
 // connect-server defaults, then the main window run modally. The window launcher and the
 // terminal launcher both start here; they differ only in the front end they hand in.
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "app/LauncherEnvironment.h"
 #include "app/LauncherServices.h"
 #include "app/WindowAdapter.h"
 #include "platform/DeploymentSettings.h"
-#include "platform/EventLog.h"
 #include "platform/EventLoop.h"
 #include "platform/InstanceLock.h"
 #include "platform/MessageBox.h"
@@ -33,14 +32,10 @@ struct LauncherFrontEnd {
     std::function<void(CUpdateDlg& dialog)> BeforeRun;
 };
 
-struct LauncherOptions {
-    DeploymentSettings Settings;
-    std::filesystem::path GameDirectory;  // where message.wtf, config.ini and Temp are
-    std::filesystem::path ProgramPath;    // the launcher's own file, for the desktop entry
-    std::string CommandLine;              // the switches, as one line ("/l 1.2.3")
-    EventLog* Log = nullptr;              // the run's log (see EventLog.h); none: no log
-    std::uint32_t GreetingTimeoutMs = 10000;
-    // Entries left empty are filled with the real implementations.
+// What the launcher is started with: where it runs (the controller's environment), the
+// switches, and the services (entries left empty are filled with the real implementations).
+struct LauncherOptions : LauncherEnvironment {
+    std::string CommandLine;  // the switches, as one line ("/l 1.2.3")
     LauncherServices Services;
 };
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "app/DefaultServices.h"
 #include "app/LauncherState.h"
 #include "options/GameSettings.h"
 #include "platform/CodePage.h"
@@ -53,15 +54,14 @@ std::string FieldText(const char* field, std::size_t size) {
 CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, LauncherServices services)
     : loop_(loop),
       environment_(std::move(environment)),
-      services_(std::move(services)),
+      services_(CompleteServices(std::move(services), environment_.Settings,
+                                 environment_.GameDirectory, loop)),
       registry_(OpenRegistry(environment_.Settings)),
       engine_(*this, GamePath(environment_.GameDirectory), LaunchSettingsOf(g_State)),
       messages_(g_State, *this),
-      ftpSession_(engine_, environment_.Settings.TransferStallSeconds),
-      httpSession_(engine_, environment_.Settings.TransferStallSeconds) {
+      patches_(services_.MakePatchSessions(engine_)) {
     engine_.LoadLocalVersion();
     engine_.GameClientName = environment_.Settings.GameClient;
-    httpSession_.SetTransport(environment_.Settings.HttpScheme, environment_.Settings.CaFile);
     if (!environment_.Settings.TrustedKeys.empty()) {
         std::vector<std::string> problems;
         auto keys =
@@ -71,53 +71,14 @@ CUpdateDlg::CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, Launche
             std::move(keys), environment_.GameDirectory / RepositoryVerifier::kSerialFileName);
         engine_.Verifier = verifier_.get();
     }
-    // The patch sessions of this window, unless a test supplies its own.
-    if (!services_.RunFtpPatch) {
-        services_.RunFtpPatch = [this](PatchEngine&, const PatchServerInfo& info) {
-            const PatchServerAddress server = PatchServerOf(info);
-            return ftpSession_.RunFtpPatch(server.Host, server.Port, server.User, server.Password,
-                                           server.VersionFile);
-        };
-    }
-    if (!services_.CloseFtpConnection)
-        services_.CloseFtpConnection = [this] { ftpSession_.CloseFtpConnection(); };
-    if (!services_.SetHttpPatchServer) {
-        services_.SetHttpPatchServer = [this](PatchEngine&, const PatchServerInfo& info) {
-            httpSession_.SetHttpPatchServer(PatchServerOf(info));
-        };
-    }
-    if (!services_.StartHttpPatch) {
-        services_.StartHttpPatch = [this](PatchEngine&) {
-            if (!httpSession_.StartHttpPatch()) return false;
-            WatchHttpPatch();
-            return true;
-        };
-    }
-    if (!services_.StopHttpPatch) services_.StopHttpPatch = [this] { StopHttpPatchSession(); };
-    // The connect-server connection of the shared state, unless a test supplies its own.
-    if (!services_.Connect) {
-        services_.Connect = [this](const std::string& address, std::uint16_t port) {
-            const bool connected = g_State.Connection.CreateSocket(loop_, [this] {
-                messages_.DispatchPackets();
-            }) && g_State.Connection.Connect(address.c_str(), port);
-            std::lock_guard<std::mutex> lock(transferMutex_);
-            lastConnectFailure_ = connected ? std::string()
-                                  : g_State.Connection.LastConnectError().empty()
-                                      ? std::string("cannot create a socket")
-                                      : g_State.Connection.LastConnectError();
-            return connected;
-        };
-    }
-    if (!services_.AbandonConnect)
-        services_.AbandonConnect = [] { g_State.Connection.AbandonConnects(); };
 }
 
 CUpdateDlg::~CUpdateDlg() {
     alive_->store(false);
     StopConnectThread();
-    StopHttpPatchSession();
+    patches_->StopHttp();
     // The connection's packet handler points into this object.
-    if (services_.CloseConnection) services_.CloseConnection();
+    services_.Connection->CloseConnection();
     g_State.Connection.SetMessageSink(nullptr, nullptr);
 }
 
@@ -138,7 +99,7 @@ void CUpdateDlg::OnInitDialog() {
     PrepareWorkingFiles();
     connectRequest_ = 1;
     StartConnectThread();
-    if (services_.CreateDesktopEntry) services_.CreateDesktopEntry(environment_.ProgramPath);
+    services_.GameStart->CreateDesktopEntry(environment_.ProgramPath);
 }
 
 void CUpdateDlg::BuildControls() {
@@ -469,15 +430,15 @@ bool CUpdateDlg::StopTransferAndDisconnect() {
 }
 
 void CUpdateDlg::CloseConnections() {
-    if (services_.CloseConnection) services_.CloseConnection();
-    if (services_.CloseFtpConnection) services_.CloseFtpConnection();
+    services_.Connection->CloseConnection();
+    patches_->CloseFtp();
 }
 
 void CUpdateDlg::OnClose() {
     if (closing_.exchange(true)) return;
     LogEvent("window closed");
-    if (services_.CloseFtpConnection) services_.CloseFtpConnection();
-    if (services_.StopHttpPatch) services_.StopHttpPatch();
+    patches_->CloseFtp();
+    patches_->StopHttp();
     StopConnectThread();
     window_->CloseWindow();
 }
@@ -506,7 +467,7 @@ void CUpdateDlg::CloseMainWindow() {
 
 void CUpdateDlg::CloseConnectServerConnection() {
     if (PostedFromWorker([this] { CloseConnectServerConnection(); })) return;
-    if (services_.CloseConnection) services_.CloseConnection();
+    services_.Connection->CloseConnection();
 }
 
 bool CUpdateDlg::PumpOneEvent() {
@@ -522,7 +483,7 @@ void CUpdateDlg::SetHttpPatchServer(const PatchServerInfo& codedInfo) {
     PatchServerInfo info = codedInfo;
     info.Decode();
     LogEvent("patch server http://" + info.HostText() + "/ version list " + info.VersionFileText());
-    if (services_.SetHttpPatchServer) services_.SetHttpPatchServer(engine_, codedInfo);
+    patches_->SetHttpServer(PatchServerOf(codedInfo));
 }
 
 void CUpdateDlg::OnGreeting() {
@@ -543,18 +504,16 @@ std::string CUpdateDlg::ConnectTarget() const {
 
 bool CUpdateDlg::StartHttpPatch() {
     engine_.Launch.Mode = static_cast<LaunchModeValue>(g_State.LaunchMode);
-    const bool started = services_.StartHttpPatch && services_.StartHttpPatch(engine_);
+    const bool started = patches_->StartHttp([this] { OnHttpPatchEnded(); });
     if (!started && observer_.PatchFailed) observer_.PatchFailed();
     return started;
 }
 
 bool CUpdateDlg::PatchSessionActive() const {
-    return ftpSessionRunning_ || httpSession_.Running();
+    return ftpSessionRunning_ || patches_->HttpRunning();
 }
 
 bool CUpdateDlg::RunFtpPatch(const PatchServerInfo& info) {
-    // An HTTP session that has ended is joined first: it turned the engine's pumping off.
-    if (!httpSession_.Running()) httpSession_.Wait();
     struct SessionMark {
         bool& Running;
         explicit SessionMark(bool& running) : Running(running) { Running = true; }
@@ -564,7 +523,7 @@ bool CUpdateDlg::RunFtpPatch(const PatchServerInfo& info) {
     engine_.Launch.Mode = static_cast<LaunchModeValue>(g_State.LaunchMode);
     LogEvent("patch server ftp://" + info.UserText() + "@" + info.HostText() + ":" +
              std::to_string(info.Port) + "/ version list " + info.VersionFileText());
-    const bool current = services_.RunFtpPatch && services_.RunFtpPatch(engine_, info);
+    const bool current = patches_->RunFtp(PatchServerOf(info));
     if (!current && observer_.PatchFailed) observer_.PatchFailed();
     return current;
 }

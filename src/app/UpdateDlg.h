@@ -19,12 +19,11 @@
 #include <string>
 #include <thread>
 
+#include "app/LauncherEnvironment.h"
 #include "app/LauncherServices.h"
 #include "app/WindowAdapter.h"
 #include "net/ConnectMessages.h"
 #include "net/ConnectServerEvents.h"
-#include "patch/FtpPatchSession.h"
-#include "patch/HttpPatchSession.h"
 #include "patch/PatchEngine.h"
 #include "patch/PatchHost.h"
 #include "patch/RepositoryVerifier.h"
@@ -33,17 +32,6 @@
 #include "platform/EventLoop.h"
 #include "platform/Registry.h"
 #include "ui/MainWindowLayout.h"
-
-// Where the launcher runs and what the deployment chose.
-struct LauncherEnvironment {
-    DeploymentSettings Settings;
-    std::filesystem::path GameDirectory;  // the launcher's working directory
-    std::filesystem::path ProgramPath;    // the launcher's own file (desktop entry)
-    EventLog* Log = nullptr;              // the run's log; none in most tests
-    // A connect server that accepts but sends no greeting within this long counts as a failed
-    // connect: the connection is dropped and tried again.
-    std::uint32_t GreetingTimeoutMs = 10000;
-};
 
 // What a front end may want to know beyond what the window shows (the terminal launcher
 // decides its exit status from these). All run on the GUI thread.
@@ -56,6 +44,7 @@ struct ControllerObserver {
 
 class CUpdateDlg : public ConnectServerEvents, public PatchHost {
 public:
+    // Services left empty get the real implementations (CompleteServices).
     CUpdateDlg(EventLoop& loop, LauncherEnvironment environment, LauncherServices services);
     virtual ~CUpdateDlg();
     CUpdateDlg(const CUpdateDlg&) = delete;
@@ -155,13 +144,12 @@ private:
     void StartConnectThread();
     void StopConnectThread();
     void ConnectThreadProc();
-    void ConnectThreadSleep(std::uint32_t ms);
     // Connect thread: after a connect, waits for the greeting; false when none came in time.
     bool WaitForGreeting();
     std::string ConnectTarget() const;
     std::string ForLog(const std::string& codePageText) const;
-    void WatchHttpPatch();
-    void StopHttpPatchSession();
+    // Worker thread: the HTTP session has ended; tells the front end when it failed.
+    void OnHttpPatchEnded();
     void PostToWindow(std::function<void()> task);
     void OnExitButton();
     // Closes the connect-server and FTP connections. A transfer that runs is told to stop and
@@ -202,10 +190,7 @@ private:
     // Present when the deployment names trusted keys; the engine's Verifier points at it.
     std::unique_ptr<RepositoryVerifier> verifier_;
     ConnectMessages messages_;
-    FtpPatchSession ftpSession_;
-    HttpPatchSession httpSession_;
-    // Notices when the HTTP worker has ended without making the client current.
-    std::thread httpWatcher_;
+    std::shared_ptr<PatchSessions> patches_;
 
     std::string statusText_;
     std::string titleText_;
@@ -228,6 +213,7 @@ private:
     std::atomic<bool> closing_{false};
     // Orders the connect thread's reset after a failed attempt with the go-ahead's flags.
     std::mutex connectFlagsMutex_;
+    // The greeting wait: woken by the greeting and by closing.
     std::mutex sleepMutex_;
     std::condition_variable sleepWake_;
     // Posted tasks check this before touching a controller that may be gone.

@@ -1,7 +1,7 @@
 // The worker threads of CUpdateDlg: the connect thread, which tries the connect server about
 // once a second until a connection stands or the go-ahead has come and never keeps the window
-// from closing; and the watcher that tells the front end when an HTTP patch session ended
-// without making the client current.
+// from closing; and the end of the HTTP patch worker, which tells the front end when the
+// session ended without making the client current.
 
 #include <chrono>
 
@@ -18,7 +18,7 @@ void CUpdateDlg::StartConnectThread() {
     if (closing_) return;
     // A connection left open by the earlier exchange (a patch session that failed before it
     // closed it) would make every new attempt fail at once: the new thread starts afresh.
-    if (again && services_.CloseConnection) services_.CloseConnection();
+    if (again) services_.Connection->CloseConnection();
     connectThreadEnded_ = false;
     connectThread_ = std::thread([this] {
         ConnectThreadProc();
@@ -32,18 +32,10 @@ void CUpdateDlg::StopConnectThread() {
         closing_ = true;
     }
     sleepWake_.notify_all();
+    services_.Clock->Wake();
     if (!connectThread_.joinable()) return;
-    if (services_.AbandonConnect) services_.AbandonConnect();
+    services_.Connection->AbandonConnect();
     connectThread_.join();
-}
-
-void CUpdateDlg::ConnectThreadSleep(std::uint32_t ms) {
-    if (services_.Sleep) {
-        services_.Sleep(ms);
-        return;
-    }
-    std::unique_lock<std::mutex> lock(sleepMutex_);
-    sleepWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return closing_.load(); });
 }
 
 bool CUpdateDlg::WaitForGreeting() {
@@ -66,8 +58,13 @@ void CUpdateDlg::ConnectThreadProc() {
             const std::string target = ConnectTarget();
             LogEvent("connecting to the connect server " + target);
             greeted_ = false;
-            const bool connected =
-                services_.Connect && services_.Connect(g_State.ServerAddress, g_State.ServerPort);
+            const bool connected = services_.Connection->Connect(
+                g_State.ServerAddress, g_State.ServerPort, [this] { messages_.DispatchPackets(); });
+            {
+                std::lock_guard<std::mutex> lock(transferMutex_);
+                lastConnectFailure_ =
+                    connected ? std::string() : services_.Connection->LastConnectError();
+            }
             if (connected) {
                 connectRequest_ = 0;
                 LogEvent("connected to " + target);
@@ -82,9 +79,7 @@ void CUpdateDlg::ConnectThreadProc() {
                         "within " +
                         std::to_string(environment_.GreetingTimeoutMs) + " ms";
                 }
-                PostToWindow([this] {
-                    if (services_.CloseConnection) services_.CloseConnection();
-                });
+                PostToWindow([this] { services_.Connection->CloseConnection(); });
             }
             if (closing_) return;
             const std::string cause = LastConnectFailure();
@@ -93,7 +88,7 @@ void CUpdateDlg::ConnectThreadProc() {
             PostToWindow([this] {
                 if (connected_ == 0) SetStatusText(kMsgConnectRetrying);
             });
-            ConnectThreadSleep(500);
+            services_.Clock->Sleep(500);
             if (closing_) return;
             {
                 // The flags change here, in order with this thread's next attempt; only the
@@ -111,31 +106,14 @@ void CUpdateDlg::ConnectThreadProc() {
                 HideStartButton();
             });
         }
-        ConnectThreadSleep(500);
+        services_.Clock->Sleep(500);
     }
 }
 
-void CUpdateDlg::WatchHttpPatch() {
-    if (httpWatcher_.joinable()) httpWatcher_.join();
-    httpWatcher_ = std::thread([this] {
-        std::unique_lock<std::mutex> lock(sleepMutex_);
-        while (!closing_ && httpSession_.Running())
-            sleepWake_.wait_for(lock, std::chrono::milliseconds(100));
-        lock.unlock();
-        if (closing_) return;
-        // Runs after everything the worker posted: the ready state, if it came, is set.
-        PostToWindow([this] {
-            if (!closing_ && connected_ == 0 && observer_.PatchFailed) observer_.PatchFailed();
-        });
+void CUpdateDlg::OnHttpPatchEnded() {
+    if (closing_) return;
+    // Posted after everything the worker posted: the ready state, if it came, is set.
+    PostToWindow([this] {
+        if (!closing_ && connected_ == 0 && observer_.PatchFailed) observer_.PatchFailed();
     });
-}
-
-void CUpdateDlg::StopHttpPatchSession() {
-    {
-        std::lock_guard<std::mutex> lock(sleepMutex_);
-        closing_ = true;
-    }
-    sleepWake_.notify_all();
-    httpSession_.Stop();
-    if (httpWatcher_.joinable()) httpWatcher_.join();
 }

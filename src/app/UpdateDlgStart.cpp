@@ -48,7 +48,7 @@ void CUpdateDlg::StartGame() {
         // The connect thread ends once a connection stands. After a patch session that
         // failed or was stopped it is gone, and the request alone would wait for ever: the
         // press starts a new one, and the connect server's answer resumes the patch.
-        if (!ftpSessionRunning_ && !httpSession_.Running()) StartConnectThread();
+        if (!PatchSessionActive()) StartConnectThread();
         return;
     }
     PlayClick();
@@ -61,8 +61,9 @@ void CUpdateDlg::StartGame() {
 
     StopTransferAndDisconnect();
 
-    ConnectionRegistry connection(*registry_, environment_.Settings.ScrambleKey, services_.Tick);
-    if (services_.PrepareGameStart) services_.PrepareGameStart();
+    ConnectionRegistry connection(*registry_, environment_.Settings.ScrambleKey,
+                                  [clock = services_.Clock] { return clock->Tick(); });
+    services_.GameStart->PrepareGameStart();
     registry_->PrepareForClientStart();
     connection.WriteLaunchStamp();
     if (!connection.WriteConnectionParameters(g_State.LaunchAddress,
@@ -75,14 +76,13 @@ void CUpdateDlg::StartGame() {
 
     LogEvent("hand-off: starting " + environment_.Settings.GameClient + " for server " +
              g_State.LaunchAddress + ":" + g_State.LaunchPort);
-    const int result = services_.StartGameClient
-                           ? services_.StartGameClient(environment_.Settings.GameClient, arguments)
-                           : 0;
+    const int result =
+        services_.GameStart->StartGameClient(environment_.Settings.GameClient, arguments);
     LogShellResult(result);
     ShowShellResult(result);
     g_State.ServerListReceived = 1;
     // The game owns the connection now; nothing of the launcher is cleaned up.
-    if (services_.EndProcess) services_.EndProcess(result);
+    services_.GameStart->EndProcess(result);
 }
 
 void CUpdateDlg::StartGameAfterPatch() {
@@ -92,9 +92,8 @@ void CUpdateDlg::StartGameAfterPatch() {
     CloseConnections();
     LogEvent("hand-off after the launcher's own update: starting " +
              environment_.Settings.GameClient);
-    const int result = services_.StartGameClient
-                           ? services_.StartGameClient(environment_.Settings.GameClient, arguments)
-                           : 0;
+    const int result =
+        services_.GameStart->StartGameClient(environment_.Settings.GameClient, arguments);
     LogShellResult(result);
     ShowShellResult(result);
     if (observer_.GameStarted) observer_.GameStarted(result);

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app/DefaultServices.h"
 #include "app/LauncherStart.h"
 #include "app/LauncherState.h"
 #include "app/UpdateApp.h"
@@ -29,6 +30,40 @@
 namespace {
 
 enum ExitStatus { kCurrent = 0, kFailed = 1, kUsage = 2, kNoConnection = 3 };
+
+bool ShellStarted(int shellResult) {
+    return shellResult > 32;
+}
+
+// The game start of the terminal launcher. It puts no launcher on the desktop of its own
+// accord; asked to (--create-shortcut), it writes the entry of the window launcher beside it.
+// After the hand-off it exits with the status scripts read.
+class CliGameStart : public SystemGameStart {
+public:
+    CliGameStart(const DeploymentSettings& settings, const std::filesystem::path& gameDirectory,
+                 bool createShortcut, EventLog& log)
+        : SystemGameStart(settings, gameDirectory), createShortcut_(createShortcut), log_(log) {}
+
+    void CreateDesktopEntry(const std::filesystem::path&) override {
+        if (!createShortcut_) return;
+        const std::filesystem::path windowLauncher = ProgramDirectory() / "torvane";
+        if (!CreateDesktopShortcut(windowLauncher, gameDirectory_, settings_))
+            std::fprintf(stderr, "torvane-cli: could not write the desktop entry in %s\n",
+                         settings_.DesktopDirectory.c_str());
+    }
+
+    void EndProcess(int shellResult) override {
+        log_.Write(std::string("end: the game was handed over") +
+                   (ShellStarted(shellResult) ? "" : ", and did not start"));
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(ShellStarted(shellResult) ? kCurrent : kFailed);
+    }
+
+private:
+    bool createShortcut_;
+    EventLog& log_;
+};
 
 // Ends the run with kNoConnection when the connect server has not greeted within the
 // --timeout: a script gets an answer instead of endless retries.
@@ -75,10 +110,6 @@ private:
     bool finished_ = false;
     std::thread thread_;
 };
-
-bool ShellStarted(int shellResult) {
-    return shellResult > 32;
-}
 
 void PrintServerList(std::FILE* out, const std::string& codePage) {
     for (int i = 0; i < kServerEntryCount; ++i) {
@@ -212,22 +243,8 @@ int RunCliLauncher(const std::vector<std::string>& arguments) {
         launcherOptions.GreetingTimeoutMs =
             std::min<std::uint32_t>(launcherOptions.GreetingTimeoutMs,
                                     static_cast<std::uint32_t>(options.TimeoutSeconds) * 1000);
-    // A terminal tool puts no launcher on the desktop of its own accord; asked to
-    // (--create-shortcut), it writes the entry of the window launcher beside it.
-    launcherOptions.Services.CreateDesktopEntry = [&](const std::filesystem::path&) {
-        if (!options.CreateShortcut) return;
-        const std::filesystem::path windowLauncher = ProgramDirectory() / "torvane";
-        if (!CreateDesktopShortcut(windowLauncher, gameDirectory, settings))
-            std::fprintf(stderr, "torvane-cli: could not write the desktop entry in %s\n",
-                         settings.DesktopDirectory.c_str());
-    };
-    launcherOptions.Services.EndProcess = [&log](int shellResult) {
-        log->Write(std::string("end: the game was handed over") +
-                   (ShellStarted(shellResult) ? "" : ", and did not start"));
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(ShellStarted(shellResult) ? kCurrent : kFailed);
-    };
+    launcherOptions.Services.GameStart =
+        std::make_shared<CliGameStart>(settings, gameDirectory, options.CreateShortcut, *log);
 
     CUpdateApp app(std::move(frontEnd), std::move(launcherOptions));
     app.InitInstance();

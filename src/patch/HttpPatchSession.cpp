@@ -49,7 +49,7 @@ void HttpPatchSession::SetHttpPatchServer(const PatchServerAddress& server) {
     engine_.VersionFileName = server.VersionFile;
 }
 
-bool HttpPatchSession::StartHttpPatch() {
+bool HttpPatchSession::StartHttpPatch(std::function<void()> onEnded) {
     Stop();
     // The list is downloaded over its name: a name of the game's own files would cost the
     // player that file.
@@ -65,9 +65,10 @@ bool HttpPatchSession::StartHttpPatch() {
     stop_ = 0;
     running_ = 1;
     engine_.SetPumpEvents(false);
-    worker_ = std::thread([this] {
+    worker_ = std::thread([this, onEnded = std::move(onEnded)] {
         HttpPatchThread();
         running_ = 0;
+        if (onEnded) onEnded();
     });
     return true;
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -30,8 +31,10 @@ public:
     // "http" (the default) or "https", and the certificate authorities to trust for https
     // (empty: the system's store). Set before StartHttpPatch.
     void SetTransport(const std::string& scheme, const std::filesystem::path& caFile);
-    // Prepares the window and starts the worker. Always true.
-    bool StartHttpPatch();
+    // Prepares the window and starts the worker; false when the version list's name is
+    // unusable. `onEnded` runs on the worker thread once it has ended, by itself or stopped,
+    // after everything it told the host: the owner learns of the end without polling.
+    bool StartHttpPatch(std::function<void()> onEnded = {});
     // Interrupts and joins the worker; safe when none runs.
     void Stop();
     // Waits until the worker has ended by itself.

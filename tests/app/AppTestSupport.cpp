@@ -59,17 +59,16 @@ ControllerFixture::ControllerFixture() {
     std::filesystem::create_directories(Environment.Settings.RegistryDirectory);
 
     // By default the connect server answers at once, so the connect thread ends quickly.
-    Services.Connect = [this](const std::string&, std::uint16_t) {
+    Connection->OnConnect = [this](const std::string&, std::uint16_t) {
         ++ConnectAttempts;
         return true;
     };
-    Services.Sleep = [](std::uint32_t) {};
-    Services.Tick = [this] { return Now; };
-    Services.StartGameClient = [this](const std::string& file, const std::string& arguments) {
+    Clock->OnTick = [this] { return Now; };
+    GameStart->OnStart = [this](const std::string& file, const std::string& arguments) {
         StartedArguments.push_back(file + "|" + arguments);
         return StartResult;
     };
-    Services.EndProcess = [this](int result) { EndedWith.push_back(result); };
+    GameStart->OnEnd = [this](int result) { EndedWith.push_back(result); };
 }
 
 ControllerFixture::~ControllerFixture() {
@@ -80,7 +79,12 @@ ControllerFixture::~ControllerFixture() {
 
 CUpdateDlg& ControllerFixture::Dialog() {
     if (!dialog_) {
-        dialog_ = std::make_unique<CUpdateDlg>(Loop, Environment, Services);
+        LauncherServices services;
+        services.Connection = Connection;
+        services.GameStart = GameStart;
+        services.Clock = Clock;
+        services.MakePatchSessions = MakePatchSessions;
+        dialog_ = std::make_unique<CUpdateDlg>(Loop, Environment, std::move(services));
         dialog_->AttachWindow(Window);
     }
     return *dialog_;
@@ -93,4 +97,15 @@ CUpdateDlg& ControllerFixture::InitialisedDialog() {
     while (ConnectAttempts.load() == 0) std::this_thread::yield();
     Drain(Loop);
     return dialog;
+}
+
+FakePatchSessions& ControllerFixture::FakeSessions() {
+    if (!fakeSessions_) {
+        fakeSessions_ = std::make_shared<FakePatchSessions>();
+        MakePatchSessions = [fake = fakeSessions_](PatchEngine& engine) {
+            fake->Engine = &engine;
+            return fake;
+        };
+    }
+    return *fakeSessions_;
 }

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "app/FakeServices.h"
 #include "app/RecordingWindow.h"
 #include "app/UpdateDlg.h"
 #include "platform/PollEventLoop.h"
@@ -26,7 +27,7 @@ public:
     ControllerFixture();
     ~ControllerFixture();
 
-    // Builds the controller (after the test has adjusted environment and services).
+    // Builds the controller (after the test has adjusted environment and fakes).
     CUpdateDlg& Dialog();
     // Dialog(), OnInitDialog, and drains the connect thread's first status.
     CUpdateDlg& InitialisedDialog();
@@ -35,7 +36,13 @@ public:
     PollEventLoop Loop;
     RecordingWindow Window{&Loop};
     LauncherEnvironment Environment;
-    LauncherServices Services;
+    std::shared_ptr<FakeConnection> Connection = std::make_shared<FakeConnection>();
+    std::shared_ptr<FakeGameStart> GameStart = std::make_shared<FakeGameStart>();
+    std::shared_ptr<FakeClock> Clock = std::make_shared<FakeClock>();
+    // The real patch sessions, unless a test sets this (FakeSessions).
+    std::function<std::shared_ptr<PatchSessions>(PatchEngine&)> MakePatchSessions;
+    // Makes the controller use a FakePatchSessions (before Dialog()).
+    FakePatchSessions& FakeSessions();
     std::uint32_t Now = 100000;
     std::atomic<int> ConnectAttempts{0};
     std::vector<std::string> StartedArguments;
@@ -44,4 +51,5 @@ public:
 
 private:
     std::unique_ptr<CUpdateDlg> dialog_;
+    std::shared_ptr<FakePatchSessions> fakeSessions_;
 };

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/AppTestSupport.h"
+#include "app/LauncherPatchSessions.h"
 #include "app/LauncherState.h"
 #include "app/UpdateDlg.h"
 #include "support/ConnectPackets.h"
@@ -51,13 +52,13 @@ protected:
     void UseRealConnection(std::uint16_t port) {
         // Shared with the services: the controller may close it after this fixture's end.
         auto socket = std::make_shared<CClientSocket>();
-        Services.Connect = [this, socket](const std::string& address, std::uint16_t to) {
+        Connection->OnConnect = [this, socket](const std::string& address, std::uint16_t to) {
             ++ConnectAttempts;
             return socket->CreateSocket(Loop, [] {}) && socket->Connect(address.c_str(), to);
         };
-        Services.CloseConnection = [socket] { socket->Close(); };
-        Services.AbandonConnect = [socket] { socket->AbandonConnects(); };
-        Services.Sleep = [](std::uint32_t) {
+        Connection->OnClose = [socket] { socket->Close(); };
+        Connection->OnAbandon = [socket] { socket->AbandonConnects(); };
+        Clock->OnSleep = [](std::uint32_t) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         };
         std::strcpy(g_State.ServerAddress, "127.0.0.1");
@@ -83,11 +84,11 @@ TEST_F(ConnectFaultTest, GoAheadDuringTheRetryPauseIsNotUndone) {
     std::promise<void> goAheadHandled;
     std::shared_future<void> handled = goAheadHandled.get_future().share();
     std::atomic<bool> first{true};
-    Services.Connect = [&](const std::string&, std::uint16_t) {
+    Connection->OnConnect = [&](const std::string&, std::uint16_t) {
         ++ConnectAttempts;
         return false;
     };
-    Services.Sleep = [&](std::uint32_t) {
+    Clock->OnSleep = [&](std::uint32_t) {
         if (!first.exchange(false)) return;
         inPause.set_value();
         handled.wait();
@@ -119,7 +120,7 @@ TEST_F(ConnectFaultTest, StartAfterAFailedFtpLoginReallyConnectsAgain) {
     UseRealConnection(port);
     // The connect server named an FTP patch server whose login failed: the session ends
     // before it closes the connect-server connection.
-    Services.RunFtpPatch = [](PatchEngine&, const PatchServerInfo&) { return false; };
+    FakeSessions().OnRunFtp = [](PatchEngine&) { return false; };
     CUpdateDlg& dialog = Dialog();
     dialog.OnInitDialog();
     ASSERT_GE(Accept(listener), 0);
@@ -140,9 +141,22 @@ TEST_F(ConnectFaultTest, FtpPatchServerMessageDuringAnHttpSessionIsDropped) {
     std::uint16_t httpPort = 0;
     Listen(&httpPort);  // an HTTP patch server that accepts and never answers
     std::atomic<int> ftpSessions{0};
-    Services.RunFtpPatch = [&](PatchEngine&, const PatchServerInfo&) {
-        ++ftpSessions;
-        return true;
+    // The real sessions, with an FTP session that only counts.
+    class CountingFtp : public LauncherPatchSessions {
+    public:
+        CountingFtp(PatchEngine& engine, const DeploymentSettings& settings,
+                    std::atomic<int>& sessions)
+            : LauncherPatchSessions(engine, settings), sessions_(sessions) {}
+        bool RunFtp(const PatchServerAddress&) override {
+            ++sessions_;
+            return true;
+        }
+
+    private:
+        std::atomic<int>& sessions_;
+    };
+    MakePatchSessions = [&](PatchEngine& engine) {
+        return std::make_shared<CountingFtp>(engine, Environment.Settings, ftpSessions);
     };
     CUpdateDlg& dialog = InitialisedDialog();
     // The connect server's messages as they come off the connection, in order.

@@ -144,11 +144,13 @@ TEST(StartupTest, RunsTheMainWindowWithSwitchesAndDefaults) {
     options.Settings.DesktopDirectory = dir / "desktop";
     options.GameDirectory = dir.Path();
     options.CommandLine = "/l 2.5.7";
-    options.Services.Connect = [&](const std::string& address, std::uint16_t port) {
+    auto connection = std::make_shared<FakeConnection>();
+    connection->OnConnect = [&](const std::string& address, std::uint16_t port) {
         connectedTo.push_back(address + ":" + std::to_string(port));
         return true;
     };
-    options.Services.CreateDesktopEntry = [](const std::filesystem::path&) {};
+    options.Services.Connection = connection;
+    options.Services.GameStart = std::make_shared<FakeGameStart>();
 
     CUpdateApp app(frontEnd, options);
     EXPECT_FALSE(app.InitInstance());

@@ -28,11 +28,11 @@ TEST_F(UpdateDlgRunTest, FailedConnectsRetryWithAlternatingStatus) {
     std::vector<std::uint32_t> sleeps;
     std::mutex sleepsMutex;
     std::promise<void> connected;
-    Services.Sleep = [&](std::uint32_t ms) {
+    Clock->OnSleep = [&](std::uint32_t ms) {
         std::lock_guard<std::mutex> lock(sleepsMutex);
         sleeps.push_back(ms);
     };
-    Services.Connect = [&](const std::string& address, std::uint16_t port) {
+    Connection->OnConnect = [&](const std::string& address, std::uint16_t port) {
         EXPECT_EQ(address, "203.0.113.9");
         EXPECT_EQ(port, 44405);
         if (++ConnectAttempts < 4) return false;
@@ -73,14 +73,14 @@ TEST_F(UpdateDlgRunTest, ClosingAbandonsABlockedConnectAtOnce) {
     std::condition_variable wake;
     bool abandoned = false;
     std::promise<void> entered;
-    Services.Connect = [&](const std::string&, std::uint16_t) {
+    Connection->OnConnect = [&](const std::string&, std::uint16_t) {
         ++ConnectAttempts;
         entered.set_value();
         std::unique_lock<std::mutex> lock(mutex);
         wake.wait(lock, [&] { return abandoned; });
         return false;
     };
-    Services.AbandonConnect = [&] {
+    Connection->OnAbandon = [&] {
         std::lock_guard<std::mutex> lock(mutex);
         abandoned = true;
         wake.notify_all();
@@ -98,10 +98,8 @@ TEST_F(UpdateDlgRunTest, ClosingAbandonsABlockedConnectAtOnce) {
 }
 
 TEST_F(UpdateDlgRunTest, ExitDuringATransferStopsItThenASecondExitQuits) {
-    int connectionCloses = 0;
-    int ftpCloses = 0;
-    Services.CloseConnection = [&] { ++connectionCloses; };
-    Services.CloseFtpConnection = [&] { ++ftpCloses; };
+    const std::atomic<int>& connectionCloses = Connection->Closes;
+    const int& ftpCloses = FakeSessions().FtpCloses;
     CUpdateDlg& dialog = InitialisedDialog();
     dialog.ShowStartButton();
     dialog.EnableStartButton();
@@ -110,7 +108,7 @@ TEST_F(UpdateDlgRunTest, ExitDuringATransferStopsItThenASecondExitQuits) {
     dialog.OnCommand(2028);
     EXPECT_EQ(dialog.StopTransfer().load(), 1);
     EXPECT_EQ(Window.Closes, 0);
-    EXPECT_EQ(connectionCloses, 1);
+    EXPECT_EQ(connectionCloses.load(), 1);
     EXPECT_EQ(ftpCloses, 1);
     EXPECT_EQ(dialog.Connected(), 0);
     EXPECT_EQ(dialog.ConnectRequest(), 1);
@@ -120,7 +118,7 @@ TEST_F(UpdateDlgRunTest, ExitDuringATransferStopsItThenASecondExitQuits) {
 
     dialog.OnCommand(2028);
     EXPECT_EQ(Window.Closes, 1);
-    EXPECT_EQ(connectionCloses, 2);
+    EXPECT_EQ(connectionCloses.load(), 2);
 }
 
 // The connect thread ends with its first connection; a patch session stopped by the exit
@@ -129,7 +127,7 @@ TEST_F(UpdateDlgRunTest, ExitDuringATransferStopsItThenASecondExitQuits) {
 TEST_F(UpdateDlgRunTest, StartAfterAStoppedPatchSessionConnectsAgain) {
     CUpdateDlg* running = nullptr;
     int attemptsSeenInside = -1;
-    Services.RunFtpPatch = [&](PatchEngine&, const PatchServerInfo&) {
+    FakeSessions().OnRunFtp = [&](PatchEngine&) {
         running->StopTransfer() = 0;  // a transfer runs
         running->OnCommand(2001);     // start, inside the session: nothing may connect yet
         running->OnCommand(2028);     // exit: stop the transfer, back to connecting
@@ -161,10 +159,8 @@ TEST_F(UpdateDlgRunTest, StartAfterAStoppedPatchSessionConnectsAgain) {
 }
 
 TEST_F(UpdateDlgRunTest, CloseStopsThePatchSessions) {
-    int ftpCloses = 0;
-    int httpStops = 0;
-    Services.CloseFtpConnection = [&] { ++ftpCloses; };
-    Services.StopHttpPatch = [&] { ++httpStops; };
+    const int& ftpCloses = FakeSessions().FtpCloses;
+    const int& httpStops = FakeSessions().HttpStops;
     CUpdateDlg& dialog = InitialisedDialog();
     dialog.OnClose();
     dialog.OnClose();  // a second close request changes nothing
@@ -174,8 +170,7 @@ TEST_F(UpdateDlgRunTest, CloseStopsThePatchSessions) {
 }
 
 TEST_F(UpdateDlgRunTest, DesktopEntryWrittenAtEveryStart) {
-    std::vector<std::filesystem::path> entries;
-    Services.CreateDesktopEntry = [&](const std::filesystem::path& p) { entries.push_back(p); };
+    const std::vector<std::filesystem::path>& entries = GameStart->DesktopEntries;
     InitialisedDialog();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0], Environment.ProgramPath);
@@ -189,12 +184,10 @@ TEST_F(UpdateDlgRunTest, DesktopEntryOnlyWhenAskedForAndInTheGameFolder) {
     settings.DesktopDirectory = desktop.Path();
     settings.ProductName = "EntryTest";
     const std::filesystem::path entry = desktop / "EntryTest.desktop";
-    CompleteServices({}, settings, Environment.GameDirectory, Loop)
-        .CreateDesktopEntry("/usr/bin/torvane");
+    SystemGameStart(settings, Environment.GameDirectory).CreateDesktopEntry("/usr/bin/torvane");
     EXPECT_FALSE(std::filesystem::exists(entry));
     settings.DesktopEntry = true;
-    CompleteServices({}, settings, Environment.GameDirectory, Loop)
-        .CreateDesktopEntry("/usr/bin/torvane");
+    SystemGameStart(settings, Environment.GameDirectory).CreateDesktopEntry("/usr/bin/torvane");
     EXPECT_NE(
         testsupport::ReadFile(entry).find("\nPath=" + Environment.GameDirectory.string() + "\n"),
         std::string::npos);
@@ -211,7 +204,7 @@ TEST_F(UpdateDlgRunTest, EngineSeesTheLaunchModeTheConnectServerLeft) {
     g_State.LaunchMode = kLaunchGivenVersion;
     g_State.CommandLineVersion[0] = 4;
     LaunchModeValue modeInSession = kLaunchGivenVersion;
-    Services.RunFtpPatch = [&](PatchEngine& engine, const PatchServerInfo&) {
+    FakeSessions().OnRunFtp = [&](PatchEngine& engine) {
         modeInSession = engine.Launch.Mode;
         return true;
     };
@@ -227,11 +220,9 @@ TEST_F(UpdateDlgRunTest, EngineSeesTheLaunchModeTheConnectServerLeft) {
 // the retries.
 TEST_F(UpdateDlgRunTest, ASilentPeerIsDroppedAfterTheGreetingTimeoutAndTriedAgain) {
     Environment.GreetingTimeoutMs = 20;
-    std::atomic<int> closes{0};
+    const std::atomic<int>& closes = Connection->Closes;
     std::promise<void> thirdAttempt;
-    Services.Sleep = [](std::uint32_t) {};
-    Services.CloseConnection = [&] { ++closes; };
-    Services.Connect = [&](const std::string&, std::uint16_t) {
+    Connection->OnConnect = [&](const std::string&, std::uint16_t) {
         if (++ConnectAttempts == 3) thirdAttempt.set_value();
         return ConnectAttempts <= 3;
     };
@@ -252,7 +243,7 @@ TEST_F(UpdateDlgRunTest, ASilentPeerIsDroppedAfterTheGreetingTimeoutAndTriedAgai
 TEST_F(UpdateDlgRunTest, AGreetingEndsTheConnectThread) {
     Environment.GreetingTimeoutMs = 60000;
     std::promise<void> connected;
-    Services.Connect = [&](const std::string&, std::uint16_t) {
+    Connection->OnConnect = [&](const std::string&, std::uint16_t) {
         ++ConnectAttempts;
         connected.set_value();
         return true;
@@ -267,6 +258,52 @@ TEST_F(UpdateDlgRunTest, AGreetingEndsTheConnectThread) {
     dialog.OnClose();
     EXPECT_EQ(ConnectAttempts.load(), 1);
     EXPECT_EQ(dialog.ConnectRequest(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The HTTP session's end reaches the front end through the GUI thread's loop: a session that
+// ended without the go-ahead is a failed patch, one after the go-ahead is not, and one stopped
+// by closing the window says nothing.
+TEST_F(UpdateDlgRunTest, TheEndOfAnHttpSessionIsPostedToTheGuiThread) {
+    FakePatchSessions& sessions = FakeSessions();
+    int failures = 0;
+    CUpdateDlg& dialog = InitialisedDialog();
+    ControllerObserver observer;
+    observer.PatchFailed = [&] { ++failures; };
+    dialog.SetObserver(observer);
+
+    ASSERT_TRUE(dialog.StartHttpPatch());
+    ASSERT_TRUE(sessions.HttpEnded);
+    std::thread(sessions.HttpEnded).join();  // the worker's end, on a thread of its own
+    EXPECT_EQ(failures, 0);                  // nothing runs before the loop does
+    Drain(Loop);
+    EXPECT_EQ(failures, 1);
+
+    ASSERT_TRUE(dialog.StartHttpPatch());
+    dialog.OnConnectReady();
+    Drain(Loop);
+    std::thread(sessions.HttpEnded).join();
+    Drain(Loop);
+    EXPECT_EQ(failures, 1);
+
+    dialog.OnClose();
+    std::thread(sessions.HttpEnded).join();
+    Drain(Loop);
+    EXPECT_EQ(failures, 1);
+}
+
+// A pause of the connect thread ends when the window closes, however long it was meant to be,
+// also when the close came first.
+TEST(SystemClockTest, WakeEndsPausesNowAndLater) {
+    SystemClock clock;
+    std::thread sleeper([&] { clock.Sleep(3600 * 1000); });
+    clock.Wake();
+    sleeper.join();
+    clock.Sleep(3600 * 1000);  // returns at once: a hang here fails the test by its timeout
+    SUCCEED();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -166,6 +167,28 @@ TEST_F(HttpSessionTest, StopInterruptsAStalledDownloadAndJoins) {
     // Stopped, not failed: no failure message, and nothing more reaches the window.
     EXPECT_EQ(Host().StatusMessages, std::vector<int>{109});
     EXPECT_FALSE(fs::exists(Game() / "version.wvd"));
+}
+
+// The owner hears of the end once, from the worker, when Running() already says so: no
+// thread of its own has to watch the session.
+TEST_F(HttpSessionTest, TheEndIsToldOnceAfterTheWorkerStopsRunning) {
+    const int port = testsupport::FreeLoopbackPort();  // nothing listens: the list fails
+    HttpPatchSession session(NewEngine());
+    session.SetHttpPatchServer(ServerAt("127.0.0.1:" + std::to_string(port), "version.wvd"));
+    std::atomic<int> ends{0};
+    std::atomic<bool> runningAtTheEnd{true};
+    std::thread::id endedOn;
+    ASSERT_TRUE(session.StartHttpPatch([&] {
+        runningAtTheEnd = session.Running();
+        endedOn = std::this_thread::get_id();
+        ++ends;
+    }));
+    session.Wait();
+    EXPECT_EQ(ends.load(), 1);
+    EXPECT_FALSE(runningAtTheEnd.load());
+    EXPECT_NE(endedOn, std::this_thread::get_id());
+    session.Stop();
+    EXPECT_EQ(ends.load(), 1);
 }
 
 }  // namespace
