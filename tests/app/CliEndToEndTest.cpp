@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "support/PatchServers.h"
 #include "support/TestSupport.h"
 #include "text/MessageTableWriter.h"
 
@@ -67,8 +68,8 @@ protected:
     }
 
     // Starts the connect server with ten entries (the fifth disabled) and the go-ahead.
-    std::unique_ptr<ChildProcess> StartConnectServer(int port,
-                                                     const std::string& patch = "patch = none\n") {
+    std::unique_ptr<testsupport::ConnectdServer> StartConnectServer(
+        int port, const std::string& patch = "patch = none\n") {
         std::string config = patch;
         for (int i = 0; i < 10; ++i) {
             config +=
@@ -78,15 +79,8 @@ protected:
             config += "server." + std::to_string(i) +
                       ".port = " + std::to_string(i == 4 ? 0 : 55901 + i) + "\n";
         }
-        WriteFile(dir / "connectd.conf", config);
-        ChildProcess::Options options;
-        options.StderrFile = dir / "connectd.log";
-        auto server = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ProgramPath("torvane-connectd").string(), "--config",
-                                     (dir / "connectd.conf").string(), "--port",
-                                     std::to_string(port)},
-            options);
-        EXPECT_TRUE(testsupport::WaitForPort(port));
+        auto server = std::make_unique<testsupport::ConnectdServer>(dir.Path(), config, port);
+        EXPECT_TRUE(server->Ready()) << server->Failure();
         return server;
     }
 

@@ -49,52 +49,16 @@ std::string GuideSite() {
     return guide.substr(start + 4, end - start - 4);
 }
 
-// nginx on one loopback port with the given sites, as Debian's nginx.conf includes them.
-class Nginx {
+// nginx on one loopback port with the given sites, as Debian's nginx.conf includes them, and
+// what it answers: "BODY STATUS" of GET path with the given Host header.
+class Nginx : public testsupport::NginxServer {
 public:
-    Nginx(const std::vector<std::string>& sites, int port) : port_(port) {
-        const fs::path dir = dir_.Path();
-        std::string includes;
-        for (std::size_t i = 0; i < sites.size(); ++i) {
-            const fs::path site = dir / ("site" + std::to_string(i));
-            testsupport::WriteFile(site, sites[i]);
-            includes += "  include " + site.string() + ";\n";
-        }
-        fs::create_directories(dir / "logs");
-        testsupport::WriteFile(
-            dir / "nginx.conf",
-            std::string(::geteuid() == 0 ? "user root;\n" : "") +
-                "daemon off;\nmaster_process off;\nworker_processes 1;\npid " +
-                (dir / "nginx.pid").string() + ";\nerror_log " + (dir / "logs/error.log").string() +
-                ";\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
-                "  client_body_temp_path " +
-                (dir / "body").string() + ";\n  proxy_temp_path " + (dir / "proxy").string() +
-                ";\n  fastcgi_temp_path " + (dir / "fastcgi").string() + ";\n  uwsgi_temp_path " +
-                (dir / "uwsgi").string() + ";\n  scgi_temp_path " + (dir / "scgi").string() +
-                ";\n" + includes + "}\n");
-        testsupport::ChildProcess::Options options;
-        options.StderrFile = dir / "server.log";
-        child_ = std::make_unique<testsupport::ChildProcess>(
-            std::vector<std::string>{"/usr/sbin/nginx", "-p", dir.string(), "-c",
-                                     (dir / "nginx.conf").string()},
-            options);
-        ready_ = testsupport::WaitForPort(port_);
-    }
-    bool Ready() const { return ready_; }
-    std::string Log() const { return testsupport::ReadFile(dir_ / "server.log"); }
-
-    // "STATUS BODY" of GET path with the given Host header.
+    Nginx(const std::vector<std::string>& sites, int port) : NginxServer(sites, port) {}
     std::string Get(const std::string& host, const std::string& path) const {
         auto run = testsupport::Run({"curl", "-s", "-H", "Host: " + host, "-w", " %{http_code}",
-                                     "http://127.0.0.1:" + std::to_string(port_) + path});
+                                     "http://127.0.0.1:" + std::to_string(Port()) + path});
         return run.Stdout;
     }
-
-private:
-    testsupport::TempDir dir_;
-    int port_;
-    bool ready_ = false;
-    std::unique_ptr<testsupport::ChildProcess> child_;
 };
 
 // The guide's vsftpd configuration for the repository.
@@ -180,21 +144,17 @@ TEST_F(DeployingGuide, APlayersLauncherPatchesToTheNewestVersionThroughTheGuides
     Nginx nginx({site_}, port_);
     ASSERT_TRUE(nginx.Ready()) << nginx.Log();
 
-    const int connectPort = testsupport::FreeLoopbackPort();
-    testsupport::WriteFile(work_ / "connectd.conf",
-                           "server.0.name = Alpha\nserver.0.address = 127.0.0.1\n"
-                           "server.0.port = 55901\npatch = http\n"
-                           "patch_host = 127.0.0.1:" +
-                               std::to_string(port_) + "\npatch_version_file = version.wvd\n");
-    testsupport::ChildProcess::Options options;
-    options.StderrFile = work_ / "connectd.log";
     // The production connect server off 127.0.0.1: on ::1, so the launcher takes the IPv6 path.
     const std::string listen = testsupport::HasIpv6Loopback() ? "::1" : "127.0.0.1";
-    testsupport::ChildProcess connectd({testsupport::ProgramPath("torvane-connectd").string(),
-                                        "--config", (work_ / "connectd.conf").string(), "--listen",
-                                        listen, "--port", std::to_string(connectPort)},
-                                       options);
-    ASSERT_TRUE(testsupport::WaitForPort(connectPort, 20000, listen));
+    testsupport::ConnectdServer connectd(work_.Path(),
+                                         "server.0.name = Alpha\nserver.0.address = 127.0.0.1\n"
+                                         "server.0.port = 55901\npatch = http\n"
+                                         "patch_host = 127.0.0.1:" +
+                                             std::to_string(port_) +
+                                             "\npatch_version_file = version.wvd\n",
+                                         0, listen);
+    ASSERT_TRUE(connectd.Ready()) << connectd.Failure();
+    const int connectPort = connectd.Port();
 
     testsupport::WriteFile(
         work_ / "torvane.conf",

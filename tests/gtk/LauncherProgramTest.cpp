@@ -132,15 +132,8 @@ protected:
             servers += "server." + std::to_string(i) +
                        ".port = " + std::to_string(i == 4 ? 0 : 55901 + i) + "\n";
         }
-        WriteFile(dir_ / "connectd.conf", servers);
-        ChildProcess::Options serverOptions;
-        serverOptions.StderrFile = dir_ / "connectd.log";
-        connectd_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ProgramPath("torvane-connectd").string(), "--config",
-                                     (dir_ / "connectd.conf").string(), "--port",
-                                     std::to_string(port_)},
-            serverOptions);
-        ASSERT_TRUE(testsupport::WaitForPort(port_));
+        connectd_ = std::make_unique<testsupport::ConnectdServer>(dir_.Path(), servers, port_);
+        ASSERT_TRUE(connectd_->Ready()) << connectd_->Failure();
     }
 
     // Waits for the launcher's main window and notes where it is.
@@ -189,7 +182,7 @@ protected:
 
     testsupport::TempDir dir_;
     std::filesystem::path game_;
-    std::unique_ptr<ChildProcess> connectd_;
+    std::unique_ptr<testsupport::ConnectdServer> connectd_;
     std::string title_;
     int port_ = 0;
     std::pair<int, int> origin_{0, 0};

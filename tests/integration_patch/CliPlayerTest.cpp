@@ -8,6 +8,7 @@
 #include <regex>
 #include <sstream>
 
+#include "integration_patch/CliRun.h"
 #include "integration_patch/PatchRepo.h"
 #include "support/PatchServers.h"
 #include "support/TestSupport.h"
@@ -24,9 +25,7 @@ namespace {
 class CliPlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* program : {"torvane-cli", "torvane-connectd"}) {
-            if (!fs::exists(ProgramPath(program))) GTEST_SKIP() << program << " is not built";
-        }
+        RequireCliPrograms();
         fs::create_directories(Server());
     }
     fs::path Server() const { return top_ / "server"; }
@@ -34,27 +33,9 @@ protected:
 
     // The connect server handing out `patchSettings`; the launcher's settings beside it.
     void StartConnectServer(const std::string& patchSettings) {
-        connectPort_ = testsupport::FreeLoopbackPort();
-        WriteFile(top_ / "connectd.conf", patchSettings +
-                                              "server.0.name = World1\n"
-                                              "server.0.address = 10.0.0.1\n"
-                                              "server.0.port = 55901\n");
-        ChildProcess::Options options;
-        options.StderrFile = top_ / "connectd.log";
-        connectd_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ProgramPath("torvane-connectd").string(), "--config",
-                                     (top_ / "connectd.conf").string(), "--port",
-                                     std::to_string(connectPort_)},
-            options);
-        ASSERT_TRUE(testsupport::WaitForPort(connectPort_));
-        WriteSettings(connectPort_);
-    }
-    void WriteSettings(int connectPort) {
-        WriteFile(top_ / "torvane.conf",
-                  "connect_address = 127.0.0.1\nconnect_port = " + std::to_string(connectPort) +
-                      "\nregistry_dir = " + (top_ / "registry").string() +
-                      "\ndesktop_dir = " + (top_ / "desktop").string() +
-                      "\ntransfer_stall_seconds = 20\ngame_client = game.sh\n");
+        connectd_ = patchtest::StartConnectServer(top_.Path(), patchSettings);
+        ASSERT_TRUE(connectd_->Ready()) << connectd_->Failure();
+        WriteLauncherSettings(top_.Path(), connectd_->Port());
     }
     std::vector<std::string> Launcher(const fs::path& game) const {
         return {ProgramPath("torvane-cli").string(),
@@ -72,8 +53,7 @@ protected:
     }
 
     testsupport::TempDir top_;
-    int connectPort_ = 0;
-    std::unique_ptr<ChildProcess> connectd_;
+    std::unique_ptr<testsupport::ConnectdServer> connectd_;
 };
 
 struct ProgressLine {

@@ -6,12 +6,27 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/PatchServers.h"
 #include "support/TestSupport.h"
 
 namespace patchtest {
+
+// The development connect server, handing out `patchSettings` (its patch-server lines) and
+// one game server (World1); connectd.conf and connectd.log are under `top`.
+std::unique_ptr<testsupport::ConnectdServer> StartConnectServer(const std::filesystem::path& top,
+                                                                const std::string& patchSettings);
+
+// top/torvane.conf for a launcher that asks the connect server on `connectPort`, keeps its
+// registry and desktop under `top` and starts game.sh; `extraSettings` appended.
+void WriteLauncherSettings(const std::filesystem::path& top, int connectPort,
+                           const std::string& extraSettings = "");
+
+// Skips the current test unless torvane-cli and torvane-connectd are built.
+void RequireCliPrograms();
 
 // Writes connectd.conf and torvane.conf under `top` (with `extraSettings` appended to the
 // latter), runs both programs and returns the launcher's result: "--game-dir GAME" (none when

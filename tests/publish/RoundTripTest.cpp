@@ -11,7 +11,6 @@
 #include <set>
 
 #include "GameVersions.h"
-#include "PatchServers.h"
 #include "PublishFixture.h"
 #include "Publisher.h"
 #include "RepositoryChecker.h"
@@ -21,6 +20,7 @@
 #include "patch/PatchEngine.h"
 #include "patch/QuietPatchHost.h"
 #include "platform/ProfileFile.h"
+#include "support/PatchServers.h"
 
 namespace fs = std::filesystem;
 using namespace publishtest;
@@ -144,9 +144,10 @@ TEST(RoundTrip, ServersHandOutThePublishedBytes) {
     // A half-written version (hidden name) must never be served.
     testsupport::WriteFile(repo / ".1.00.06.partial-1/list.inf", "half");
 
-    VsftpdServer vsftpd(repo, work.Path());
-    NginxServer nginx(repo, work.Path());
-    for (PatchServer* server : std::initializer_list<PatchServer*>{&vsftpd, &nginx}) {
+    testsupport::VsftpdServer vsftpd(repo, testsupport::Exposure::PublishedOnly);
+    testsupport::NginxServer nginx(repo, std::nullopt, testsupport::Exposure::PublishedOnly);
+    for (const testsupport::LoopbackServer* server :
+         std::initializer_list<const testsupport::LoopbackServer*>{&vsftpd, &nginx}) {
         if (!server->Failure().empty()) GTEST_SKIP() << server->Failure();
     }
     const std::string ftp = "ftp://127.0.0.1:" + std::to_string(vsftpd.Port());
@@ -173,26 +174,29 @@ struct Served {
 class LauncherRoundTrip : public testing::TestWithParam<Served> {};
 
 struct ServerUnderTest {
-    std::unique_ptr<PatchServer> Process;
+    std::unique_ptr<testsupport::LoopbackServer> Process;
     std::string Kind = "ftp";
     std::string Host = "127.0.0.1";  // for HTTP with the port: the URLs carry no other
     std::string User = "anonymous";
     std::string Password = "guest";
 };
 
-ServerUnderTest StartServer(const Served& served, const fs::path& repo, const fs::path& work) {
+// Each served as a deployment serves it (see docs/deploying.md); pyftpdlib with one account.
+ServerUnderTest StartServer(const Served& served, const fs::path& repo) {
     ServerUnderTest s;
     switch (served.Server) {
         case Served::Vsftpd:
-            s.Process = std::make_unique<VsftpdServer>(repo, work);
+            s.Process = std::make_unique<testsupport::VsftpdServer>(
+                repo, testsupport::Exposure::PublishedOnly);
             break;
         case Served::Pyftpdlib:
-            s.Process = std::make_unique<PyftpdlibServer>(repo, work);
+            s.Process = std::make_unique<testsupport::PyFtpServer>(repo);
             s.User = "patch";
             s.Password = "secret";
             break;
         case Served::Nginx:
-            s.Process = std::make_unique<NginxServer>(repo, work);
+            s.Process = std::make_unique<testsupport::NginxServer>(
+                repo, std::nullopt, testsupport::Exposure::PublishedOnly);
             s.Kind = "http";
             s.Host += ":" + std::to_string(s.Process->Port());
             break;
@@ -220,34 +224,17 @@ testsupport::RunResult PatchEmptyGame(const fs::path& work, const fs::path& game
                                       const std::string& patchKind, const std::string& host,
                                       int port, const std::string& user,
                                       const std::string& password) {
-    const int connectPort = testsupport::FreeLoopbackPort();
-    testsupport::WriteFile(work / "connectd.conf",
-                           "server.0.name = World1\n"
-                           "server.0.address = 127.0.0.1\n"
-                           "server.0.port = 55901\n"
-                           "patch = " +
-                               patchKind +
-                               "\n"
-                               "patch_host = " +
-                               host +
-                               "\n"
-                               "patch_port = " +
-                               std::to_string(port) +
-                               "\n"
-                               "patch_user = " +
-                               user +
-                               "\n"
-                               "patch_password = " +
-                               password +
-                               "\n"
-                               "patch_version_file = version.wvd\n");
-    testsupport::ChildProcess::Options options;
-    options.StderrFile = work / "connectd.log";
-    testsupport::ChildProcess connectd(
-        {testsupport::ProgramPath("torvane-connectd").string(), "--config",
-         (work / "connectd.conf").string(), "--port", std::to_string(connectPort)},
-        options);
-    EXPECT_TRUE(testsupport::WaitForPort(connectPort));
+    testsupport::ConnectdServer connectd(
+        work,
+        "server.0.name = World1\n"
+        "server.0.address = 127.0.0.1\n"
+        "server.0.port = 55901\n"
+        "patch = " +
+            patchKind + "\npatch_host = " + host + "\npatch_port = " + std::to_string(port) +
+            "\npatch_user = " + user + "\npatch_password = " + password +
+            "\npatch_version_file = version.wvd\n");
+    EXPECT_TRUE(connectd.Ready()) << connectd.Failure();
+    const int connectPort = connectd.Port();
     testsupport::WriteFile(work / "torvane.conf",
                            "connect_address = 127.0.0.1\n"
                            "connect_port = " +
@@ -280,7 +267,7 @@ TEST_P(LauncherRoundTrip, EmptyGameEndsAsTheNewestTree) {
     fs::path repo = work / "repo";
     PublishAll(work.Path(), repo, form);
 
-    ServerUnderTest server = StartServer(served, repo, work.Path());
+    ServerUnderTest server = StartServer(served, repo);
     if (!server.Process->Failure().empty()) GTEST_SKIP() << server.Process->Failure();
     const std::string kind = server.Kind;
     const fs::path game = work / "game";
@@ -315,7 +302,7 @@ TEST_P(LauncherRoundTrip, PatchSessionsBringAnEmptyGameToTheNewestTree) {
     testsupport::TempDir work;
     fs::path repo = work / "repo";
     PublishAll(work.Path(), repo, form);
-    ServerUnderTest server = StartServer(served, repo, work.Path());
+    ServerUnderTest server = StartServer(served, repo);
     if (!server.Process->Failure().empty()) GTEST_SKIP() << server.Process->Failure();
 
     const fs::path game = work / "game";

@@ -18,6 +18,51 @@ bool Executable(const char* path) {
 
 }  // namespace
 
+std::string LoopbackServer::Log() const {
+    return ReadFile(logFile_);
+}
+
+std::string LoopbackServer::Failure() const {
+    if (!cannotRun_.empty()) return cannotRun_;
+    if (ready_) return {};
+    return program_ + " did not start: " + Log();
+}
+
+void LoopbackServer::Start(std::vector<std::string> argv, std::optional<std::size_t> portArgument) {
+    program_ = argv.at(0);
+    ChildProcess::Options options;
+    options.StderrFile = logFile_;
+    const int attempts = portArgument ? 3 : 1;
+    for (int attempt = 0; attempt < attempts && !ready_; ++attempt) {
+        if (attempt > 0) {
+            port_ = FreeLoopbackPort();
+            argv.at(*portArgument) = std::to_string(port_);
+        }
+        child_ = std::make_unique<ChildProcess>(argv, options);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!ready_ && child_->Running() && std::chrono::steady_clock::now() < deadline)
+            ready_ = WaitForPort(port_, 250, address_);
+    }
+}
+
+ConnectdServer::ConnectdServer(const fs::path& dir, const std::string& config, int port,
+                               const std::string& address) {
+    const bool portChosen = port != 0;
+    port_ = portChosen ? port : FreeLoopbackPort();
+    address_ = address;
+    logFile_ = dir / "connectd.log";
+    const fs::path program = ProgramPath("torvane-connectd");
+    if (!fs::exists(program)) {
+        cannotRun_ = "torvane-connectd is not built";
+        return;
+    }
+    WriteFile(dir / "connectd.conf", config);
+    // A port the caller chose is already in its settings: only a free one may be changed.
+    Start({program.string(), "--config", (dir / "connectd.conf").string(), "--listen", address_,
+           "--port", std::to_string(port_)},
+          portChosen ? std::nullopt : std::optional<std::size_t>(6));
+}
+
 PyFtpServer::PyFtpServer(const fs::path& root, const FtpServerOptions& options)
     : user_(options.User), password_(options.Password) {
     port_ = FreeLoopbackPort();
@@ -60,20 +105,7 @@ PyFtpServer::PyFtpServer(const fs::path& root, const FtpServerOptions& options)
         argv.push_back("--truncate");
         argv.push_back(name + ":" + std::to_string(bytes));
     }
-    ChildProcess::Options childOptions;
-    childOptions.StderrFile = scratch_ / "server.log";
-    // The free port can be taken by a test running beside this one before the server binds
-    // it; such a server exits at once and is started again on another port.
-    for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
-        if (attempt > 0) {
-            port_ = FreeLoopbackPort();
-            argv[3] = std::to_string(port_);
-        }
-        child_ = std::make_unique<ChildProcess>(argv, childOptions);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!ready_ && child_->Running() && std::chrono::steady_clock::now() < deadline)
-            ready_ = WaitForPort(port_, 250);
-    }
+    Start(std::move(argv), 3);
 }
 
 int PyFtpServer::ConnectionCount() const {
@@ -131,26 +163,26 @@ std::string VsftpdServer::SkipReason() {
     return {};
 }
 
-VsftpdServer::VsftpdServer(const fs::path& root) {
+VsftpdServer::VsftpdServer(const fs::path& root, Exposure exposure) {
+    cannotRun_ = SkipReason();
+    if (!cannotRun_.empty()) return;
     MakeWorldReadable(root);
     // vsftpd wants the parents of its chroot reachable as the ftp user.
     MakeWorldReadable(scratch_.Path());
     port_ = FreeLoopbackPort();
     fs::create_directories(scratch_ / "empty");
     const fs::path config = scratch_ / "vsftpd.conf";
-    WriteFile(config, "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port_) +
-                          "\nbackground=NO\nanonymous_enable=YES\nno_anon_password=YES\n"
-                          "local_enable=NO\nwrite_enable=NO\nanon_root=" +
-                          root.string() +
-                          "\nftp_username=ftp\nsecure_chroot_dir=" + (scratch_ / "empty").string() +
-                          "\npasv_enable=YES\nseccomp_sandbox=NO\nisolate=NO\n"
-                          "isolate_network=NO\nxferlog_enable=NO\nsyslog_enable=NO\n"
-                          "max_clients=0\nmax_per_ip=0\n");
-    ChildProcess::Options childOptions;
-    childOptions.StderrFile = scratch_ / "server.log";
-    child_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/sbin/vsftpd", config.string()}, childOptions);
-    ready_ = WaitForPort(port_);
+    WriteFile(config,
+              "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port_) +
+                  "\nbackground=NO\nanonymous_enable=YES\nno_anon_password=YES\n"
+                  "local_enable=NO\nwrite_enable=NO\nanon_root=" +
+                  root.string() +
+                  "\nftp_username=ftp\nsecure_chroot_dir=" + (scratch_ / "empty").string() +
+                  "\npasv_enable=YES\nseccomp_sandbox=NO\nisolate=NO\n"
+                  "isolate_network=NO\nxferlog_enable=NO\nsyslog_enable=NO\n"
+                  "max_clients=0\nmax_per_ip=0\n" +
+                  (exposure == Exposure::PublishedOnly ? "hide_file={.*}\ndeny_file={.*}\n" : ""));
+    Start({"/usr/sbin/vsftpd", config.string()});
 }
 
 std::string NginxServer::SkipReason() {
@@ -182,38 +214,56 @@ std::optional<TestCertificates> MakeTestCertificates(const fs::path& dir, std::s
     return files;
 }
 
-NginxServer::NginxServer(const fs::path& root, const std::optional<TestCertificates>& tls) {
+NginxServer::NginxServer(const fs::path& root, const std::optional<TestCertificates>& tls,
+                         Exposure exposure) {
     port_ = FreeLoopbackPort();
+    const std::string published =
+        exposure == Exposure::PublishedOnly
+            ? "    default_type application/octet-stream;\n    location ~ /\\. { deny all; }\n"
+              "    location / { add_header Cache-Control \"no-cache\"; }\n"
+            : "";
+    Launch("  server {\n    listen 127.0.0.1:" + std::to_string(port_) +
+           (tls ? " ssl;\n    ssl_certificate " + tls->Certificate.string() +
+                      ";\n    ssl_certificate_key " + tls->Key.string()
+                : std::string()) +
+           ";\n    root " + root.string() + ";\n" + published + "  }\n");
+}
+
+NginxServer::NginxServer(const std::vector<std::string>& sites, int port) {
+    port_ = port;
+    std::string includes;
+    for (std::size_t i = 0; i < sites.size(); ++i) {
+        const fs::path site = scratch_ / ("site" + std::to_string(i));
+        WriteFile(site, sites[i]);
+        includes += "  include " + site.string() + ";\n";
+    }
+    Launch(includes);
+}
+
+void NginxServer::Launch(const std::string& servers) {
+    cannotRun_ = SkipReason();
+    if (!cannotRun_.empty()) return;
     const fs::path dir = scratch_.Path();
     fs::create_directories(dir / "logs");
     const fs::path config = dir / "nginx.conf";
     const std::string user = ::geteuid() == 0 ? "user root;\n" : "";
-    WriteFile(config,
-              user +
-                  "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-                  "pid " +
-                  (dir / "nginx.pid").string() + ";\nerror_log " +
-                  (dir / "logs/error.log").string() +
-                  ";\nevents { worker_connections 64; }\nhttp {\n"
-                  "  log_format ranges '$request_method $uri $status $body_bytes_sent "
-                  "\"$http_range\"';\n  access_log " +
-                  (dir / "logs/access.log").string() +
-                  " ranges;\n"
-                  "  client_body_temp_path " +
-                  (dir / "body").string() + ";\n  proxy_temp_path " + (dir / "proxy").string() +
-                  ";\n  fastcgi_temp_path " + (dir / "fastcgi").string() + ";\n  uwsgi_temp_path " +
-                  (dir / "uwsgi").string() + ";\n  scgi_temp_path " + (dir / "scgi").string() +
-                  ";\n  server {\n    listen 127.0.0.1:" + std::to_string(port_) +
-                  (tls ? " ssl;\n    ssl_certificate " + tls->Certificate.string() +
-                             ";\n    ssl_certificate_key " + tls->Key.string()
-                       : std::string()) +
-                  ";\n    root " + root.string() + ";\n  }\n}\n");
-    ChildProcess::Options childOptions;
-    childOptions.StderrFile = dir / "server.log";
-    child_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/sbin/nginx", "-p", dir.string(), "-c", config.string()},
-        childOptions);
-    ready_ = WaitForPort(port_);
+    WriteFile(config, user +
+                          "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+                          "pid " +
+                          (dir / "nginx.pid").string() + ";\nerror_log " +
+                          (dir / "logs/error.log").string() +
+                          ";\nevents { worker_connections 64; }\nhttp {\n"
+                          "  log_format ranges '$request_method $uri $status $body_bytes_sent "
+                          "\"$http_range\"';\n  access_log " +
+                          (dir / "logs/access.log").string() +
+                          " ranges;\n"
+                          "  client_body_temp_path " +
+                          (dir / "body").string() + ";\n  proxy_temp_path " +
+                          (dir / "proxy").string() + ";\n  fastcgi_temp_path " +
+                          (dir / "fastcgi").string() + ";\n  uwsgi_temp_path " +
+                          (dir / "uwsgi").string() + ";\n  scgi_temp_path " +
+                          (dir / "scgi").string() + ";\n" + servers + "}\n");
+    Start({"/usr/sbin/nginx", "-p", dir.string(), "-c", config.string()});
 }
 
 LyingHttpServer::LyingHttpServer(const fs::path& root, const std::vector<std::string>& shortFiles,
@@ -231,8 +281,7 @@ LyingHttpServer::LyingHttpServer(const fs::path& root, const std::vector<std::st
         argv.push_back("--endless");
         argv.push_back(name);
     }
-    child_ = std::make_unique<ChildProcess>(argv, ChildProcess::Options{});
-    ready_ = WaitForPort(port_);
+    Start(std::move(argv), 3);
 }
 
 }  // namespace testsupport

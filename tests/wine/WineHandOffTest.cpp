@@ -14,6 +14,7 @@
 
 #include "platform/Clock.h"
 #include "platform/WineRegistry.h"
+#include "support/PatchServers.h"
 #include "support/TestSupport.h"
 #include "text/MessageTableWriter.h"
 
@@ -86,8 +87,8 @@ protected:
         WriteFile(game / "torvane.conf", "scramble_key = " + key + "\n");
     }
 
-    std::unique_ptr<ChildProcess> StartConnectServer(int port,
-                                                     const std::string& address3 = "10.0.0.3") {
+    std::unique_ptr<testsupport::ConnectdServer> StartConnectServer(
+        int port, const std::string& address3 = "10.0.0.3") {
         std::string config = "patch = none\n";
         for (int i = 0; i < 4; ++i) {
             const std::string n = std::to_string(i);
@@ -97,13 +98,8 @@ protected:
                       "\n";
             config += "server." + n + ".port = " + std::to_string(55901 + i) + "\n";
         }
-        WriteFile(dir / "connectd.conf", config);
-        auto server = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ProgramPath("torvane-connectd").string(), "--config",
-                                     (dir / "connectd.conf").string(), "--port",
-                                     std::to_string(port)},
-            ChildProcess::Options{});
-        EXPECT_TRUE(testsupport::WaitForPort(port));
+        auto server = std::make_unique<testsupport::ConnectdServer>(dir.Path(), config, port);
+        EXPECT_TRUE(server->Ready()) << server->Failure();
         return server;
     }
 
