@@ -13,9 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <optional>
 #include <string>
-#include <string_view>
 
 enum TokenKind : int {
     TokenName = 0,

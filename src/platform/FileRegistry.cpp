@@ -30,6 +30,19 @@ Registry::Status Load(const std::filesystem::path& file, RegistryDocument& docum
     return document.Parse(bytes.str()) ? Registry::Status::Ok : Registry::Status::Damaged;
 }
 
+// The value `name` of `key` in the root's file, when it has `type`.
+Registry::Status LoadValue(const std::filesystem::path& file, RegistryRoot root,
+                           const std::string& key, const std::string& name,
+                           RegistryDocument::ValueType type, RegistryDocument::Value& value) {
+    RegistryDocument document(RootName(root));
+    if (const Registry::Status s = Load(file, document); s != Registry::Status::Ok) return s;
+    const RegistryDocument::Value* found = document.FindValue(key, name);
+    if (!found) return Registry::Status::NotFound;
+    if (found->Type != type) return Registry::Status::WrongType;
+    value = *found;
+    return Registry::Status::Ok;
+}
+
 Registry::Status Save(const std::filesystem::path& file, const RegistryDocument& document) {
     std::error_code ec;
     std::filesystem::create_directories(file.parent_path(), ec);
@@ -82,24 +95,20 @@ Registry::Status FileRegistry::DeleteKey(RegistryRoot root, const std::string& k
 
 Registry::Status FileRegistry::QueryString(RegistryRoot root, const std::string& key,
                                            const std::string& name, std::string* value) const {
-    RegistryDocument document(RootName(root));
-    if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
-    const RegistryDocument::Value* found = document.FindValue(key, name);
-    if (!found) return Status::NotFound;
-    if (found->Type != RegistryDocument::ValueType::String) return Status::WrongType;
-    if (value) *value = found->Text;
-    return Status::Ok;
+    RegistryDocument::Value found;
+    const Status s =
+        LoadValue(FileFor(root), root, key, name, RegistryDocument::ValueType::String, found);
+    if (s == Status::Ok && value) *value = found.Text;
+    return s;
 }
 
 Registry::Status FileRegistry::QueryDword(RegistryRoot root, const std::string& key,
                                           const std::string& name, std::uint32_t* value) const {
-    RegistryDocument document(RootName(root));
-    if (const Status s = Load(FileFor(root), document); s != Status::Ok) return s;
-    const RegistryDocument::Value* found = document.FindValue(key, name);
-    if (!found) return Status::NotFound;
-    if (found->Type != RegistryDocument::ValueType::Dword) return Status::WrongType;
-    if (value) *value = found->Number;
-    return Status::Ok;
+    RegistryDocument::Value found;
+    const Status s =
+        LoadValue(FileFor(root), root, key, name, RegistryDocument::ValueType::Dword, found);
+    if (s == Status::Ok && value) *value = found.Number;
+    return s;
 }
 
 Registry::Status FileRegistry::SetString(RegistryRoot root, const std::string& key,
