@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -18,22 +19,32 @@ void HostAddress::SetPort(std::uint16_t port) {
         reinterpret_cast<sockaddr_in*>(&Storage)->sin_port = htons(port);
 }
 
-HostAddress HostAddress::Ipv4(in_addr address) {
+namespace {
+
+// `address` (a sockaddr_in or sockaddr_in6) as a HostAddress.
+template <typename SocketAddress>
+HostAddress Holding(const SocketAddress& address) {
+    static_assert(sizeof(SocketAddress) <= sizeof(sockaddr_storage));
     HostAddress result;
-    auto* ipv4 = reinterpret_cast<sockaddr_in*>(&result.Storage);
-    ipv4->sin_family = AF_INET;
-    ipv4->sin_addr = address;
-    result.Length = sizeof(sockaddr_in);
+    std::memcpy(&result.Storage, &address, sizeof address);
+    result.Length = sizeof address;
     return result;
 }
 
+}  // namespace
+
+HostAddress HostAddress::Ipv4(in_addr address) {
+    sockaddr_in ipv4{};
+    ipv4.sin_family = AF_INET;
+    ipv4.sin_addr = address;
+    return Holding(ipv4);
+}
+
 HostAddress HostAddress::Ipv6(const in6_addr& address) {
-    HostAddress result;
-    auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&result.Storage);
-    ipv6->sin6_family = AF_INET6;
-    ipv6->sin6_addr = address;
-    result.Length = sizeof(sockaddr_in6);
-    return result;
+    sockaddr_in6 ipv6{};
+    ipv6.sin6_family = AF_INET6;
+    ipv6.sin6_addr = address;
+    return Holding(ipv6);
 }
 
 bool SystemResolveHost(const std::string& host, HostAddress* address) {

@@ -325,36 +325,45 @@ Registry::Status WineRegistry::DeleteKey(RegistryRoot root, const std::string& k
         ImportKeyLine(RootName(root), path, true));
 }
 
-Registry::Status WineRegistry::QueryString(RegistryRoot root, const std::string& key,
-                                           const std::string& name, std::string* value) const {
+Registry::Status WineRegistry::ReadValue(
+    RegistryRoot root, const std::string& key, const std::string& name,
+    WineRegistryFile::Value::Kind kind,
+    const std::function<Status(const WineRegistryFile::Value&)>& use) const {
     const std::u16string path = PathInPrefix(root, key);
     return Read(root, key, [&](const WineRegistryFile& file) {
         const auto found = file.FindValue(path, Widen(name));
         if (!found) return Status::NotFound;
-        if (found->Type != WineRegistryFile::Value::Kind::Text) return Status::WrongType;
-        std::size_t bad = 0;
-        const auto bytes = EncodeFromUtf16(found->Text, options_.CodePage, &bad);
-        if (!bytes) {
-            return Fail(Status::WrongType, "the text \"" + name + "\" of " + Narrow(path) +
-                                               " in Wine prefix " + options_.Prefix.string() +
-                                               " has a character (position " + std::to_string(bad) +
-                                               ") that " + options_.CodePage + " cannot hold");
-        }
-        if (value) *value = *bytes;
-        return Status::Ok;
+        if (found->Type != kind) return Status::WrongType;
+        return use(*found);
     });
+}
+
+Registry::Status WineRegistry::QueryString(RegistryRoot root, const std::string& key,
+                                           const std::string& name, std::string* value) const {
+    return ReadValue(root, key, name, WineRegistryFile::Value::Kind::Text,
+                     [&](const WineRegistryFile::Value& found) {
+                         std::size_t bad = 0;
+                         const auto bytes = EncodeFromUtf16(found.Text, options_.CodePage, &bad);
+                         if (!bytes) {
+                             return Fail(Status::WrongType,
+                                         "the text \"" + name + "\" of " +
+                                             Narrow(PathInPrefix(root, key)) + " in Wine prefix " +
+                                             options_.Prefix.string() +
+                                             " has a character (position " + std::to_string(bad) +
+                                             ") that " + options_.CodePage + " cannot hold");
+                         }
+                         if (value) *value = *bytes;
+                         return Status::Ok;
+                     });
 }
 
 Registry::Status WineRegistry::QueryDword(RegistryRoot root, const std::string& key,
                                           const std::string& name, std::uint32_t* value) const {
-    const std::u16string path = PathInPrefix(root, key);
-    return Read(root, key, [&](const WineRegistryFile& file) {
-        const auto found = file.FindValue(path, Widen(name));
-        if (!found) return Status::NotFound;
-        if (found->Type != WineRegistryFile::Value::Kind::Dword) return Status::WrongType;
-        if (value) *value = found->Number;
-        return Status::Ok;
-    });
+    return ReadValue(root, key, name, WineRegistryFile::Value::Kind::Dword,
+                     [&](const WineRegistryFile::Value& found) {
+                         if (value) *value = found.Number;
+                         return Status::Ok;
+                     });
 }
 
 Registry::Status WineRegistry::SetString(RegistryRoot root, const std::string& key,

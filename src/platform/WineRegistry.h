@@ -68,6 +68,10 @@ private:
     Status Fail(Status status, const std::string& problem) const;
     Status CheckPrefix(RegistryRoot root, bool writing) const;
     Status Read(RegistryRoot root, const std::string& key, const Look& look) const;
+    // Hands the value `name` of `key` to `use` when it is of `kind`.
+    Status ReadValue(RegistryRoot root, const std::string& key, const std::string& name,
+                     WineRegistryFile::Value::Kind kind,
+                     const std::function<Status(const WineRegistryFile::Value&)>& use) const;
     // `edit` changes the file (server stopped) or the gathered view (server running);
     // `import` is the same change as lines of a registry import.
     Status Write(RegistryRoot root, const std::string& key, const Edit& edit,

@@ -149,26 +149,30 @@ bool WriteSignedIndex(const fs::path& repository, const std::string& versionFile
     return true;
 }
 
-std::optional<MinisignSecretKey> LoadSecretKey(const fs::path& file, std::string& error) {
+namespace {
+
+// A key file read and parsed by `parse`; what failed names the file.
+template <typename Parse>
+auto LoadKey(const fs::path& file, const char* what, Parse parse, std::string& error)
+    -> decltype(parse(std::string(), error)) {
     auto text = ReadWhole(file);
     if (!text) {
-        error = "cannot read the secret key " + file.string();
+        error = std::string("cannot read the ") + what + " " + file.string();
         return std::nullopt;
     }
-    auto key = ParseSecretKeyFile(*text, error);
+    auto key = parse(*text, error);
     if (!key) error = file.string() + ": " + error;
     return key;
 }
 
+}  // namespace
+
+std::optional<MinisignSecretKey> LoadSecretKey(const fs::path& file, std::string& error) {
+    return LoadKey(file, "secret key", ParseSecretKeyFile, error);
+}
+
 std::optional<MinisignPublicKey> LoadPublicKey(const fs::path& file, std::string& error) {
-    auto text = ReadWhole(file);
-    if (!text) {
-        error = "cannot read the public key " + file.string();
-        return std::nullopt;
-    }
-    auto key = ParsePublicKeyFile(*text, error);
-    if (!key) error = file.string() + ": " + error;
-    return key;
+    return LoadKey(file, "public key", ParsePublicKeyFile, error);
 }
 
 bool GenerateKeyFiles(const fs::path& publicFile, const fs::path& secretFile, std::string& error) {
