@@ -482,7 +482,20 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
     engine_.StopTransfer = 0;
     // Keeps the client alive even if a handler closes the connection during a pump.
     std::shared_ptr<FtpClient> ftp = ftp_;
-    std::unique_ptr<FtpFileReader> reader = OpenRemoteFile(ftp, remote);
+    // The data lands under a temporary name and takes the file's own name only when complete
+    // (a logged file being fetched again must never be left half-written under that name).
+    DownloadSink file(*local, ".part");
+    std::optional<ResumeRecord> record;
+    std::uint64_t offset =
+        listedSize >= kResumableSize ? ResumePoint(ftp, remote, file, record) : 0;
+    std::unique_ptr<FtpFileReader> reader =
+        OpenRemoteFile(ftp, remote, offset, offset ? 1 : kOpenAttempts);
+    if (!reader && offset > 0 && engine_.StopTransfer.load() != 1) {
+        // A server that takes no REST gets the whole file.
+        host_.LogEvent("server refused to resume, starting over: " + record->Source);
+        offset = 0;
+        reader = OpenRemoteFile(ftp, remote);
+    }
     if (!reader) return false;
 
     // The size the server announced for this transfer wins over the listing's: a symbolic
@@ -501,19 +514,29 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
         return false;
     }
 
-    // The data lands under a temporary name and takes the file's own name only when complete
-    // (a logged file being fetched again must never be left half-written under that name).
-    DownloadSink file(*local, ".part");
     file.AddValidator(ExactSize(size));
-    if (!file.Open()) {
+    if (offset > 0 && size != record->Size) {
+        // The file changed between the check and the transfer: what comes is not the rest.
+        Report("RETR " + remote + ": the server announced " + std::to_string(size) +
+               " bytes, not the " + std::to_string(record->Size) + " of the kept part");
+        file.DiscardPartial();
+        return false;
+    }
+    if (!(offset > 0 ? file.OpenResuming(offset) : file.Open())) {
         Report(file.Failure());
         host_.SetStatusText(kMsgCannotCreateLocal);
         return false;
     }
-    const bool received = ReceiveFile(*reader, remote, size, file);
+    if (record && record->Size == size) file.KeepForResume(*record);
+    const bool received = ReceiveFile(*reader, remote, size, file, offset);
     reader.reset();
-    if (!received || !file.Commit()) {
-        if (received) Report(file.Failure());
+    if (!received) {
+        // Broken or stopped: the bytes so far wait for the next run (when resumable).
+        file.Interrupt();
+        return false;
+    }
+    if (!file.Commit()) {
+        Report(file.Failure());
         return false;
     }
     // Known to the resolver from now on: the next file of this directory is looked up without
@@ -526,8 +549,27 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
     return true;
 }
 
+std::uint64_t FtpPatchSession::ResumePoint(const std::shared_ptr<FtpClient>& ftp,
+                                           const std::string& remote, DownloadSink& file,
+                                           std::optional<ResumeRecord>& record) {
+    if (!ftp) return 0;
+    const auto stat = ftp->Stat(remote);
+    const std::string source = ftp->UrlOf(remote);
+    if (stat && stat->Modified >= 0)
+        record = ResumeRecord{source, stat->Size, std::to_string(stat->Modified)};
+    const auto partial = file.FindPartial(source);
+    if (!partial || partial->Bytes == 0) return 0;
+    if (!record || partial->Record != *record || partial->Bytes >= record->Size) {
+        host_.LogEvent("server file changed, starting over: " + source);
+        return 0;
+    }
+    host_.LogEvent("resuming " + source + " at " + std::to_string(partial->Bytes) + " bytes");
+    return partial->Bytes;
+}
+
 std::unique_ptr<FtpFileReader> FtpPatchSession::OpenRemoteFile(
-    const std::shared_ptr<FtpClient>& ftp, const std::string& remote) {
+    const std::shared_ptr<FtpClient>& ftp, const std::string& remote, std::uint64_t offset,
+    int attempts) {
     // The window's events are handled while the server makes up its mind, so a silent server
     // cannot freeze the window and the close button can end the wait.
     auto stopped = [this] { return engine_.StopTransfer.load() == 1; };
@@ -542,18 +584,21 @@ std::unique_ptr<FtpFileReader> FtpPatchSession::OpenRemoteFile(
     long long waitedMs = 0;
     bool outOfTime = false;
     std::unique_ptr<FtpFileReader> reader;
-    for (int attempt = 0; attempt < kOpenAttempts && ftp && !stopped() && !outOfTime; ++attempt) {
+    for (int attempt = 0; attempt < attempts && ftp && !stopped() && !outOfTime; ++attempt) {
         const auto start = std::chrono::steady_clock::now();
         auto elapsedMs = [&] {
             return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                               std::chrono::steady_clock::now() - start)
                                               .count());
         };
-        reader = ftp->OpenFile(remote, [&] {
-            if (!keepWaiting()) return false;
-            outOfTime = waitedMs + elapsedMs() >= budgetMs;
-            return !outOfTime;
-        });
+        reader = ftp->OpenFile(
+            remote,
+            [&] {
+                if (!keepWaiting()) return false;
+                outOfTime = waitedMs + elapsedMs() >= budgetMs;
+                return !outOfTime;
+            },
+            offset);
         waitedMs += elapsedMs();
         if (reader || stopped()) break;
         outOfTime = outOfTime || waitedMs >= budgetMs;
@@ -567,7 +612,7 @@ std::unique_ptr<FtpFileReader> FtpPatchSession::OpenRemoteFile(
         // Stopped by the player: the caller reports the failed session.
         Report("RETR " + remote + ": " +
                (outOfTime ? "no answer within " + std::to_string(stallSeconds_) + " s"
-                          : std::to_string(kOpenAttempts) + " attempts failed") +
+                          : std::to_string(attempts) + " attempts failed") +
                (ftp ? " (" + ftp->LastErrorText() + ")" : std::string()));
         host_.SetStatusText(kMsgCannotOpenRemote);
     }
@@ -575,7 +620,7 @@ std::unique_ptr<FtpFileReader> FtpPatchSession::OpenRemoteFile(
 }
 
 bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remote,
-                                  std::uint64_t size, DownloadSink& file) {
+                                  std::uint64_t size, DownloadSink& file, std::uint64_t start) {
     const std::uint64_t scale =
         engine_.ListFlags.Compressed && !engine_.ListFlags.PackingVersion ? 50 : 100;
     // The file bar follows the bytes received, redrawn at most once per report interval.
@@ -590,8 +635,13 @@ bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remo
         Report("RETR " + remote + ": " + why);
         return false;
     };
-    std::uint64_t total = 0;
-    host_.OnTransferProgress(TransferProgress{remote, 0, size});
+    // Bytes beyond the size are the server's fault, not an interruption: nothing is kept.
+    auto tooMuch = [&] {
+        file.Abandon();
+        return failed("more data than its " + std::to_string(size) + " bytes");
+    };
+    std::uint64_t total = start;
+    host_.OnTransferProgress(TransferProgress{remote, total, size});
     char buffer[kTransferChunk];
     while (total < size) {
         std::size_t got = 0;
@@ -602,8 +652,7 @@ bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remo
                           " bytes (" + ServerError() + ")");
         }
         if (got > 0) {
-            if (total + got > size)
-                return failed("more data than its " + std::to_string(size) + " bytes");
+            if (total + got > size) return tooMuch();
             if (!file.Write(buffer, got)) return failed(file.Failure());
             total += got;
             progress.Report(total, size);
@@ -618,8 +667,7 @@ bool FtpPatchSession::ReceiveFile(FtpFileReader& reader, const std::string& remo
         std::size_t got = 0;
         const FtpFileReader::Status status = reader.Read(buffer, sizeof buffer, &got);
         if (status == FtpFileReader::Status::End) return true;
-        if (status == FtpFileReader::Status::Data)
-            return failed("more data than its " + std::to_string(size) + " bytes");
+        if (status == FtpFileReader::Status::Data) return tooMuch();
         if (status == FtpFileReader::Status::Failed)
             return failed("the transfer did not end cleanly (" + ServerError() + ")");
         engine_.Pump();

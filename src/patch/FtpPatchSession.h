@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "patch/PatchEngine.h"
+#include "platform/DownloadSink.h"
 
 class FtpClient;
-class DownloadSink;
 class FtpFileReader;
 
 // One entry of the current remote directory's listing.
@@ -35,6 +35,9 @@ public:
     static constexpr int kOpenAttempts = 100;
     static constexpr int kOpenRetryDelayMs = 100;
     static constexpr std::size_t kTransferChunk = 2048;
+    // Files at least this big keep their bytes when interrupted and are resumed by the next
+    // run; a smaller one costs less to fetch again than to ask the server about.
+    static constexpr std::uint64_t kResumableSize = 1 << 20;
 
     // `stallSeconds`: a transfer that receives nothing for this long fails.
     explicit FtpPatchSession(PatchEngine& engine, int stallSeconds = 60);
@@ -73,12 +76,20 @@ private:
     bool CheckListedSize(const std::string& remoteName, const std::string& logName);
     bool WalkPerFileList(const VersionEntry& entry, const PatchList& list);
     bool RestoreCompressed(const std::string& localPath, const std::string& restoredPath);
-    // Up to kOpenAttempts opens, pumping; null (message 125 unless stopped) on failure.
+    // Up to `attempts` opens (from byte `offset`), pumping; null (message 125 unless
+    // stopped) on failure.
     std::unique_ptr<FtpFileReader> OpenRemoteFile(const std::shared_ptr<FtpClient>& ftp,
-                                                  const std::string& remote);
-    // Exactly `size` bytes of the open transfer into `file`, pumping per chunk.
+                                                  const std::string& remote,
+                                                  std::uint64_t offset = 0,
+                                                  int attempts = kOpenAttempts);
+    // Where a download of `remote` into `file` may start: the bytes an interrupted earlier
+    // run kept, when the server's file still has the size and date they were taken from;
+    // else 0. Sets `record` to what the download is to be kept under if interrupted.
+    std::uint64_t ResumePoint(const std::shared_ptr<FtpClient>& ftp, const std::string& remote,
+                              DownloadSink& file, std::optional<ResumeRecord>& record);
+    // Bytes `start` to `size` of the open transfer into `file`, pumping per chunk.
     bool ReceiveFile(FtpFileReader& reader, const std::string& remote, std::uint64_t size,
-                     DownloadSink& file);
+                     DownloadSink& file, std::uint64_t start = 0);
     std::string ServerError() const;
     // What failed, on stderr, with the server's name.
     void Report(const std::string& what) const;

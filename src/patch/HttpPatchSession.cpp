@@ -110,7 +110,7 @@ void HttpPatchSession::OnProgress(std::uint64_t progress, std::uint64_t maximum)
 }
 
 bool HttpPatchSession::Download(const std::string& url, const std::string& localPath,
-                                std::uint64_t maxBytes) {
+                                std::uint64_t maxBytes, bool resumable) {
     const auto local = engine_.Resolve(localPath);
     if (!local || Stopping()) return false;
     std::error_code ec;
@@ -124,6 +124,7 @@ bool HttpPatchSession::Download(const std::string& url, const std::string& local
     HttpClient::Options options;
     options.StallSeconds = stallSeconds_;
     options.CaFile = caFile_;
+    options.Notice = [this](const std::string& text) { host_.LogEvent(text); };
     HttpClient client(options);
     Progress watcher(
         [this, &progress](std::uint64_t got, std::uint64_t total) {
@@ -133,10 +134,15 @@ bool HttpPatchSession::Download(const std::string& url, const std::string& local
             OnProgress(got, total);
         },
         [this] { return Stopping(); });
-    const auto result = client.Download(url, *local, &watcher, maxBytes);
+    // The query differs on every run: the kept bytes belong to the path.
+    const auto result = client.Download(url, *local, &watcher, maxBytes, resumable ? path : "");
     if (result == HttpClient::Result::Ok) {
-        host_.LogEvent("downloaded " + path + " (" + std::to_string(progress.Done) + " bytes) to " +
-                       local->string());
+        const std::string resumed =
+            client.ResumedAt() > 0 && !client.StartedOver()
+                ? ", " + std::to_string(client.ResumedAt()) + " of them kept from an earlier run"
+                : "";
+        host_.LogEvent("downloaded " + path + " (" + std::to_string(progress.Done) + " bytes" +
+                       resumed + ") to " + local->string());
     } else if (result == HttpClient::Result::Failed) {
         host_.LogFailure("download of " + path + " to " + local->string() +
                          " failed: " + client.LastErrorText());
@@ -270,8 +276,9 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
     const std::uint64_t limit = engine_.Verifier && engine_.Verifier->ExpectedArchiveSize()
                                     ? *engine_.Verifier->ExpectedArchiveSize()
                                     : kMaxArchiveBytes;
+    // The archive is the one big download: an interrupted one continues on the next run.
     if (!Download(PatchFileUrl(scheme_, host, label, PatchEngine::kArchiveName, NextQueryValue()),
-                  archive, limit)) {
+                  archive, limit, true)) {
         if (!Stopping()) host_.SetStatusText(kMsgPatchFailed);
         return false;
     }

@@ -57,7 +57,9 @@ public:
     std::int32_t NextQueryValue();
 
 private:
-    bool Download(const std::string& url, const std::string& localPath, std::uint64_t maxBytes);
+    // `resumable`: an interrupted download keeps its bytes for the next run (see HttpClient).
+    bool Download(const std::string& url, const std::string& localPath, std::uint64_t maxBytes,
+                  bool resumable = false);
     // With a verifier: the signed index before the version list, a version's manifest after
     // its list file (message 116 and the end of the session when either fails).
     bool FetchSignedIndex(const std::string& host);

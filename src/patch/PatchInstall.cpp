@@ -172,9 +172,11 @@ void PatchEngine::RemoveStaleTemporaries() {
         return IsRewriteTemporaryOf(file, kLogFileName) || IsRewriteTemporaryOf(file, "config.ini");
     });
     if (const auto temp = Resolve(kTempDirectory)) {
+        // "up_list.zip.part" and its record stay: an interrupted download continues from them.
         RemoveMatching(*temp, [](std::string_view file) {
             return IsDownloadTemporaryOf(file, kArchiveName) ||
-                   IsRewriteTemporaryOf(file, kArchiveName);
+                   IsRewriteTemporaryOf(file, kArchiveName) ||
+                   IsRewriteTemporaryOf(file, std::string(kArchiveName) + ".part.resume");
         });
     }
     RemoveStagedFiles();

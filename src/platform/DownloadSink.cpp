@@ -5,13 +5,27 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <system_error>
+#include <vector>
+
+#include "platform/AtomicFile.h"
 
 namespace {
 
 constexpr std::size_t kWriteBufferSize = 1 << 20;
+// Kept bytes are read back through the validators this much at a time.
+constexpr std::size_t kReadBackPiece = 256 * 1024;
+// A record is three short lines; anything longer is not one of ours.
+constexpr std::uintmax_t kMaxRecordBytes = 16 * 1024;
+
+bool HasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
 
 class SizeValidator : public DownloadValidator {
 public:
@@ -112,8 +126,22 @@ void DownloadSink::Expect(const DownloadExpectation& e) {
     if (e.Digest) AddValidator(ExpectedSha256(*e.Digest));
 }
 
+std::filesystem::path DownloadSink::TemporaryPath() const {
+    return target_.string() + temporarySuffix_;
+}
+
+std::filesystem::path DownloadSink::RecordPath() const {
+    return TemporaryPath().string() + ".resume";
+}
+
+void DownloadSink::DropRecord() {
+    keep_ = false;
+    if (!temporarySuffix_.empty()) ::unlink(RecordPath().c_str());
+}
+
 bool DownloadSink::Open() {
     Abandon();
+    DropRecord();
     failure_.clear();
     refused_ = false;
     written_ = 0;
@@ -125,6 +153,10 @@ bool DownloadSink::Open() {
         failure_ = "cannot create a file beside " + target_.string() + ": " + std::strerror(errno);
         return false;
     }
+    return AdoptFile(fd, name);
+}
+
+bool DownloadSink::AdoptFile(int fd, const std::string& name) {
     // mkstemp makes the file private; a downloaded game file should look like any other.
     ::fchmod(fd, static_cast<mode_t>(mode_));
     file_ = fdopen(fd, "wb");
@@ -138,6 +170,126 @@ bool DownloadSink::Open() {
     std::setvbuf(file_, nullptr, _IOFBF, kWriteBufferSize);
     temporary_ = name;
     return true;
+}
+
+std::optional<PartialDownload> DownloadSink::FindPartial(const std::string& source) const {
+    if (temporarySuffix_.empty()) return std::nullopt;
+    std::error_code ec;
+    const std::filesystem::path record = RecordPath();
+    if (!std::filesystem::is_regular_file(record, ec) ||
+        std::filesystem::file_size(record, ec) > kMaxRecordBytes || ec)
+        return std::nullopt;
+    struct stat info {};
+    if (::lstat(TemporaryPath().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    std::ifstream in(record);
+    PartialDownload partial;
+    std::string line;
+    bool size = false;
+    while (std::getline(in, line)) {
+        const auto equals = line.find('=');
+        if (equals == std::string::npos) return std::nullopt;
+        const std::string key = line.substr(0, equals);
+        const std::string value = line.substr(equals + 1);
+        if (key == "source") {
+            partial.Record.Source = value;
+        } else if (key == "version") {
+            partial.Record.Version = value;
+        } else if (key == "size") {
+            char* end = nullptr;
+            errno = 0;
+            partial.Record.Size = std::strtoull(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || errno != 0) return std::nullopt;
+            size = true;
+        }
+    }
+    if (!size || partial.Record.Source != source || partial.Record.Version.empty())
+        return std::nullopt;
+    partial.Bytes = static_cast<std::uint64_t>(info.st_size);
+    return partial;
+}
+
+bool DownloadSink::OpenResuming(std::uint64_t bytes) {
+    Abandon();
+    failure_.clear();
+    refused_ = false;
+    written_ = 0;
+    if (temporarySuffix_.empty()) return false;
+    const std::string name = TemporaryPath().string();
+    // O_NOFOLLOW: the kept file is ours; a link put in its place is not followed.
+    const int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uint64_t>(info.st_size) < bytes ||
+        ::ftruncate(fd, static_cast<off_t>(bytes)) != 0) {
+        failure_ = "cannot reopen " + name + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        temporary_ = name;
+        Abandon();
+        return false;
+    }
+    // The validators hear the kept bytes first, so a hash or a size covers the whole file.
+    std::vector<char> piece(kReadBackPiece);
+    std::uint64_t done = 0;
+    while (done < bytes) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), bytes - done));
+        const ssize_t got = ::pread(fd, piece.data(), want, static_cast<off_t>(done));
+        bool accepted = got > 0;
+        for (auto& v : validators_) {
+            if (accepted && !v->Update(piece.data(), static_cast<std::size_t>(got)))
+                accepted = false;
+        }
+        if (!accepted) {
+            failure_ = got > 0 ? target_.filename().string() + ": the kept bytes are refused"
+                               : "cannot read back " + name + ": " + std::strerror(errno);
+            ::close(fd);
+            temporary_ = name;
+            Abandon();
+            return false;
+        }
+        done += static_cast<std::uint64_t>(got);
+    }
+    if (::lseek(fd, 0, SEEK_END) < 0 || !AdoptFile(fd, name)) {
+        temporary_ = name;
+        Abandon();
+        return false;
+    }
+    written_ = bytes;
+    return true;
+}
+
+bool DownloadSink::KeepForResume(const ResumeRecord& record) {
+    if (temporarySuffix_.empty() || record.Version.empty() || HasLineBreak(record.Source) ||
+        HasLineBreak(record.Version)) {
+        DropRecord();
+        return false;
+    }
+    const std::string text = "source=" + record.Source + "\nsize=" + std::to_string(record.Size) +
+                             "\nversion=" + record.Version + "\n";
+    keep_ = WriteFileAtomically(RecordPath(), text);
+    return keep_;
+}
+
+void DownloadSink::DiscardPartial() {
+    if (temporarySuffix_.empty()) return;
+    Abandon();
+    ::unlink(TemporaryPath().c_str());
+    DropRecord();
+}
+
+void DownloadSink::Interrupt() {
+    if (!keep_) {
+        Abandon();
+        return;
+    }
+    // What the stream buffer holds goes to the file; a failed flush keeps less, which the
+    // next run simply fetches again.
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    temporary_.clear();
+    keep_ = false;
 }
 
 bool DownloadSink::Write(const char* data, std::size_t size) {
@@ -188,6 +340,7 @@ bool DownloadSink::Commit() {
         return false;
     }
     temporary_.clear();
+    DropRecord();
     return true;
 }
 
@@ -199,5 +352,6 @@ void DownloadSink::Abandon() {
     if (!temporary_.empty()) {
         ::unlink(temporary_.c_str());
         temporary_.clear();
+        DropRecord();
     }
 }

@@ -6,6 +6,13 @@
 //
 // Validators see the bytes as they arrive, so a size limit stops an endless stream at once
 // and a hash costs no second read.
+//
+// A resumable download (one with a fixed temporary suffix) may keep its bytes when the
+// transfer breaks or the process dies: beside the temporary file a small record says where the
+// bytes came from and which version of the server's file they belong to. The next run asks
+// the server whether that version is still there and, if so, continues from the bytes on
+// disk; the kept bytes are read through every validator again first, so the checks at the
+// commit cover the whole file. A refused or failed commit removes the bytes and the record.
 
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +49,20 @@ struct DownloadExpectation {
     bool Empty() const { return !Size && !MaxSize && !Digest; }
 };
 
+// Which version of which remote file a kept partial download belongs to.
+struct ResumeRecord {
+    std::string Source;      // the URL without its query, or ftp://host:port/dir/name
+    std::uint64_t Size = 0;  // the whole file's size (0: not known)
+    std::string Version;     // the server's mark of the file's version: ETag, date, MDTM reply
+    bool operator==(const ResumeRecord&) const = default;
+};
+
+// A kept partial download: its record and the bytes on disk.
+struct PartialDownload {
+    ResumeRecord Record;
+    std::uint64_t Bytes = 0;
+};
+
 class DownloadSink {
 public:
     // The temporary file is a unique name beside the target, or, with `temporarySuffix`, the
@@ -60,15 +81,35 @@ public:
     void AddValidator(std::unique_ptr<DownloadValidator> validator);
     void Expect(const DownloadExpectation& expectation);
 
-    // Creates the temporary file (readable by all, like any game file). False on failure.
+    // Creates the temporary file (readable by all, like any game file), dropping any kept
+    // partial download of the target. False on failure.
     bool Open();
+
+    // Resumable downloads only (a temporary suffix was given).
+    // The partial download an earlier run kept for this target when it came from `source`.
+    std::optional<PartialDownload> FindPartial(const std::string& source) const;
+    // Opens the kept temporary file, cut to its first `bytes` bytes, and feeds those through
+    // every validator (add them first). False, with the partial download dropped, when the
+    // bytes are not there any more or a validator refuses them: the caller starts over.
+    bool OpenResuming(std::uint64_t bytes);
+    // From now on an interrupted download keeps its bytes under this record (written beside
+    // the temporary file at once, so a killed process leaves it too). A record without a
+    // version mark cannot be checked later: the download is then not kept.
+    bool KeepForResume(const ResumeRecord& record);
+    // Closes the temporary file and keeps it with its record for a later run (when one was
+    // set; otherwise the same as Abandon). For a transfer that broke or was stopped.
+    void Interrupt();
+    // Removes a kept partial download of the target and its record.
+    void DiscardPartial();
+    // The name of the record beside the temporary file.
+    std::filesystem::path RecordPath() const;
     // False when the write failed or a validator refused the bytes (the download is then
     // abandoned); Failure() says why.
     bool Write(const char* data, std::size_t size);
     // Flushes, checks every validator and renames over the target. False (target untouched,
     // temporary file gone) with Failure() set otherwise.
     bool Commit();
-    // Drops the temporary file; the target stays as it was.
+    // Drops the temporary file (and a kept record); the target stays as it was.
     void Abandon();
 
     const std::filesystem::path& Target() const { return target_; }
@@ -79,6 +120,10 @@ public:
     bool Refused() const { return refused_; }
 
 private:
+    std::filesystem::path TemporaryPath() const;
+    bool AdoptFile(int fd, const std::string& name);
+    void DropRecord();
+
     std::filesystem::path target_;
     std::filesystem::path temporary_;
     std::string temporarySuffix_;
@@ -87,6 +132,7 @@ private:
     std::uint64_t written_ = 0;
     std::string failure_;
     bool refused_ = false;
+    bool keep_ = false;  // a record was written: an interruption keeps the bytes
     bool flushToDisk_ = true;
     unsigned mode_ = 0644;
 };

@@ -118,6 +118,10 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
+size_t Discard(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
 size_t CollectFeatures(char* data, size_t size, size_t count, void* user) {
     // Feature lines of the FEAT reply are " MLST type*;size*;...": one blank, then the name.
     const std::string line(data, size * count);
@@ -197,9 +201,13 @@ struct FtpClient::Impl {
     // A file is read to the end of its data connection, not to a size libcurl was told (it
     // would stop there silently, and a longer file would be cut); the server's SIZE answer
     // is asked for on the side ('*': a server without SIZE is no error) and checked here.
-    void FetchWholeFile(const std::string& name) {
+    void FetchWholeFile(const std::string& name, std::uint64_t offset = 0) {
         FreeSizeQuery();
         SizeQuery = curl_slist_append(nullptr, ("*SIZE " + name).c_str());
+        // The restart point goes right before RETR, as REST must; libcurl's own resume is
+        // not used, as it would stop at the size it was told.
+        if (offset > 0)
+            SizeQuery = curl_slist_append(SizeQuery, ("REST " + std::to_string(offset)).c_str());
         curl_easy_setopt(Easy, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
         curl_easy_setopt(Easy, CURLOPT_PREQUOTE, SizeQuery);
     }
@@ -592,8 +600,34 @@ void WaitAndDrive(FtpClient::Impl& client, FtpFileReader::State& state, int wait
 
 }  // namespace
 
+std::optional<FtpFileStat> FtpClient::Stat(const std::string& remoteName) {
+    if (!IsOpen() || impl_->ActiveReader || !IsPlainRemoteName(remoteName)) {
+        impl_->LastError = CURLE_FAILED_INIT;
+        return std::nullopt;
+    }
+    impl_->Prepare(impl_->FileUrl(remoteName));
+    curl_easy_setopt(impl_->Easy, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(impl_->Easy, CURLOPT_FILETIME, 1L);
+    // libcurl hands the answers on as HTTP-like header lines ("Content-Length: ..."); left to
+    // its default they would be printed on stdout.
+    curl_easy_setopt(impl_->Easy, CURLOPT_HEADERFUNCTION, Discard);
+    curl_easy_setopt(impl_->Easy, CURLOPT_WRITEFUNCTION, Discard);
+    if (impl_->Perform() != CURLE_OK) return std::nullopt;
+    curl_off_t size = -1;
+    curl_off_t modified = -1;
+    curl_easy_getinfo(impl_->Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+    curl_easy_getinfo(impl_->Easy, CURLINFO_FILETIME_T, &modified);
+    if (size < 0) return std::nullopt;
+    return FtpFileStat{static_cast<std::uint64_t>(size), static_cast<std::int64_t>(modified)};
+}
+
+std::string FtpClient::UrlOf(const std::string& remoteName) const {
+    return IsOpen() ? impl_->FileUrl(remoteName) : std::string();
+}
+
 std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName,
-                                                   const std::function<bool()>& keepWaiting) {
+                                                   const std::function<bool()>& keepWaiting,
+                                                   std::uint64_t offset) {
     if (!IsOpen() || impl_->ActiveReader || !IsPlainRemoteName(remoteName)) {
         impl_->LastError = CURLE_FAILED_INIT;
         return nullptr;
@@ -601,7 +635,7 @@ std::unique_ptr<FtpFileReader> FtpClient::OpenFile(const std::string& remoteName
     std::unique_ptr<FtpFileReader> reader(new FtpFileReader(impl_));
     FtpFileReader::State& state = *reader->state_;
     impl_->Prepare(impl_->FileUrl(remoteName));
-    impl_->FetchWholeFile(remoteName);
+    impl_->FetchWholeFile(remoteName, offset);
     curl_easy_setopt(impl_->Easy, CURLOPT_WRITEFUNCTION, ReceiveIntoReader);
     curl_easy_setopt(impl_->Easy, CURLOPT_WRITEDATA, &state);
     if (curl_multi_add_handle(impl_->Multi, impl_->Easy) != CURLM_OK) {

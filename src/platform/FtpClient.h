@@ -35,6 +35,12 @@
 
 class FtpFileReader;
 
+// A remote file's size and modification time as the server reports them (SIZE, MDTM).
+struct FtpFileStat {
+    std::uint64_t Size = 0;
+    std::int64_t Modified = -1;  // seconds since 1970 (UTC), -1: the server gave no MDTM
+};
+
 class FtpClient {
 public:
     struct Options {
@@ -80,12 +86,21 @@ public:
     bool GetFile(const std::string& remoteName, const std::filesystem::path& localFile,
                  std::uint64_t maxBytes = 0, Progress* progress = nullptr);
 
+    // SIZE and MDTM of `remoteName` in the current directory; nullopt when the server has no
+    // such file or gives no size.
+    std::optional<FtpFileStat> Stat(const std::string& remoteName);
+
     // Starts a download of `remoteName` and returns once the server has begun sending it
     // (or has sent all of it). Null when the server refuses the file or the link fails.
     // `keepWaiting`, when given, runs between short waits for the server (so a caller can
     // handle its events); false from it abandons the open. It may close this client.
+    // `offset` > 0 asks for the file from that byte on (REST); a server that refuses REST
+    // fails the open. The announced size stays the whole file's.
     std::unique_ptr<FtpFileReader> OpenFile(const std::string& remoteName,
-                                            const std::function<bool()>& keepWaiting = {});
+                                            const std::function<bool()>& keepWaiting = {},
+                                            std::uint64_t offset = 0);
+    // The URL of `remoteName` in the current directory (ftp://host:port/dir/name).
+    std::string UrlOf(const std::string& remoteName) const;
 
     // The libcurl result code of the last failed operation (0 after a success) and what
     // went wrong, with the server's last reply when there was one.

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <stdlib.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <system_error>
 
@@ -18,6 +20,8 @@
 namespace {
 
 constexpr long kReceiveBufferSize = 256 * 1024;
+// Where a resumable download's bytes wait: beside the target, found again by the next run.
+constexpr const char* kResumableSuffix = ".part";
 
 void GlobalInit() {
     static std::once_flag once;
@@ -35,9 +39,84 @@ bool IsPlainUrl(const std::string& url) {
     return !url.empty();
 }
 
+// The headers of the response being received (a redirect's are replaced by the next one's).
+struct ResponseHeaders {
+    std::string ETag;
+    std::string LastModified;
+    std::int64_t RangeStart = -1;  // Content-Range: bytes START-END/TOTAL
+    std::int64_t RangeTotal = -1;  // -1 when absent or "*"
+};
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' ||
+                             text.back() == '\t'))
+        text.pop_back();
+    std::size_t start = 0;
+    while (start < text.size() && (text[start] == ' ' || text[start] == '\t')) ++start;
+    return text.substr(start);
+}
+
+bool HeaderIs(const std::string& line, const char* name, std::string& value) {
+    const std::size_t length = std::strlen(name);
+    if (line.size() <= length || line[length] != ':' ||
+        strncasecmp(line.c_str(), name, length) != 0)
+        return false;
+    value = Trimmed(line.substr(length + 1));
+    return true;
+}
+
+std::int64_t ParseCount(const std::string& text) {
+    if (text.empty() || text.size() > 18) return -1;
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
+    auto* headers = static_cast<ResponseHeaders*>(user);
+    const std::string line(data, size * count);
+    std::string value;
+    if (line.rfind("HTTP/", 0) == 0) {
+        *headers = ResponseHeaders{};
+    } else if (HeaderIs(line, "ETag", value)) {
+        headers->ETag = value;
+    } else if (HeaderIs(line, "Last-Modified", value)) {
+        headers->LastModified = value;
+    } else if (HeaderIs(line, "Content-Range", value) && value.rfind("bytes ", 0) == 0) {
+        const auto dash = value.find('-');
+        const auto slash = value.find('/');
+        if (dash != std::string::npos && slash != std::string::npos && dash < slash) {
+            headers->RangeStart = ParseCount(value.substr(6, dash - 6));
+            headers->RangeTotal = ParseCount(value.substr(slash + 1));
+        }
+    }
+    return size * count;
+}
+
+// What tells this version of the server's file from another: a strong ETag (a weak one may
+// not be sent in If-Range), else the modification date.
+std::string VersionMark(const ResponseHeaders& headers) {
+    if (!headers.ETag.empty() && headers.ETag.rfind("W/", 0) != 0) return headers.ETag;
+    return headers.LastModified;
+}
+
 struct Transfer {
     CURL* Easy = nullptr;
     DownloadSink* Sink = nullptr;
+    // Resumable downloads open the sink once the response says how: continuing the kept
+    // bytes (206 from ResumeFrom) or from zero.
+    bool SinkOpen = true;
+    std::string ResumeKey;
+    std::uint64_t ResumeFrom = 0;
+    std::uint64_t Base = 0;  // bytes before this response's body (the kept ones)
+    ResponseHeaders Headers;
+    bool BadRange = false;
+    bool CannotResume = false;
+    bool StartedOver = false;
+    std::function<void(const std::string&)> Notice;
     Progress* Watcher = nullptr;
     std::uint64_t Received = 0;
     std::uint64_t Total = 0;
@@ -55,14 +134,49 @@ struct Transfer {
     }
 };
 
+// Opens the sink of a resumable download as the response asks: the kept bytes and the rest
+// after them (206 from where they end), or a fresh file (anything else).
+bool OpenResumableSink(Transfer& transfer, curl_off_t announced) {
+    transfer.SinkOpen = true;
+    long status = 0;
+    curl_easy_getinfo(transfer.Easy, CURLINFO_RESPONSE_CODE, &status);
+    const ResponseHeaders& headers = transfer.Headers;
+    std::uint64_t total = announced >= 0 ? static_cast<std::uint64_t>(announced) : 0;
+    if (transfer.ResumeFrom > 0 && status == 206) {
+        if (headers.RangeStart != static_cast<std::int64_t>(transfer.ResumeFrom)) {
+            transfer.BadRange = true;
+            return false;
+        }
+        if (!transfer.Sink->OpenResuming(transfer.ResumeFrom)) {
+            transfer.CannotResume = true;
+            return false;
+        }
+        transfer.Base = transfer.ResumeFrom;
+        total = headers.RangeTotal >= 0 ? static_cast<std::uint64_t>(headers.RangeTotal) : 0;
+    } else {
+        if (transfer.ResumeFrom > 0) {
+            transfer.StartedOver = true;
+            if (transfer.Notice)
+                transfer.Notice("server file changed, starting over: " + transfer.ResumeKey);
+        }
+        if (!transfer.Sink->Open()) return false;
+    }
+    transfer.Sink->KeepForResume(ResumeRecord{transfer.ResumeKey, total, VersionMark(headers)});
+    return true;
+}
+
 size_t Receive(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t bytes = size * count;
     if (transfer->StopRequested()) return 0;
     curl_off_t announced = -1;
     curl_easy_getinfo(transfer->Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (!transfer->SinkOpen && !OpenResumableSink(*transfer, announced)) {
+        transfer->WriteFailed = !transfer->BadRange && !transfer->CannotResume;
+        return 0;
+    }
     const std::uint64_t after = transfer->Received + bytes;
-    if ((transfer->Limit > 0 && after > transfer->Limit) ||
+    if ((transfer->Limit > 0 && transfer->Base + after > transfer->Limit) ||
         (announced >= 0 && after > static_cast<std::uint64_t>(announced))) {
         transfer->TooLong = true;
         return 0;
@@ -73,8 +187,9 @@ size_t Receive(char* data, size_t size, size_t count, void* user) {
     }
     transfer->Received += bytes;
     if (transfer->Watcher) {
-        transfer->Total = announced > 0 ? static_cast<std::uint64_t>(announced) : 0;
-        transfer->Watcher->Report(transfer->Received, transfer->Total);
+        transfer->Total =
+            announced > 0 ? transfer->Base + static_cast<std::uint64_t>(announced) : 0;
+        transfer->Watcher->Report(transfer->Base + transfer->Received, transfer->Total);
     }
     return bytes;
 }
@@ -114,8 +229,19 @@ HttpClient::HttpClient(Options options) : options_(options) {
 }
 
 HttpClient::Result HttpClient::Download(const std::string& url, const std::filesystem::path& target,
-                                        Progress* progress, std::uint64_t maxBytes) {
-    return Fetch(url, target, progress, maxBytes, {});
+                                        Progress* progress, std::uint64_t maxBytes,
+                                        const std::string& resumeKey) {
+    const Result result = Fetch(url, target, progress, maxBytes, {}, resumeKey);
+    // 416: the kept bytes reach past the server's file although its mark is the same (a
+    // server that keeps marks across changes). The bytes are worth nothing: start over once.
+    if (result == Result::Failed && resumedAt_ > 0 && lastStatus_ == 416) {
+        DownloadSink(target, kResumableSuffix).DiscardPartial();
+        Notice("server file changed, starting over: " + resumeKey);
+        const Result again = Fetch(url, target, progress, maxBytes, {}, resumeKey);
+        startedOver_ = true;
+        return again;
+    }
+    return result;
 }
 
 HttpClient::Result HttpClient::DownloadRange(const std::string& url,
@@ -132,8 +258,10 @@ HttpClient::Result HttpClient::DownloadRange(const std::string& url,
 
 HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesystem::path& target,
                                      Progress* progress, std::uint64_t maxBytes,
-                                     const std::string& range) {
+                                     const std::string& range, const std::string& resumeKey) {
     rangeRefused_ = false;
+    resumedAt_ = 0;
+    startedOver_ = false;
     lastError_ = 0;
     lastStatus_ = 0;
     lastErrorText_.clear();
@@ -144,11 +272,25 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
         return Result::Failed;
     }
 
-    DownloadSink sink(target);
-    // Not flushed to disk: every download is a work file (a list or the archive) that the
-    // session fetches anew on each run, so none outlives a crash in a form anyone trusts.
+    const bool resumable = !resumeKey.empty();
+    DownloadSink sink(target, resumable ? kResumableSuffix : "");
+    // Not flushed to disk: every download is a work file (a list or the archive) whose
+    // checks run again after a crash (kept bytes are read through the checks when resumed).
     sink.SetFlushToDisk(false);
-    if (!sink.Open()) {
+    std::string resumeRange;
+    std::string ifRange;
+    if (resumable) {
+        const auto partial = sink.FindPartial(resumeKey);
+        if (partial && partial->Bytes > 0 &&
+            (partial->Record.Size == 0 || partial->Bytes < partial->Record.Size) &&
+            (maxBytes == 0 || partial->Bytes < maxBytes)) {
+            resumedAt_ = partial->Bytes;
+            resumeRange = std::to_string(partial->Bytes) + "-";
+            ifRange = "If-Range: " + partial->Record.Version;
+            Notice("resuming " + resumeKey + " at " + std::to_string(partial->Bytes) + " bytes");
+        }
+    }
+    if (!resumable && !sink.Open()) {
         lastError_ = CURLE_WRITE_ERROR;
         lastErrorText_ = sink.Failure();
         return Result::Failed;
@@ -162,6 +304,10 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
     Transfer transfer;
     transfer.Easy = easy;
     transfer.Sink = &sink;
+    transfer.SinkOpen = !resumable;
+    transfer.ResumeKey = resumeKey;
+    transfer.ResumeFrom = resumedAt_;
+    transfer.Notice = options_.Notice;
     transfer.Watcher = progress;
     transfer.Limit = maxBytes;
     transfer.StallMs = static_cast<long long>(options_.StallSeconds) * 1000;
@@ -191,10 +337,25 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
     if (!range.empty()) curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
+    curl_slist* extraHeaders = nullptr;
+    if (resumable) {
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, ReadHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer.Headers);
+        if (!resumeRange.empty()) {
+            curl_easy_setopt(easy, CURLOPT_RANGE, resumeRange.c_str());
+            extraHeaders = curl_slist_append(nullptr, ifRange.c_str());
+            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, extraHeaders);
+        }
+    }
 
     CURLcode code = curl_easy_perform(easy);
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &lastStatus_);
+    // An empty body never reached the receiver, which opens a resumable download's file.
+    if (code == CURLE_OK && !transfer.SinkOpen && !OpenResumableSink(transfer, 0))
+        code = CURLE_WRITE_ERROR;
     curl_easy_cleanup(easy);
+    curl_slist_free_all(extraHeaders);
+    startedOver_ = transfer.StartedOver;
 
     // A ranged request is answered with its part (206) or not at all: a whole file in its
     // place would be taken for the part.
@@ -221,12 +382,22 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
             lastErrorText_ = "the body is longer than " +
                              (maxBytes > 0 ? std::to_string(maxBytes) + " bytes or " : "") +
                              "the length the server announced";
+        if (transfer.BadRange)
+            lastErrorText_ = "the server answered the request for bytes from " +
+                             std::to_string(transfer.ResumeFrom) + " with another part";
+        if (transfer.CannotResume) lastErrorText_ = sink.Failure();
         if (lastStatus_ >= 400) lastErrorText_ += " (HTTP " + std::to_string(lastStatus_) + ")";
     }
     if (code == CURLE_OK) {
-        if (progress) progress->Finish(transfer.Received, transfer.Total);
+        if (progress) progress->Finish(transfer.Base + transfer.Received, transfer.Total);
         return Result::Ok;
     }
-    sink.Abandon();
+    // A transfer that broke or was stopped keeps its bytes for the next run; bytes the server
+    // sent wrongly (too many, another part) are of no use to anyone.
+    if (transfer.TooLong || transfer.BadRange || transfer.WriteFailed) {
+        sink.Abandon();
+        if (resumable) sink.DiscardPartial();
+    } else
+        sink.Interrupt();
     return transfer.Stopped ? Result::Stopped : Result::Failed;
 }

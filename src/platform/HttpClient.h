@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -33,6 +34,9 @@ public:
         // https: the certificate authorities to trust (PEM); empty: the system's store. The
         // server's certificate and name are always checked.
         std::filesystem::path CaFile;
+        // Hears what a resumable download decided ("resuming URL at N bytes", "server file
+        // changed, starting over: URL"), on the downloading thread, before the body arrives.
+        std::function<void(const std::string&)> Notice;
     };
 
     enum class Result { Ok, Failed, Stopped };
@@ -41,8 +45,20 @@ public:
     explicit HttpClient(Options options);
 
     // `maxBytes`: the most the body may hold (0: no limit).
+    //
+    // With a `resumeKey` (the URL without a query that changes from run to run) the download
+    // survives an interruption: a broken transfer, a stop or a killed process leaves its bytes
+    // under the target's name plus ".part", with the server's ETag (or Last-Modified) beside
+    // them, and the next download of the same key asks only for the rest ("Range: bytes=N-"
+    // with "If-Range"). A 206 continues the kept bytes; a 200 (the file changed, or the server
+    // ignores ranges) starts again from zero. A server that gives neither mark gets no resume.
     Result Download(const std::string& url, const std::filesystem::path& target,
-                    Progress* progress = nullptr, std::uint64_t maxBytes = 0);
+                    Progress* progress = nullptr, std::uint64_t maxBytes = 0,
+                    const std::string& resumeKey = {});
+    // Where the last download's body began: the bytes kept from an earlier run, or 0.
+    std::uint64_t ResumedAt() const { return resumedAt_; }
+    // Whether the last download dropped kept bytes because the server's file was not the same.
+    bool StartedOver() const { return startedOver_; }
 
     // Bytes [offset, offset + length) of `url` into `target`, by a Range request. A server
     // that answers with the whole file (status 200) fails it at once, before the body is
@@ -64,10 +80,16 @@ public:
 
 private:
     Result Fetch(const std::string& url, const std::filesystem::path& target, Progress* progress,
-                 std::uint64_t maxBytes, const std::string& range);
+                 std::uint64_t maxBytes, const std::string& range,
+                 const std::string& resumeKey = {});
+    void Notice(const std::string& text) const {
+        if (options_.Notice) options_.Notice(text);
+    }
 
     Options options_;
     bool rangeRefused_ = false;
+    std::uint64_t resumedAt_ = 0;
+    bool startedOver_ = false;
     int lastError_ = 0;
     long lastStatus_ = 0;
     std::string lastErrorText_;

@@ -4,6 +4,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "integration_patch/SessionFixture.h"
@@ -281,7 +282,9 @@ TEST_F(FtpSessionTest, NewLauncherFileHandsOffToTheGameAndStopsPatching) {
     EXPECT_FALSE(fs::exists(Game() / "patch.log"));
 }
 
-TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndDeletesThePartialFile) {
+// Stopped by the close button, a big file's bytes so far stay beside their record, never
+// under the file's own name, and the next session continues them.
+TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndKeepsThePartForTheNextRun) {
     WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
     WriteTree(Server(), {{"1.00.01/list.inf", "\"big.bmd\"\n"},
                          {"1.00.01/big.bmd", Content("big", 3000000)}});
@@ -302,11 +305,22 @@ TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndDeletesThePartialFile) {
     EXPECT_FALSE(Run(session));
     EXPECT_TRUE(partialSeen);
     EXPECT_EQ(LastStatus(), 138);
-    EXPECT_TRUE(testsupport::ListTree(Game() / "Temp").empty());
+    EXPECT_EQ(testsupport::ListTree(Game() / "Temp"),
+              (std::vector<std::string>{"big.bmd.part", "big.bmd.part.resume"}));
     EXPECT_FALSE(fs::exists(Game() / "big.bmd"));
     EXPECT_EQ(Host().ReadyCalls, 0);
     // Closing again (as the window does on its way out) is harmless.
     session.CloseFtpConnection();
+
+    const auto kept = fs::file_size(Game() / "Temp" / "big.bmd.part");
+    PatchEngine& again = NewEngine();
+    FtpPatchSession next(again);
+    EXPECT_TRUE(Run(next));
+    EXPECT_EQ(testsupport::ReadFile(Game() / "big.bmd"), Content("big", 3000000));
+    EXPECT_TRUE(testsupport::ListTree(Game() / "Temp").empty());
+    const auto commands = server_->Commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "REST " + std::to_string(kept)),
+              commands.end());
 }
 
 // A server that accepts a RETR and then sends nothing: the window's events keep coming while

@@ -92,4 +92,110 @@ TEST_F(DownloadSinkTest, CrcIsCheckedAndADroppedSinkLeavesNothing) {
     EXPECT_EQ(ReadFile(Target()), "123456789");
 }
 
+// An interrupted download keeps its bytes and record; the next sink finds them only for the
+// same source, continues after them, and its checks cover the kept bytes too.
+TEST_F(DownloadSinkTest, KeptBytesAreResumedAndCheckedWithTheRest) {
+    std::string data(300000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31 + i / 977);
+    const fs::path target = dir_ / "up_list.zip";
+    const ResumeRecord record{"http://host/1.00.01/up_list.zip", data.size(), "\"5f-1a\""};
+    const std::size_t half = data.size() / 2;
+    auto interruptHalfWay = [&] {
+        DownloadSink sink(target, ".part");
+        ASSERT_TRUE(sink.Open());
+        ASSERT_TRUE(sink.KeepForResume(record));
+        ASSERT_TRUE(sink.Write(data.data(), half));
+        sink.Interrupt();
+    };
+    interruptHalfWay();
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(ReadFile(dir_ / "up_list.zip.part"), data.substr(0, half));
+
+    DownloadSink look(target, ".part");
+    EXPECT_FALSE(look.FindPartial("http://host/1.00.02/up_list.zip"));
+    const auto partial = look.FindPartial(record.Source);
+    ASSERT_TRUE(partial);
+    EXPECT_EQ(partial->Bytes, half);
+    EXPECT_TRUE(partial->Record == record);
+
+    // Resumed from fewer bytes than were kept (a file grown by a lost write): cut there.
+    {
+        DownloadSink sink(target, ".part");
+        sink.Expect({data.size(), std::nullopt, Sha256Of(data)});
+        ASSERT_TRUE(sink.OpenResuming(half - 1000));
+        EXPECT_EQ(sink.BytesWritten(), half - 1000);
+        ASSERT_TRUE(sink.Write(data.data() + half - 1000, data.size() - half + 1000));
+        ASSERT_TRUE(sink.Commit()) << sink.Failure();
+    }
+    EXPECT_TRUE(ReadFile(target) == data);
+    EXPECT_EQ(testsupport::ListTree(dir_.Path()), std::vector<std::string>{"up_list.zip"});
+
+    // A kept byte gone bad fails the hash over the whole file: nothing of it is left.
+    fs::remove(target);
+    interruptHalfWay();
+    {
+        std::string spoiled = data.substr(0, half);
+        spoiled[10] ^= 1;
+        WriteFile(dir_ / "up_list.zip.part", spoiled);
+        DownloadSink sink(target, ".part");
+        sink.Expect({data.size(), std::nullopt, Sha256Of(data)});
+        ASSERT_TRUE(sink.OpenResuming(half));
+        ASSERT_TRUE(sink.Write(data.data() + half, data.size() - half));
+        EXPECT_FALSE(sink.Commit());
+        EXPECT_NE(sink.Failure().find("SHA-256"), std::string::npos) << sink.Failure();
+    }
+    EXPECT_TRUE(testsupport::ListTree(dir_.Path()).empty());
+
+    // Kept bytes a validator refuses at once (more than the file may hold) are dropped.
+    interruptHalfWay();
+    {
+        DownloadSink sink(target, ".part");
+        sink.Expect({std::nullopt, half - 1, std::nullopt});
+        EXPECT_FALSE(sink.OpenResuming(half));
+    }
+    EXPECT_TRUE(testsupport::ListTree(dir_.Path()).empty());
+
+    // A fresh start drops what was kept; a refused write and a record without a version
+    // mark keep nothing.
+    interruptHalfWay();
+    {
+        DownloadSink sink(target, ".part");
+        ASSERT_TRUE(sink.Open());
+        EXPECT_FALSE(fs::exists(sink.RecordPath()));
+        EXPECT_EQ(fs::file_size(dir_ / "up_list.zip.part"), 0u);
+        EXPECT_FALSE(sink.KeepForResume(ResumeRecord{record.Source, data.size(), ""}));
+        ASSERT_TRUE(sink.Write(data.data(), 100));
+        sink.Interrupt();
+    }
+    EXPECT_TRUE(testsupport::ListTree(dir_.Path()).empty());
+    {
+        DownloadSink sink(target, ".part");
+        sink.AddValidator(ExactSize(50));
+        ASSERT_TRUE(sink.Open());
+        ASSERT_TRUE(sink.KeepForResume(record));
+        EXPECT_FALSE(sink.Write(data.data(), 100));
+        sink.Interrupt();
+    }
+    EXPECT_TRUE(testsupport::ListTree(dir_.Path()).empty());
+}
+
+// A record that is not ours (unreadable size, another source, the bytes gone) finds nothing.
+TEST_F(DownloadSinkTest, ABrokenRecordFindsNoPartialDownload) {
+    const fs::path target = dir_ / "a.bin";
+    DownloadSink sink(target, ".part");
+    WriteFile(dir_ / "a.bin.part", "0123456789");
+    for (const char* text : {"source=s\nsize=x\nversion=v\n", "source=s\nversion=v\n",
+                             "source=s\nsize=10\nversion=\n", "garbage\n"}) {
+        WriteFile(sink.RecordPath(), text);
+        EXPECT_FALSE(sink.FindPartial("s")) << text;
+    }
+    WriteFile(sink.RecordPath(), "source=s\nsize=10\nversion=v\n");
+    ASSERT_TRUE(sink.FindPartial("s"));
+    EXPECT_EQ(sink.FindPartial("s")->Bytes, 10u);
+    fs::remove(dir_ / "a.bin.part");
+    EXPECT_FALSE(sink.FindPartial("s"));
+    fs::create_symlink(dir_ / "elsewhere", dir_ / "a.bin.part");
+    EXPECT_FALSE(sink.FindPartial("s"));
+}
+
 }  // namespace

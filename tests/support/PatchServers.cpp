@@ -215,7 +215,7 @@ std::optional<TestCertificates> MakeTestCertificates(const fs::path& dir, std::s
 }
 
 NginxServer::NginxServer(const fs::path& root, const std::optional<TestCertificates>& tls,
-                         Exposure exposure) {
+                         Exposure exposure, int bytesPerSecond) {
     port_ = FreeLoopbackPort();
     const std::string published =
         exposure == Exposure::PublishedOnly
@@ -226,7 +226,10 @@ NginxServer::NginxServer(const fs::path& root, const std::optional<TestCertifica
            (tls ? " ssl;\n    ssl_certificate " + tls->Certificate.string() +
                       ";\n    ssl_certificate_key " + tls->Key.string()
                 : std::string()) +
-           ";\n    root " + root.string() + ";\n" + published + "  }\n");
+           ";\n    root " + root.string() + ";\n" + published +
+           (bytesPerSecond > 0 ? "    limit_rate " + std::to_string(bytesPerSecond) + ";\n"
+                               : std::string()) +
+           "  }\n");
 }
 
 NginxServer::NginxServer(const std::vector<std::string>& sites, int port) {

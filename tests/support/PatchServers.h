@@ -108,12 +108,13 @@ struct TestCertificates {
 std::optional<TestCertificates> MakeTestCertificates(const std::filesystem::path& dir,
                                                      std::string& error);
 
-// nginx serving `root` as static files on 127.0.0.1:Port(), over TLS when `tls` is given.
+// nginx serving `root` as static files on 127.0.0.1:Port(), over TLS when `tls` is given,
+// each response sent at most `bytesPerSecond` fast when that is not 0.
 class NginxServer : public LoopbackServer {
 public:
     explicit NginxServer(const std::filesystem::path& root,
                          const std::optional<TestCertificates>& tls = std::nullopt,
-                         Exposure exposure = Exposure::Everything);
+                         Exposure exposure = Exposure::Everything, int bytesPerSecond = 0);
     // nginx with these server blocks included as a distribution's nginx.conf includes its
     // sites; they listen on `port`.
     NginxServer(const std::vector<std::string>& sites, int port);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <utime.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/FtpClient.h"
@@ -114,6 +116,40 @@ TEST_P(FtpClientTest, DirectoriesListingAndDownloadsOverOneControlConnection) {
     ASSERT_TRUE(client_.GetFile("list.inf", local_ / "list.inf"));
 
     EXPECT_EQ(server_->ConnectionCount(), connectionsAtStart);
+}
+
+// What a resume needs: the file's size and date (SIZE, MDTM), and the file from a byte on
+// (REST right before RETR), with the whole file's size announced.
+TEST_P(FtpClientTest, SizeDateAndTheRestOfAFileFromAByte) {
+    const fs::path file = root_ / "1.00.01" / "a.bmd";
+    const utimbuf times{1700000000, 1700000000};
+    ASSERT_EQ(::utime(file.c_str(), &times), 0);
+    ASSERT_TRUE(client_.SetCurrentDirectory("1.00.01"));
+    const auto stat = client_.Stat("a.bmd");
+    ASSERT_TRUE(stat) << client_.LastErrorText();
+    EXPECT_EQ(stat->Size, 300000u);
+    EXPECT_EQ(stat->Modified, 1700000000);
+    EXPECT_FALSE(client_.Stat("missing.bmd"));
+    EXPECT_EQ(client_.UrlOf("a.bmd"),
+              "ftp://127.0.0.1:" + std::to_string(server_->Port()) + "/1.00.01/a.bmd");
+
+    auto reader = client_.OpenFile("a.bmd", {}, 123456);
+    ASSERT_TRUE(reader) << client_.LastErrorText();
+    EXPECT_EQ(reader->AnnouncedSize(), 300000);
+    FtpFileReader::Status last{};
+    EXPECT_TRUE(ReadAll(*reader, &last) == Pattern(300000).substr(123456));
+    EXPECT_EQ(last, FtpFileReader::Status::End);
+    reader.reset();
+    const auto commands = server_->Commands();
+    const auto rest = std::find(commands.begin(), commands.end(), "REST 123456");
+    ASSERT_NE(rest, commands.end());
+    ASSERT_NE(rest + 1, commands.end());
+    EXPECT_EQ(*(rest + 1), "RETR a.bmd");
+
+    // The connection serves a whole file afterwards, from its start.
+    auto whole = client_.OpenFile("a.bmd");
+    ASSERT_TRUE(whole);
+    EXPECT_TRUE(ReadAll(*whole, &last) == Pattern(300000));
 }
 
 TEST_P(FtpClientTest, MissingThingsFailAndLeaveStateAlone) {
@@ -306,6 +342,14 @@ TEST(FtpClient, WorksAgainstVsftpd) {
     FtpFileReader::Status last{};
     EXPECT_EQ(ReadAll(*reader, &last), Pattern(300000));
     reader.reset();
+    const auto stat = client.Stat("a.bmd");
+    ASSERT_TRUE(stat) << client.LastErrorText();
+    EXPECT_EQ(stat->Size, 300000u);
+    EXPECT_GT(stat->Modified, 0);
+    auto rest = client.OpenFile("a.bmd", {}, 299000);
+    ASSERT_TRUE(rest) << client.LastErrorText();
+    EXPECT_TRUE(ReadAll(*rest, &last) == Pattern(300000).substr(299000));
+    rest.reset();
     ASSERT_TRUE(client.SetCurrentDirectory("/1.00.01/Data/Player"));
     ASSERT_TRUE(client.GetFile("p.bmd", local / "p.bmd"));
     EXPECT_EQ(ReadFile(local / "p.bmd"), "player");

@@ -7,6 +7,7 @@
 
 #include "platform/HttpClient.h"
 #include "platform/ProgramInfo.h"
+#include "support/FaultProxy.h"
 #include "support/PatchServers.h"
 #include "support/TestSupport.h"
 
@@ -124,6 +125,102 @@ TEST(HttpClient, UnknownLengthReportsZeroTotalAndStallsFail) {
                                &stop),
               HttpClient::Result::Stopped);
     stopper.join();
+}
+
+// A download cut half-way keeps its bytes; the next one asks for the rest with If-Range and
+// continues them when the server's file is the one they came from, and starts over (the whole
+// file, correct) when it changed or when the server ignores ranges.
+TEST(HttpClient, ACutDownloadContinuesOnlyFromTheSameFile) {
+    const std::string skip = NginxServer::SkipReason();
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    TempDir root;
+    TempDir local;
+    auto contents = [](int seed) {
+        std::string body(2000000, '\0');
+        for (std::size_t i = 0; i < body.size(); ++i)
+            body[i] = static_cast<char>(i * 13 + i / 4099 + seed);
+        return body;
+    };
+    const fs::path served = root / "1.00.01" / "up_list.zip";
+    WriteFile(served, contents(0));
+    NginxServer nginx(root.Path());
+    ASSERT_TRUE(nginx.Ready());
+    std::vector<std::string> notices;
+    HttpClient::Options options;
+    options.Notice = [&](const std::string& text) { notices.push_back(text); };
+    HttpClient client(options);
+    const std::string key = "http://patch.example/1.00.01/up_list.zip";
+    const fs::path target = local / "up_list.zip";
+    const fs::path part = local / "up_list.zip.part";
+
+    // Through a proxy that closes the connection after about half of the body.
+    auto cut = [&] {
+        testsupport::FaultOptions fault;
+        fault.Fault = testsupport::FaultOptions::Kind::Close;
+        fault.Match = "up_list.zip";
+        fault.After = 1000000;
+        testsupport::FaultProxy proxy(nginx.Port(), fault);
+        ASSERT_TRUE(proxy.Ready());
+        const std::string url =
+            "http://127.0.0.1:" + std::to_string(proxy.Port()) + "/1.00.01/up_list.zip?time=1";
+        EXPECT_EQ(client.Download(url, target, nullptr, 0, key), HttpClient::Result::Failed);
+        EXPECT_FALSE(fs::exists(target));
+        EXPECT_GT(fs::file_size(part), 900000u);
+        EXPECT_LT(fs::file_size(part), 1000000u);
+    };
+    const std::string url = "http://" + nginx.Host() + "/1.00.01/up_list.zip?time=2";
+
+    cut();
+    const std::uint64_t kept = fs::file_size(part);
+    std::uint64_t lastDone = 0;
+    std::uint64_t lastTotal = 0;
+    Progress watcher([&](std::uint64_t done, std::uint64_t total) {
+        lastDone = done;
+        lastTotal = total;
+    });
+    ASSERT_EQ(client.Download(url, target, &watcher, 0, key), HttpClient::Result::Ok)
+        << client.LastErrorText();
+    EXPECT_EQ(client.ResumedAt(), kept);
+    EXPECT_FALSE(client.StartedOver());
+    EXPECT_TRUE(ReadFile(target) == contents(0));
+    EXPECT_EQ(lastDone, 2000000u);
+    EXPECT_EQ(lastTotal, 2000000u);
+    EXPECT_EQ(testsupport::ListTree(local.Path()), std::vector<std::string>{"up_list.zip"});
+    const std::string log = ReadFile(nginx.AccessLog());
+    EXPECT_NE(log.find("GET /1.00.01/up_list.zip 206 " + std::to_string(2000000 - kept) +
+                       " \"bytes=" + std::to_string(kept) + "-\""),
+              std::string::npos)
+        << log;
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices.back(), "resuming " + key + " at " + std::to_string(kept) + " bytes");
+
+    // The file changed after the cut (another date, so another ETag): the whole new one.
+    fs::remove(target);
+    cut();
+    const auto date = fs::last_write_time(served);
+    WriteFile(served, contents(1));
+    fs::last_write_time(served, date + std::chrono::seconds(10));
+    ASSERT_EQ(client.Download(url, target, nullptr, 0, key), HttpClient::Result::Ok);
+    EXPECT_TRUE(client.StartedOver());
+    EXPECT_TRUE(ReadFile(target) == contents(1));
+    EXPECT_EQ(testsupport::ListTree(local.Path()), std::vector<std::string>{"up_list.zip"});
+    EXPECT_EQ(notices.back(), "server file changed, starting over: " + key);
+
+    // A server that ignores Range (Python's) answers 200 with the whole file.
+    fs::remove(target);
+    cut();
+    const int port = testsupport::FreeLoopbackPort();
+    ChildProcess python({"/usr/bin/python3", "-m", "http.server", "--bind", "127.0.0.1",
+                         "--directory", root.Path().string(), std::to_string(port)},
+                        {});
+    ASSERT_TRUE(testsupport::WaitForPort(port));
+    ASSERT_EQ(client.Download("http://127.0.0.1:" + std::to_string(port) + "/1.00.01/up_list.zip",
+                              target, nullptr, 0, key),
+              HttpClient::Result::Ok);
+    EXPECT_EQ(client.LastHttpStatus(), 200);
+    EXPECT_TRUE(client.StartedOver());
+    EXPECT_TRUE(ReadFile(target) == contents(1));
+    EXPECT_EQ(testsupport::ListTree(local.Path()), std::vector<std::string>{"up_list.zip"});
 }
 
 TEST(HttpClient, HonoursTheProxyEnvironment) {
