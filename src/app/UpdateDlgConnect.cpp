@@ -52,6 +52,9 @@ void CUpdateDlg::ConnectThreadProc() {
     while (!closing_) {
         if (g_State.ServerListReceived.load() == 1) return;
         if (connectRequest_ == 1) {
+            // The request is taken before the attempt, not cleared after it: a Start pressed
+            // while the attempt runs asks again, and that request must outlive the attempt.
+            connectRequest_ = 0;
             PostToWindow([this] {
                 if (connected_ == 0) SetStatusText(kMsgConnecting);
             });
@@ -66,7 +69,6 @@ void CUpdateDlg::ConnectThreadProc() {
                     connected ? std::string() : services_.Connection->LastConnectError();
             }
             if (connected) {
-                connectRequest_ = 0;
                 LogEvent("connected to " + target);
                 // A peer that accepts and then says nothing is no connect server: after the
                 // greeting timeout the connection is dropped and tried again.
