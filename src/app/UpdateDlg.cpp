@@ -160,6 +160,8 @@ MainWindowPaintState CUpdateDlg::PaintState() const {
         state.TransferName = transfer_.Name;
         state.TransferDone = transfer_.Done;
         state.TransferTotal = transfer_.Total;
+        state.TransferStarted = transferStarted_;
+        state.TransferStartDone = transferStartDone_;
     }
     if (!state.TransferName.empty()) state.TransferVersion = VersionLabelOf(engine_.TargetVersion);
     return state;
@@ -228,6 +230,14 @@ void CUpdateDlg::SetBarPosition(PatchBar bar, int position) {
 
 void CUpdateDlg::OnTransferProgress(const TransferProgress& progress) {
     std::lock_guard<std::mutex> lock(transferMutex_);
+    // Another file, or the same one again from fewer bytes: a new transfer begins. A report of
+    // nothing yet (a name shown before the server answered) does not start it: a download
+    // that continues kept bytes starts from those, not from zero.
+    const bool announcedOnly = transfer_.Done == 0 && transfer_.Total == 0;
+    if (progress.Name != transfer_.Name || progress.Done < transfer_.Done || announcedOnly) {
+        transferStarted_ = std::chrono::steady_clock::now();
+        transferStartDone_ = progress.Done;
+    }
     transfer_ = progress;
 }
 

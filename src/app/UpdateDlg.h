@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -204,7 +205,9 @@ private:
     std::atomic<bool> barsMoved_{false};
     mutable std::mutex transferMutex_;
     TransferProgress transfer_;
-    std::string lastConnectFailure_;  // under transferMutex_
+    std::chrono::steady_clock::time_point transferStarted_{};  // under transferMutex_
+    std::uint64_t transferStartDone_ = 0;                      // under transferMutex_
+    std::string lastConnectFailure_;                           // under transferMutex_
     std::atomic<bool> greeted_{false};
 
     std::thread connectThread_;

@@ -10,6 +10,7 @@
 // reach the window only through EventLoop::Post, which the controller does for them.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -34,6 +35,10 @@ struct MainWindowPaintState {
     std::string TransferVersion;
     std::uint64_t TransferDone = 0;
     std::uint64_t TransferTotal = 0;
+    // When the current transfer began and how many bytes it had then, so a rate can be had
+    // from its first report on, however late the window sees it.
+    std::chrono::steady_clock::time_point TransferStarted{};
+    std::uint64_t TransferStartDone = 0;
 };
 
 class WindowAdapter {

@@ -86,19 +86,24 @@ void CliWindow::PrintProgress(const MainWindowPaintState& state) {
     const std::string file = state.PercentText[1].empty() ? "0%" : state.PercentText[1];
     const auto now = std::chrono::steady_clock::now();
 
-    // The rate, from bytes: over the last second or so, restarted with every new transfer.
+    // The rate, from bytes: over the last second or so, restarted with every new transfer,
+    // which counts from its own start (a transfer over within a repaint or two has one too).
     if (state.TransferName != rateName_ || state.TransferDone < rateBytes_) {
         rateName_ = state.TransferName;
+        const bool started = state.TransferStarted != std::chrono::steady_clock::time_point{} &&
+                             state.TransferStartDone <= state.TransferDone;
+        rateBytes_ = started ? state.TransferStartDone : state.TransferDone;
+        rateSince_ = started ? state.TransferStarted : now;
+        bytesPerSecond_ = 0;
+    }
+    const double seconds = std::chrono::duration<double>(now - rateSince_).count();
+    const bool ended = state.TransferTotal > 0 && state.TransferDone >= state.TransferTotal;
+    // A short span gives a jumpy rate: it is taken only when nothing longer will come.
+    if (seconds > 0 && (seconds >= 0.2 || ended))
+        bytesPerSecond_ = static_cast<double>(state.TransferDone - rateBytes_) / seconds;
+    if (seconds >= 1.0) {
         rateBytes_ = state.TransferDone;
         rateSince_ = now;
-        bytesPerSecond_ = 0;
-    } else {
-        const double seconds = std::chrono::duration<double>(now - rateSince_).count();
-        if (seconds >= 0.2) bytesPerSecond_ = (state.TransferDone - rateBytes_) / seconds;
-        if (seconds >= 1.0) {
-            rateBytes_ = state.TransferDone;
-            rateSince_ = now;
-        }
     }
 
     const std::string key =

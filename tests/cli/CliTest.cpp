@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "cli/CliOptions.h"
@@ -123,6 +124,45 @@ TEST_F(CliWindowTest, ProgressLinesOnlyInTheProgressView) {
     state.PercentText = {"100%", "100%"};
     window.Repaint({}, state);  // the end is always shown
     EXPECT_EQ(Contents(out), "progress: 10% 50%\nprogress: 100% 100%\n");
+}
+
+// The rate counts from the transfer's own start, also when the window first sees it at its
+// end (a transfer shorter than a repaint), and only the bytes this transfer brought.
+TEST_F(CliWindowTest, ShortTransfersHaveARateFromTheirOwnStart) {
+    CliWindow window(loop, "CP949", out, err, false);
+    const auto now = std::chrono::steady_clock::now();
+    auto rateOf = [&](const std::string& name, std::uint64_t startDone, std::uint64_t done,
+                      std::chrono::milliseconds ago) {
+        MainWindowPaintState state;
+        state.ProgressVisible = true;
+        state.PercentText = {"0%", "100%"};
+        state.TransferName = name;
+        state.TransferDone = done;
+        state.TransferTotal = done;
+        state.TransferStartDone = startDone;
+        state.TransferStarted = now - ago;
+        window.Repaint({}, state);
+        const std::string text = Contents(out);
+        const auto line = text.rfind("progress: ");
+        unsigned long long gotDone = 0, total = 0, rate = 0;
+        EXPECT_EQ(std::sscanf(text.c_str() + line, "progress: 0%% 100%% %llu/%llu %llu", &gotDone,
+                              &total, &rate),
+                  3)
+            << text;
+        EXPECT_EQ(gotDone, done);
+        return rate;
+    };
+    // Seen once, at the end, 50 ms and 300 ms after the start: bytes over time since then.
+    const auto fast = rateOf("a.bmd", 0, 100000, std::chrono::milliseconds(50));
+    EXPECT_GT(fast, 0u);
+    EXPECT_LE(fast, 100000u * 20);
+    const auto slower = rateOf("b.bmd", 0, 100000, std::chrono::milliseconds(300));
+    EXPECT_GT(slower, 0u);
+    EXPECT_LE(slower, 100000u * 10 / 3 + 1);
+    // A resumed transfer: the 900000 bytes kept from an earlier run are not this run's speed.
+    const auto resumed = rateOf("up_list.zip", 900000, 1000000, std::chrono::milliseconds(500));
+    EXPECT_GT(resumed, 0u);
+    EXPECT_LE(resumed, 200000u);
 }
 
 TEST_F(CliWindowTest, CloseEndsTheRunOnce) {
