@@ -171,8 +171,6 @@ struct Served {
     enum { Vsftpd, Pyftpdlib, Nginx } Server;
 };
 
-class LauncherRoundTrip : public testing::TestWithParam<Served> {};
-
 struct ServerUnderTest {
     std::unique_ptr<testsupport::LoopbackServer> Process;
     std::string Kind = "ftp";
@@ -218,6 +216,21 @@ public:
     std::string Log;
 };
 
+// The parameter's form published into work/repo and served by the parameter's server.
+class LauncherRoundTrip : public testing::TestWithParam<Served> {
+protected:
+    void SetUp() override {
+        form_ = GetParam().PublishedAs;
+        PublishAll(work_.Path(), work_ / "repo", *form_);
+        server_ = StartServer(GetParam(), work_ / "repo");
+        if (!server_.Process->Failure().empty()) GTEST_SKIP() << server_.Process->Failure();
+    }
+
+    testsupport::TempDir work_;
+    const Form* form_ = nullptr;
+    ServerUnderTest server_;
+};
+
 // One launcher run against `server`: the connect server names it, the terminal launcher
 // patches an empty game directory until the client is current.
 testsupport::RunResult PatchEmptyGame(const fs::path& work, const fs::path& game,
@@ -261,17 +274,11 @@ TEST_P(LauncherRoundTrip, EmptyGameEndsAsTheNewestTree) {
         if (!fs::exists(testsupport::ProgramPath(program)))
             GTEST_SKIP() << program << " is not built";
     }
-    const Served served = GetParam();
-    const Form& form = *served.PublishedAs;
-    testsupport::TempDir work;
-    fs::path repo = work / "repo";
-    PublishAll(work.Path(), repo, form);
-
-    ServerUnderTest server = StartServer(served, repo);
-    if (!server.Process->Failure().empty()) GTEST_SKIP() << server.Process->Failure();
+    const Form& form = *form_;
+    const ServerUnderTest& server = server_;
     const std::string kind = server.Kind;
-    const fs::path game = work / "game";
-    auto run = PatchEmptyGame(work.Path(), game, kind, server.Host, server.Process->Port(),
+    const fs::path game = work_ / "game";
+    auto run = PatchEmptyGame(work_.Path(), game, kind, server.Host, server.Process->Port(),
                               server.User, server.Password);
     ASSERT_EQ(run.ExitCode, 0) << run.Stdout << run.Stderr;
 
@@ -297,15 +304,9 @@ INSTANTIATE_TEST_SUITE_P(
 // The same round trip one level down: the launcher's patch sessions driven directly against
 // the servers (no connect server, no window), as the controller runs them.
 TEST_P(LauncherRoundTrip, PatchSessionsBringAnEmptyGameToTheNewestTree) {
-    const Served served = GetParam();
-    const Form& form = *served.PublishedAs;
-    testsupport::TempDir work;
-    fs::path repo = work / "repo";
-    PublishAll(work.Path(), repo, form);
-    ServerUnderTest server = StartServer(served, repo);
-    if (!server.Process->Failure().empty()) GTEST_SKIP() << server.Process->Failure();
-
-    const fs::path game = work / "game";
+    const Form& form = *form_;
+    const ServerUnderTest& server = server_;
+    const fs::path game = work_ / "game";
     fs::create_directories(game / "Temp");
     RecordingHost host;
     PatchEngine engine(host, GamePath(game));
