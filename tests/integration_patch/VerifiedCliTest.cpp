@@ -13,9 +13,7 @@
 
 namespace fs = std::filesystem;
 using namespace patchtest;
-using testsupport::ProgramPath;
 using testsupport::ReadFile;
-using testsupport::WriteFile;
 
 namespace {
 
