@@ -134,6 +134,10 @@ TEST(TempDirectoryTest, ConfigFileExistsIgnoresLetterCase) {
 class StartGameTest : public ::testing::Test, public ControllerFixture {
 protected:
     StartGameTest() {
+        // The connect thread stays in its greeting wait until the window closes: a start
+        // before the go-ahead then finds it still trying, and no new thread takes the
+        // request it sets while the test looks at it.
+        Environment.GreetingTimeoutMs = 3600 * 1000;
         Environment.Settings.ScrambleKey = kKey;
         Environment.Settings.GameClient = "game.exe";
         SetServerEntry(0, "One", "10.0.0.1", 1000);
