@@ -12,6 +12,7 @@
 #include "archive/UnpackFile.h"
 #include "patch/RepositoryVerifier.h"
 #include "platform/AsciiText.h"
+#include "platform/AtomicFile.h"
 #include "platform/DownloadSink.h"
 #include "platform/FtpClient.h"
 #include "text/MessageNumbers.h"
@@ -274,12 +275,55 @@ bool FtpPatchSession::DownloadPatch(const VersionEntry& entry, bool* save) {
 }
 
 bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList& list) {
+    unlogged_.clear();
+    unloggedNames_.clear();
+    unloggedBytes_ = 0;
+    // What was fetched before a failure or a stop is recorded, so the next run skips it.
+    const bool walked = WalkPerFileItems(entry, list);
+    if (!RecordFetchedFiles()) {
+        if (walked) host_.SetStatusText(kMsgPatchFailed);
+        return false;
+    }
+    return walked;
+}
+
+bool FtpPatchSession::RecordFetchedFiles() {
+    if (unlogged_.empty()) return true;
+    // The files reach the disk before the log names them: a logged file is never fetched
+    // again, so after a power cut it must be whole. One flush for the batch instead of one
+    // (and a directory flush) per file.
+    if (!SyncFileSystemOf(engine_.GameDirectory().Root())) {
+        engine_.ReportFailure("cannot flush the downloaded files to disk",
+                              engine_.GameDirectory().Root(), errno);
+        return false;
+    }
+    std::vector<std::string_view> names(unlogged_.begin(), unlogged_.end());
+    // A file the log does not name is never installed, so lines that cannot be written (a
+    // full disk) fail the patch rather than leave the files out of it.
+    if (!engine_.Log().AppendLogLines('F', names)) {
+        engine_.ReportFailure(
+            "cannot record " + std::to_string(names.size()) + " downloaded files in the patch log",
+            engine_.Log().File(), errno);
+        return false;
+    }
+    unlogged_.clear();
+    unloggedNames_.clear();
+    unloggedBytes_ = 0;
+    return true;
+}
+
+bool FtpPatchSession::WalkPerFileItems(const VersionEntry& entry, const PatchList& list) {
     const bool compressed = engine_.ListFlags.Compressed;
     bool resume = engine_.Log().Exists();
     std::string subdirectory;
 
     for (const PatchListItem& item : list.Items) {
         if (item.What == PatchListItem::Kind::Subdirectory) {
+            // A directory's files are recorded together before the next directory starts.
+            if (!RecordFetchedFiles()) {
+                host_.SetStatusText(kMsgPatchFailed);
+                return false;
+            }
             // An empty name switches back to the game directory itself.
             subdirectory = item.Name;
             const auto gameDir = subdirectory.empty()
@@ -332,7 +376,8 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
                         host_.SetStatusText(kMsgPatchFailed);
                         return false;
                     }
-                } else if ((logged = engine_.IsFileLogged(logName))) {
+                } else if ((logged = engine_.IsFileLogged(logName) ||
+                                     unloggedNames_.count(UpperAscii(logName)) > 0)) {
                     // Only a copy that is still in "Temp" counts: a run that ended while the
                     // copies were being cleared leaves log lines without files, and
                     // skipping those would fail the installation on every later run.
@@ -373,14 +418,18 @@ bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList
                         return engine_.RefuseUnverified(kMsgPatchFailed, restored);
                 }
                 // One line per file: the log's cleanup treats a second line for a file it has
-                // already removed as a failed deletion and would keep the log. A file the log
-                // does not name is never installed, so a line that cannot be written (a full
-                // disk) fails the patch rather than leave the file out of it.
-                if (!logged && !engine_.AppendLogLine('F', logName)) {
-                    engine_.ReportFailure("cannot record " + logName + " in the patch log",
-                                          engine_.Log().File(), errno);
-                    host_.SetStatusText(kMsgPatchFailed);
-                    return false;
+                // already removed as a failed deletion and would keep the log. The lines are
+                // written in batches (a directory, or kRecordBatchBytes of downloads).
+                if (!logged) {
+                    unlogged_.push_back(logName);
+                    unloggedNames_.insert(UpperAscii(logName));
+                    unloggedBytes_ += lastFileSize_;
+                    if ((unloggedBytes_ >= kRecordBatchBytes ||
+                         unlogged_.size() >= static_cast<std::size_t>(kRemoteFileSlots)) &&
+                        !RecordFetchedFiles()) {
+                        host_.SetStatusText(kMsgPatchFailed);
+                        return false;
+                    }
                 }
             }
         }
@@ -485,6 +534,9 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
     // The data lands under a temporary name and takes the file's own name only when complete
     // (a logged file being fetched again must never be left half-written under that name).
     DownloadSink file(*local, ".part");
+    // Reaching the disk is settled for a batch of files at once (RecordFetchedFiles), or by the
+    // packed patch's flush of everything it unpacked: the archive is fetched anew after a crash.
+    file.SetFlushToDisk(false);
     std::optional<ResumeRecord> record;
     std::uint64_t offset =
         listedSize >= kResumableSize ? ResumePoint(ftp, remote, file, record) : 0;
@@ -543,6 +595,7 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
     // reading the directory again (once a file, that made a directory of 999 cost 500,000
     // names read).
     engine_.GameDirectory().NoteCreated(*local);
+    lastFileSize_ = size;
     host_.LogEvent("downloaded " + (ftp ? ftp->LastUrl() : remote) + " (" + std::to_string(size) +
                    " bytes) to " + local->string());
     engine_.StopTransfer = 0;

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "patch/PatchEngine.h"
@@ -38,6 +39,9 @@ public:
     // Files at least this big keep their bytes when interrupted and are resumed by the next
     // run; a smaller one costs less to fetch again than to ask the server about.
     static constexpr std::uint64_t kResumableSize = 1 << 20;
+    // Downloads are recorded in the log at least this often (besides once per directory), so
+    // a killed run of big files loses little.
+    static constexpr std::uint64_t kRecordBatchBytes = std::uint64_t{256} << 20;
 
     // `stallSeconds`: a transfer that receives nothing for this long fails.
     explicit FtpPatchSession(PatchEngine& engine, int stallSeconds = 60);
@@ -75,6 +79,9 @@ private:
     // False when the listing gives `remoteName` another size than the manifest expects.
     bool CheckListedSize(const std::string& remoteName, const std::string& logName);
     bool WalkPerFileList(const VersionEntry& entry, const PatchList& list);
+    bool WalkPerFileItems(const VersionEntry& entry, const PatchList& list);
+    // Flushes the files fetched since the last call to disk, then names them in the log.
+    bool RecordFetchedFiles();
     bool RestoreCompressed(const std::string& localPath, const std::string& restoredPath);
     // Up to `attempts` opens (from byte `offset`), pumping; null (message 125 unless
     // stopped) on failure.
@@ -101,4 +108,10 @@ private:
     std::vector<RemoteFileEntry> remoteFiles_;
     // The size the next download must have (from the signed manifest), when verifying.
     std::optional<std::uint64_t> expectedSize_;
+    // Files complete in "Temp" whose log lines are not written yet (their names as logged, and
+    // upper-cased for lookups), and the bytes downloaded for them.
+    std::vector<std::string> unlogged_;
+    std::unordered_set<std::string> unloggedNames_;
+    std::uint64_t unloggedBytes_ = 0;
+    std::uint64_t lastFileSize_ = 0;
 };

@@ -75,19 +75,31 @@ bool PatchEngine::InstallFromTemp() {
         copies.push_back(Copy{*source, *target, selfUpdate});
     }
 
+    // Each copy replaces its target atomically but reaches the disk only with the one flush
+    // after the last: until then the log and every "Temp" copy stay, so a run ending anywhere
+    // in here (a power cut too) installs the whole batch again next time.
     for (const Copy& copy : copies) {
         if (copy.SelfUpdate) SelfUpdatePending = 1;
         std::error_code ec;
         std::filesystem::create_directories(copy.Target.parent_path(), ec);
         errno = 0;
-        if (!CopyFileAtomically(copy.Source, copy.Target)) {
+        if (!CopyFileAtomically(copy.Source, copy.Target, FlushMode::Later)) {
             const int error = errno != 0 ? errno : EIO;
+            ReportFailure("cannot install " + copy.Source.string(), copy.Target, error);
             host_.ShowMessageBox("Patch Install Error, File : " + copy.Source.string() + " (" +
                                      std::to_string(error) + ")",
                                  "Error", MessageBoxIcon::None);
             return false;
         }
         Pump();
+    }
+    if (!copies.empty() && !SyncFileSystemOf(gameDirectory_.Root())) {
+        const int error = errno != 0 ? errno : EIO;
+        ReportFailure("cannot flush the installed patch to disk", gameDirectory_.Root(), error);
+        host_.ShowMessageBox("Patch Install Error, File : " + gameDirectory_.Root().string() +
+                                 " (" + std::to_string(error) + ")",
+                             "Error", MessageBoxIcon::None);
+        return false;
     }
     return true;
 }

@@ -55,26 +55,38 @@ bool PatchLog::Exists() const {
 }
 
 bool PatchLog::AppendLogLine(char kind, std::string_view text) {
-    // A line break inside the text would forge further records.
-    if (kind == '\n' || kind == '\r' || text.find_first_of("\r\n") != std::string_view::npos) {
-        return false;
+    return AppendLogLines(kind, std::span<const std::string_view>(&text, 1));
+}
+
+bool PatchLog::AppendLogLines(char kind, std::span<const std::string_view> texts) {
+    // A line break inside a text would forge further records.
+    if (kind == '\n' || kind == '\r') return false;
+    for (const std::string_view text : texts) {
+        if (text.find_first_of("\r\n") != std::string_view::npos) return false;
     }
+    if (texts.empty()) return true;
     const std::optional<Stamp> before = StampOf(file_);
     const bool summaryCurrent = summary_ && before && *before == summaryStamp_;
-    const int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    // Read and write: the last byte is looked at below (a write-only descriptor cannot read
+    // it, and a line would then be glued to a log's unended last one).
+    const int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    std::string line;
+    std::string lines;
     // A log whose last line lacks its end (written by hand) gets it first.
     struct stat st {};
     char last = '\n';
     const bool sized = ::fstat(fd, &st) == 0;
     if (sized && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
-        line.push_back('\n');
-    line.push_back(kind);
-    line.push_back(' ');
-    line.append(text);
-    line.push_back('\n');
-    const bool written = WriteAll(fd, line.data(), line.size());
+        lines.push_back('\n');
+    for (const std::string_view text : texts) {
+        lines.push_back(kind);
+        lines.push_back(' ');
+        lines.append(text);
+        lines.push_back('\n');
+    }
+    // All lines in one write: a batch costs one system call, and a killed run still leaves
+    // whole lines (a write to a local file is not cut short by a signal).
+    const bool written = WriteAll(fd, lines.data(), lines.size());
     // A line cut short (a full disk) must not stay behind, where it would read as a record of
     // a file by part of its name: the log goes back to its last whole line.
     if (!written && sized && ::ftruncate(fd, st.st_size) != 0) {
@@ -86,14 +98,15 @@ bool PatchLog::AppendLogLine(char kind, std::string_view text) {
         summary_.reset();
         return false;
     }
-    // Our own line joins what was read, unless the file was not as last read.
+    // Our own lines join what was read, unless the file was not as last read.
     const std::optional<Stamp> after = StampOf(file_);
     if (summaryCurrent && after && last == '\n' && before->Inode == after->Inode) {
-        const std::string stored = ReadLinesOf(line).back().Text;
-        if (kind == 'F') summary_->Files.insert(UpperAscii(stored));
-        if (kind == 'V' && !summary_->HasVersion) {
-            summary_->HasVersion = true;
-            summary_->Version = stored;
+        for (const PatchLogLine& record : ReadLinesOf(lines)) {
+            if (kind == 'F') summary_->Files.insert(UpperAscii(record.Text));
+            if (kind == 'V' && !summary_->HasVersion) {
+                summary_->HasVersion = true;
+                summary_->Version = record.Text;
+            }
         }
         summaryStamp_ = *after;
     } else {

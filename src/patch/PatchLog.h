@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -30,6 +31,9 @@ public:
 
     // Appends "kind text"; false when the log cannot be written.
     bool AppendLogLine(char kind, std::string_view text);
+    // Appends one "kind text" line for each text, in one write; false (and nothing appended)
+    // when a text holds a line break, false when the log cannot be written.
+    bool AppendLogLines(char kind, std::span<const std::string_view> texts);
     // True when an F line's text equals `path` (ASCII case ignored).
     bool IsFileLogged(std::string_view path) const;
     // True when the first V line's version (0.0.0 without one) is not `targetPacked`; false

@@ -8,8 +8,15 @@
 // Writes `contents` to `target` atomically. False (target untouched) on any failure.
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view contents);
 
+// Whether a replacement reaches the disk before the call returns (Now), or is left to one
+// SyncFileSystemOf for a whole batch of them (Later: a crash before that flush may leave the
+// target empty or old, so the caller must be able to redo the batch until it has flushed).
+enum class FlushMode { Now, Later };
+
 // Copies `source` over `target` atomically (the copy keeps `source`'s permissions bits).
-bool CopyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target);
+// False with errno set on failure, the target untouched.
+bool CopyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target,
+                        FlushMode flush = FlushMode::Now);
 
 // A temporary name beside `target` that no other writer uses.
 std::filesystem::path TemporarySibling(const std::filesystem::path& target);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
 #include "integration_patch/SessionFixture.h"
@@ -22,6 +23,47 @@ protected:
                      std::to_string(server_->Port()), "patch", "secret", "version.wvd"});
         if (killAt > 0) argv.push_back(std::to_string(killAt));
         return testsupport::Run(argv);
+    }
+    // The driver under strace, killed at the `nth` flush of the whole file system (0: not
+    // killed; the flushes are then written to `traceFile`).
+    RunResult DriveFlushKilled(int nth, const fs::path& traceFile = "/dev/null") {
+        std::vector<std::string> strace = {"strace",           "-qq", "-f",          "-o",
+                                           traceFile.string(), "-e",  "trace=syncfs"};
+        if (nth > 0) {
+            strace.push_back("-e");
+            strace.push_back("inject=syncfs:signal=KILL:when=" + std::to_string(nth));
+        }
+        return Drive(0, strace);
+    }
+    // How many flushes a clean run of the standard patch from scratch makes.
+    int FlushCount() {
+        const fs::path trace = Game().parent_path() / "flushes.trace";
+        const RunResult clean = DriveFlushKilled(0, trace);
+        EXPECT_EQ(clean.ExitCode, 0) << clean.Stdout << clean.Stderr;
+        const std::string text = testsupport::ReadFile(trace);
+        fs::remove(trace);
+        int count = 0;
+        for (std::size_t at = text.find("syncfs("); at != std::string::npos;
+             at = text.find("syncfs(", at + 1))
+            ++count;
+        fs::remove_all(Game());
+        fs::create_directories(Game() / "Temp");
+        return count;
+    }
+    static bool StraceWorks() {
+        return testsupport::Run({"strace", "-qq", "-f", "-o", "/dev/null", "true"}).ExitCode == 0;
+    }
+    // The tree of an uninterrupted run, with nothing left behind.
+    void ExpectFinished(const Tree& expected, const std::string& trace) {
+        Tree installed = ReadTree(Game(), "Temp");
+        ASSERT_EQ(installed.count("config.ini"), 1u) << trace;
+        installed["config.ini"] = "";
+        EXPECT_TRUE(installed == expected)
+            << trace << ": " << testing::PrintToString(testsupport::ListTree(Game()));
+        EXPECT_EQ(ConfigVersion(), "1.00.04") << trace;
+        EXPECT_FALSE(fs::exists(Game() / "patch.log")) << trace;
+        EXPECT_TRUE(testsupport::ListTree(Game() / "Temp").empty()) << trace;
+        EXPECT_TRUE(Strays().empty()) << trace;
     }
     std::unique_ptr<testsupport::PyFtpServer> server_;
 };
@@ -118,17 +160,19 @@ TEST_F(CrashResumeTest, RefetchOfALoggedFileKilledHalfWayIsFetchedWholeNextTime)
 }
 
 // A packed patch's files reach the disk in one flush before config.ini names the new version.
-// Killed during that flush (by strace at the system call), the run leaves the old version in
-// config.ini, no temporary file beside any target, and the next run ends like a clean one.
+// Killed during that flush (by strace at the system call; it is the run's last), the run leaves
+// the old version in config.ini, no temporary file beside any target, and the next run ends
+// like a clean one.
 TEST_F(CrashResumeTest, KilledDuringThePackedPatchFlushRerunsToTheSameTree) {
-    if (testsupport::Run({"strace", "-qq", "-f", "-o", "/dev/null", "true"}).ExitCode != 0)
+    if (!StraceWorks())
         GTEST_SKIP() << "strace cannot trace here (not installed, or tracing is not allowed)";
     const Tree expected = BuildStandardRepo(Server());
     server_ = std::make_unique<testsupport::PyFtpServer>(Server());
     ASSERT_TRUE(server_->Ready());
+    const int flushes = FlushCount();
+    ASSERT_GT(flushes, 0);
 
-    const RunResult killed = Drive(0, {"strace", "-qq", "-f", "-o", "/dev/null", "-e",
-                                       "trace=syncfs", "-e", "inject=syncfs:signal=KILL"});
+    const RunResult killed = DriveFlushKilled(flushes);
     ASSERT_EQ(killed.ExitCode, 128 + SIGKILL) << killed.Stdout << killed.Stderr;
     EXPECT_EQ(ConfigVersion(), "1.00.03");
     for (const std::string& name : testsupport::ListTree(Game()))
@@ -136,13 +180,51 @@ TEST_F(CrashResumeTest, KilledDuringThePackedPatchFlushRerunsToTheSameTree) {
 
     const RunResult rerun = Drive(0);
     ASSERT_EQ(rerun.ExitCode, 0) << rerun.Stdout;
-    Tree installed = ReadTree(Game(), "Temp");
-    ASSERT_EQ(installed.count("config.ini"), 1u);
-    installed["config.ini"] = "";
-    EXPECT_TRUE(installed == expected) << testing::PrintToString(testsupport::ListTree(Game()));
-    EXPECT_EQ(ConfigVersion(), "1.00.04");
-    EXPECT_FALSE(fs::exists(Game() / "patch.log"));
-    EXPECT_TRUE(Strays().empty());
+    ExpectFinished(expected, "rerun");
+}
+
+// Per-file patches flush in batches: the downloads of a directory before the log names them,
+// the installed copies once before the log and the copies go. Killed in each of those flushes
+// in turn (and once more at the same flush of the rerun), config.ini never names a version
+// whose files are not all in place, and a plain run then ends like a clean one.
+TEST_F(CrashResumeTest, KilledDuringEachBatchedFlushConverges) {
+    if (!StraceWorks())
+        GTEST_SKIP() << "strace cannot trace here (not installed, or tracing is not allowed)";
+    const Tree expected = BuildStandardRepo(Server());
+    server_ = std::make_unique<testsupport::PyFtpServer>(Server());
+    ASSERT_TRUE(server_->Ready());
+    const int flushes = FlushCount();
+    // Three per-file versions of one to three directories each, then the packed one.
+    ASSERT_GE(flushes, 7);
+
+    // What config.ini may name at any moment, with the files each version must have brought.
+    const std::map<std::string, std::vector<std::string>> mustHave = {
+        {"1.00.00", {}},
+        {"1.00.01", {"Data/Player/p.bmd", "kamsg._ll"}},
+        {"1.00.02", {"Data/Player/p.bmd", "kamsg._ll", "Data/c.bmd"}},
+        {"1.00.03", {"Data/Player/p.bmd", "kamsg._ll", "Data/c.bmd", "r.txt", "Data/Map/m.att"}},
+        {"1.00.04",
+         {"Data/Player/p.bmd", "kamsg._ll", "Data/c.bmd", "r.txt", "Data/Map/m.att", "Data/z.bmd"}},
+    };
+    for (int nth = 1; nth < flushes; ++nth) {
+        const std::string trace = "killed at flush " + std::to_string(nth);
+        const RunResult killed = DriveFlushKilled(nth);
+        ASSERT_EQ(killed.ExitCode, 128 + SIGKILL) << trace << "\n" << killed.Stdout;
+        const std::string version = ConfigVersion() == "none" ? "1.00.00" : ConfigVersion();
+        ASSERT_EQ(mustHave.count(version), 1u) << trace << ": config.ini names " << version;
+        for (const std::string& file : mustHave.at(version))
+            EXPECT_TRUE(expected.at(file) == testsupport::ReadFile(Game() / file))
+                << trace << ": config.ini names " << version << " but " << file
+                << " is not in place";
+        // Killed again where the rerun flushes first: it must not lose what the first run kept.
+        const RunResult killedAgain = DriveFlushKilled(1);
+        (void)killedAgain;
+        RunResult rerun = Drive(0);
+        ASSERT_EQ(rerun.ExitCode, 0) << trace << "\n" << rerun.Stdout << rerun.Stderr;
+        ExpectFinished(expected, trace);
+        fs::remove_all(Game());
+        fs::create_directories(Game() / "Temp");
+    }
 }
 
 }  // namespace

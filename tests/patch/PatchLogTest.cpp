@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+#include <vector>
+
 #include "patch/PatchEngine.h"
 #include "patch/RecordingPatchHost.h"
 #include "support/TestSupport.h"
@@ -30,6 +33,30 @@ TEST(PatchLog, LineBreaksCannotForgeRecords) {
     EXPECT_FALSE(log.AppendLogLine('F', "a.bmd\nF config.ini"));
     EXPECT_FALSE(log.AppendLogLine('F', "a.bmd\rV 9.9.9"));
     EXPECT_FALSE(log.Exists());
+}
+
+// A batch is all or nothing: one forged name refuses the whole batch, and the lines of an
+// accepted one are answered from at once, after a log without a final line break too.
+TEST(PatchLog, BatchesAreWrittenWholeOrNotAtAll) {
+    TempDir dir;
+    PatchLog log(dir / "patch.log");
+    ASSERT_TRUE(log.AppendLogLine('V', "1.0.2"));
+    const std::vector<std::string_view> forged = {"a.bmd", "b.bmd\nF config.ini", "c.bmd"};
+    EXPECT_FALSE(log.AppendLogLines('F', forged));
+    EXPECT_EQ(ReadFile(dir / "patch.log"), "V 1.0.2\n");
+    EXPECT_FALSE(log.IsFileLogged("a.bmd"));
+
+    const std::vector<std::string_view> batch = {"a.bmd", "Data\\b.bmd", "c d.bmd"};
+    ASSERT_TRUE(log.AppendLogLines('F', batch));
+    EXPECT_EQ(ReadFile(dir / "patch.log"), "V 1.0.2\nF a.bmd\nF Data\\b.bmd\nF c d.bmd\n");
+    for (const std::string_view name : {"A.BMD", "data\\B.bmd", "c d.bmd"})
+        EXPECT_TRUE(log.IsFileLogged(name)) << name;
+
+    WriteFile(dir / "patch.log", "V 1.0.2\nF x.bmd");  // cut by hand
+    ASSERT_TRUE(log.AppendLogLines('F', batch));
+    EXPECT_EQ(ReadFile(dir / "patch.log"), "V 1.0.2\nF x.bmd\nF a.bmd\nF Data\\b.bmd\nF c d.bmd\n");
+    EXPECT_TRUE(log.IsFileLogged("x.bmd"));
+    EXPECT_TRUE(log.IsFileLogged("c d.bmd"));
 }
 
 TEST(PatchLog, NamesWithBlanksSurviveTheRoundTrip) {

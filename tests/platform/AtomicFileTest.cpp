@@ -55,6 +55,16 @@ TEST(AtomicFileTest, CopyKeepsSourceModeAndBytes) {
     EXPECT_FALSE(CopyFileAtomically(dir / "absent", dir / "dst"));
     EXPECT_EQ(ReadFile(dir / "dst"), big);
 
+    // Left to a later flush: the same bytes and mode, empty files too, no temporaries.
+    WriteFile(dir / "empty", "");
+    ASSERT_TRUE(CopyFileAtomically(dir / "src", dir / "later", FlushMode::Later));
+    EXPECT_EQ(ReadFile(dir / "later"), big);
+    ASSERT_TRUE(CopyFileAtomically(dir / "empty", dir / "later", FlushMode::Later));
+    EXPECT_EQ(ReadFile(dir / "later"), "");
+    EXPECT_TRUE(SyncFileSystemOf(dir.Path()));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+
     EXPECT_NE(TemporarySibling(dir / "dst"), TemporarySibling(dir / "dst"));
     EXPECT_EQ(TemporarySibling(dir / "dst").parent_path(), dir.Path());
 }
