@@ -132,7 +132,9 @@ def main():
                            "--exclude=patch.log",
                            # The window is closed as soon as config.ini names the new version,
                            # before its session deletes the version list.
-                           "--exclude=version.wvd", os.path.join(work, "game-gui"),
+                           "--exclude=version.wvd",
+                           # Each launcher writes its own process id into the folder's lock.
+                           "--exclude=.torvane.lock", os.path.join(work, "game-gui"),
                            os.path.join(work, "game-cli")],
                           stdout=subprocess.DEVNULL).returncode == 0
     print()

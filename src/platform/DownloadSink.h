@@ -128,6 +128,7 @@ private:
     std::filesystem::path temporary_;
     std::string temporarySuffix_;
     std::FILE* file_ = nullptr;
+    std::unique_ptr<char[]> buffer_;  // the stream's buffer, kept across Open calls
     std::vector<std::unique_ptr<DownloadValidator>> validators_;
     std::uint64_t written_ = 0;
     std::string failure_;
