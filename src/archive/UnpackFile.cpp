@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/DescriptorIo.h"
+#include "platform/DownloadSink.h"
 
 namespace {
 
@@ -52,28 +53,15 @@ std::string UnpackedFilePath(const std::string& sourcePath,
     return directory + name;
 }
 
-int UnpackFile(const UnpackControl& control, const std::string& sourcePath,
-               const std::string& destinationDirectory) {
-    const std::string outputPath = UnpackedFilePath(sourcePath, destinationDirectory);
+namespace {
 
-    FileDescriptor input(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!input.Valid()) return 0;
-    struct stat inputStat {};
-    if (::fstat(input.Get(), &inputStat) != 0 || !S_ISREG(inputStat.st_mode)) return 0;
-    // A source without an extension would be restored onto itself and truncated before it
-    // was read.
-    struct stat outputStat {};
-    if (::stat(outputPath.c_str(), &outputStat) == 0 && outputStat.st_dev == inputStat.st_dev &&
-        outputStat.st_ino == inputStat.st_ino)
-        return 0;
-    FileDescriptor output(
-        ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!output.Valid()) return 0;
+enum class Restored { Complete, Failed, Stopped };
 
-    const auto size = static_cast<std::uint64_t>(inputStat.st_size);
-
+// Decompresses the whole of `input` (a regular file of `size` bytes) through `write`.
+template <typename Write>
+Restored RestoreStream(const UnpackControl& control, int input, std::uint64_t size, Write write) {
     bz_stream stream{};
-    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) return 0;
+    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) return Restored::Failed;
     bool decompressorLive = true;
     auto release = [&]() -> bool {
         if (!decompressorLive) return true;
@@ -82,7 +70,7 @@ int UnpackFile(const UnpackControl& control, const std::string& sourcePath,
     };
     auto fail = [&]() {
         release();
-        return 0;
+        return Restored::Failed;
     };
     auto stopRequested = [&]() {
         if (control.PumpOneEvent) control.PumpOneEvent();
@@ -93,17 +81,14 @@ int UnpackFile(const UnpackControl& control, const std::string& sourcePath,
     };
     auto stop = [&]() {
         release();
-        input.Close();
-        output.Close();
-        ::unlink(outputPath.c_str());
-        return 0;
+        return Restored::Stopped;
     };
 
     std::vector<char> in(kUnpackInputBufferSize);
     std::vector<char> out(kUnpackOutputBufferSize);
     bool streamEnded = false;
     for (;;) {
-        const ssize_t got = ReadSome(input.Get(), in.data(), in.size());
+        const ssize_t got = ReadSome(input, in.data(), in.size());
         if (got < 0) return fail();
         if (got == 0) break;
         // Nothing may follow the end of the stream.
@@ -116,7 +101,7 @@ int UnpackFile(const UnpackControl& control, const std::string& sourcePath,
             const int result = BZ2_bzDecompress(&stream);
             if (result != BZ_OK && result != BZ_STREAM_END) return fail();
             const std::size_t produced = out.size() - stream.avail_out;
-            if (produced > 0 && !WriteAll(output.Get(), out.data(), produced)) return fail();
+            if (produced > 0 && !write(out.data(), produced)) return fail();
             if (result == BZ_STREAM_END) {
                 streamEnded = true;
                 if (stream.avail_in > 0) return fail();
@@ -131,10 +116,55 @@ int UnpackFile(const UnpackControl& control, const std::string& sourcePath,
         if (control.Watcher) control.Watcher->Report(consumed(), size);
     }
     if (control.Watcher && streamEnded) control.Watcher->Finish(consumed(), size);
+    // A stream cut short never reports its end: such a file is not restored.
+    return release() && streamEnded ? Restored::Complete : Restored::Failed;
+}
 
-    const bool released = release();
+// The compressed file open for reading, with its size; false when it is not a regular file.
+bool OpenSource(FileDescriptor& input, struct stat& st) {
+    if (!input.Valid()) return false;
+    return ::fstat(input.Get(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+int UnpackFile(const UnpackControl& control, const std::string& sourcePath,
+               const std::string& destinationDirectory) {
+    const std::string outputPath = UnpackedFilePath(sourcePath, destinationDirectory);
+
+    FileDescriptor input(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat inputStat {};
+    if (!OpenSource(input, inputStat)) return 0;
+    // A source without an extension would be restored onto itself and truncated before it
+    // was read.
+    struct stat outputStat {};
+    if (::stat(outputPath.c_str(), &outputStat) == 0 && outputStat.st_dev == inputStat.st_dev &&
+        outputStat.st_ino == inputStat.st_ino)
+        return 0;
+    FileDescriptor output(
+        ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!output.Valid()) return 0;
+
+    const Restored result = RestoreStream(
+        control, input.Get(), static_cast<std::uint64_t>(inputStat.st_size),
+        [&](const char* data, std::size_t size) { return WriteAll(output.Get(), data, size); });
     input.Close();
     const bool written = output.Close();
-    // A stream cut short never reports its end: such a file is not restored.
-    return streamEnded && released && written ? 1 : 0;
+    if (result == Restored::Stopped) ::unlink(outputPath.c_str());
+    return result == Restored::Complete && written ? 1 : 0;
+}
+
+int UnpackFileTo(const UnpackControl& control, const std::string& sourcePath, DownloadSink& sink) {
+    FileDescriptor input(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat inputStat {};
+    if (!OpenSource(input, inputStat)) {
+        sink.Abandon();
+        return 0;
+    }
+    const Restored result =
+        RestoreStream(control, input.Get(), static_cast<std::uint64_t>(inputStat.st_size),
+                      [&](const char* data, std::size_t size) { return sink.Write(data, size); });
+    if (result == Restored::Complete) return 1;
+    sink.Abandon();
+    return 0;
 }

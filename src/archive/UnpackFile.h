@@ -10,6 +10,8 @@
 
 #include "platform/Progress.h"
 
+class DownloadSink;
+
 struct UnpackControl {
     // Compressed bytes consumed of the compressed file's size, after each input chunk (and
     // the whole size at the end); cancelling it stops the restore. May be null.
@@ -31,3 +33,8 @@ std::string UnpackedFilePath(const std::string& sourcePath,
 // output; other failures leave it for the caller to report.
 int UnpackFile(const UnpackControl& control, const std::string& sourcePath,
                const std::string& destinationDirectory);
+
+// Restores `sourcePath` into `sink`, which the caller opened (and later commits, with whatever
+// validators it added seeing the restored bytes as they are produced). 1 when the stream was
+// restored completely and every byte was taken, 0 otherwise (the sink is then abandoned).
+int UnpackFileTo(const UnpackControl& control, const std::string& sourcePath, DownloadSink& sink);

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kFixedVersionFile = "version.wvd";
-constexpr const char* kRestoreScratch = "~restoring";
+constexpr const char* kRestoreSuffix = ".restoring";
 constexpr std::size_t kMaxRemoteName = 255;
 
 std::string ErrorCodeText(const std::string& message, int code) {
@@ -451,26 +451,30 @@ bool FtpPatchSession::RestoreCompressed(const std::string& localPath,
     if (unpacked.parent_path() != restored->parent_path() ||
         !EqualsIgnoringAsciiCase(unpacked.filename().string(), restored->filename().string()))
         return false;
-    // The file is restored in a scratch folder beside it and moved into place whole: a run
+    // The file is restored under a temporary name beside its place and committed whole: a run
     // killed half-way must not leave a part of it under its own name, where a later run that
-    // finds it in the log would take it for the finished file and install it.
-    const fs::path scratch = source->parent_path() / kRestoreScratch;
-    std::error_code ec;
-    fs::create_directories(scratch, ec);
-    const fs::path output = UnpackedFilePath(source->string(), scratch.string() + "/");
+    // finds it in the log would take it for the finished file and install it. The fixed
+    // suffix lets the next restore of the same file reuse what a killed one left.
+    DownloadSink output(*restored, kRestoreSuffix);
+    // Like every file in "Temp", it reaches the disk when it is installed.
+    output.SetFlushToDisk(false);
+    if (!output.Open()) {
+        Report(output.Failure());
+        return false;
+    }
     Progress watcher({}, [this] { return engine_.StopTransfer.load() == 1; });
     UnpackControl control;
     control.Watcher = &watcher;
     control.PumpOneEvent = [this] { engine_.Pump(); };
-    bool done = UnpackFile(control, source->string(), scratch.string() + "/") == 1;
-    if (done) {
-        fs::rename(output, *restored, ec);
-        done = !ec;
+    if (UnpackFileTo(control, source->string(), output) != 1) {
+        if (!output.Failure().empty()) Report(output.Failure());
+        return false;
     }
-    // A damaged file leaves what it restored so far; it must not be taken for the real one.
-    if (!done) fs::remove(output, ec);
-    fs::remove(scratch, ec);  // only when empty
-    return done;
+    if (!output.Commit()) {
+        Report(output.Failure());
+        return false;
+    }
+    return true;
 }
 
 bool FtpPatchSession::CheckListedSize(const std::string& remoteName, const std::string& logName) {

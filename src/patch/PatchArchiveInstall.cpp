@@ -1,7 +1,8 @@
 // The packed half of PatchEngine's installation: "up_list.zip" decompressed whole into
-// "Temp" (every entry's CRC checked), the list's deletions, then each decompressed file renamed
-// into the game directory, with the launcher's own files and config.ini under substitute
-// names. The archive is decompressed once: checking it and installing it is the same pass.
+// "Temp" (every entry's CRC checked), the list's deletions, then each decompressed file committed
+// over its place in the game directory, with the launcher's own files and config.ini under
+// substitute names. The archive is decompressed once: checking it and installing it is the same
+// pass.
 
 #include <algorithm>
 #include <cerrno>
@@ -9,16 +10,17 @@
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include "archive/FileException.h"
 #include "archive/UnzipFile.h"
 #include "archive/ZipException.h"
 #include "patch/PatchEngine.h"
 #include "patch/RepositoryVerifier.h"
 #include "platform/AtomicFile.h"
+#include "platform/DownloadSink.h"
 #include "text/MessageNumbers.h"
 
 namespace {
@@ -132,22 +134,23 @@ bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopChec
             EntryInfo info;
             zip.GetEntryInfo(&info);
             const std::filesystem::path staged = StagedEntryPath(staging, zip.EntryIndex());
-            CFile output;
-            if (!output.Open(staged.string(), CFile::modeCreate))
-                throw CFileException(staged.string(), output.LastError(), "create");
+            DownloadSink output(staged);
+            // The disk starts on this file while the next one is decompressed: the flush
+            // before config.ini then finds little left to wait for.
+            output.SetWriteBackStarted();
+            if (!output.Open()) throw std::runtime_error(output.Failure());
             zip.OpenEntry();
             for (;;) {
                 const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
-                if (got > 0) output.Write(buffer.data(), got);
+                if (got > 0 && !output.Write(buffer.data(), got))
+                    throw std::runtime_error(output.Failure());
                 Pump();
                 if (stopRequested && stopRequested()) throw UnpackStopped{};
                 if (got < buffer.size()) break;
             }
             zip.CloseEntry();
-            // The disk starts on this file while the next one is decompressed: the flush
-            // before config.ini then finds little left to wait for.
-            StartWriteBack(output.Descriptor());
-            CUnzipFile::ApplyEntryStatus(output, info);
+            if (!output.Commit()) throw std::runtime_error(output.Failure());
+            CUnzipFile::ApplyEntryStatus(staged.string(), info);
         } while (zip.MoveNext());
         zip.Close();
     } catch (const UnpackStopped&) {
@@ -190,9 +193,9 @@ bool PatchEngine::InstallStagedArchive(std::string_view archivePath,
 
     try {
         CUnzipFile zip(archive.string());
-        // Each staged file is renamed over its target, so a run that ends anywhere leaves every
-        // file either old or new. Reaching the disk is settled once for all of them below,
-        // before config.ini records the new version.
+        // Each staged file replaces its target whole (the download sink's commit), so a run that
+        // ends anywhere leaves every file either old or new. Reaching the disk is settled once for
+        // all of them below, before config.ini records the new version.
         bool directory = false;
         std::filesystem::path createdDirectory;
         zip.MoveFirst();
@@ -210,11 +213,12 @@ bool PatchEngine::InstallStagedArchive(std::string_view archivePath,
                 createdDirectory = target->parent_path();
             }
             const std::filesystem::path staged = StagedEntryPath(staging, zip.EntryIndex());
-            std::filesystem::rename(staged, *target, ec);
-            // A directory of the game mounted from another file system takes a copy.
-            if (ec == std::errc::cross_device_link && CopyFileAtomically(staged, *target))
-                ec.clear();
-            if (ec) return cannotOpen(target->string(), ec.value());
+            std::string failure;
+            if (!DownloadSink::CommitFile(staged, *target, failure)) {
+                const int error = errno != 0 ? errno : EIO;
+                std::fprintf(stderr, "torvane: %s\n", failure.c_str());
+                return cannotOpen(target->string(), error);
+            }
             gameDirectory_.NoteCreated(*target);
             Pump();
             if (stopRequested && stopRequested()) return giveUp();

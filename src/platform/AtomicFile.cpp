@@ -1,6 +1,6 @@
 #include "platform/AtomicFile.h"
 
-#include "platform/DescriptorIo.h"
+#include "platform/DownloadSink.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,49 +20,20 @@ void SyncDirectory(const std::filesystem::path& dir) {
     ::close(fd);
 }
 
-// Writes via `fill` into a fresh sibling of `target`, then renames it into place.
+// Fills a sink whose temporary file is a fresh sibling of `target`; the sink's commit puts it
+// in place only when everything was written and flushed.
 template <typename Fill>
 bool ReplaceWith(const std::filesystem::path& target, mode_t mode, bool flush, Fill fill) {
-    const std::filesystem::path temp = TemporarySibling(target);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) return false;
-    bool ok = fill(fd);
-    // The umask may have narrowed the requested bits; a replaced file keeps what it had.
-    if (ok) ok = ::fchmod(fd, mode) == 0 || errno == EPERM;
-    if (ok && flush) ok = ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        errno = error;
+    DownloadSink sink(target);
+    sink.SetTemporaryPath(TemporarySibling(target));
+    sink.SetMode(mode);
+    if (!flush) sink.SetWriteBackStarted();
+    if (!sink.Open() || !fill(sink) || !sink.Commit()) {
+        if (errno == 0) errno = EIO;
         return false;
     }
     if (flush) SyncDirectory(target.parent_path());
     return true;
-}
-
-// The rest of `in` appended to `out`: copied inside the kernel where the file system can,
-// through a buffer where it cannot (another file system, or a kernel without the call).
-bool CopyContents(int in, int out) {
-    for (;;) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
-        if (n == 0) return true;
-        if (n > 0) continue;
-        if (errno == EINTR) continue;
-        if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL) break;
-        return false;
-    }
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n == 0) return true;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) return false;
-    }
 }
 
 mode_t ExistingModeOr(const std::filesystem::path& file, mode_t fallback) {
@@ -89,8 +60,10 @@ std::filesystem::path TemporarySibling(const std::filesystem::path& target) {
 
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view contents) {
     const mode_t mode = ExistingModeOr(target, DefaultMode());
-    return ReplaceWith(target, mode, true,
-                       [&](int fd) { return WriteAll(fd, contents.data(), contents.size()); });
+    errno = 0;
+    return ReplaceWith(target, mode, true, [&](DownloadSink& sink) {
+        return contents.empty() || sink.Write(contents.data(), contents.size());
+    });
 }
 
 bool CopyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target,
@@ -102,8 +75,20 @@ bool CopyFileAtomically(const std::filesystem::path& source, const std::filesyst
         ::close(in);
         return false;
     }
-    const bool ok = ReplaceWith(target, st.st_mode & 07777, flush == FlushMode::Now,
-                                [&](int out) { return CopyContents(in, out); });
+    errno = 0;
+    const bool ok =
+        ReplaceWith(target, st.st_mode & 07777, flush == FlushMode::Now, [&](DownloadSink& out) {
+            char buffer[64 * 1024];
+            while (true) {
+                const ssize_t n = ::read(in, buffer, sizeof buffer);
+                if (n == 0) return true;
+                if (n < 0) {
+                    if (errno == EINTR) continue;
+                    return false;
+                }
+                if (!out.Write(buffer, static_cast<std::size_t>(n))) return false;
+            }
+        });
     const int error = errno;
     ::close(in);
     errno = error;

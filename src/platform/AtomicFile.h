@@ -1,6 +1,7 @@
 #pragma once
 // Replacing a user's file so that a crash leaves either the old or the new one, never half:
-// write beside it under a temporary name, flush to disk, rename over it.
+// written beside it through a DownloadSink, flushed to disk, committed over it, and the
+// directory flushed so the new name itself survives a power cut.
 
 #include <filesystem>
 #include <string_view>

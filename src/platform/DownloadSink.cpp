@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -26,6 +27,7 @@ constexpr std::uintmax_t kMaxRecordBytes = 16 * 1024;
 bool HasLineBreak(const std::string& text) {
     return text.find_first_of("\r\n") != std::string::npos;
 }
+constexpr std::size_t kCopyPiece = 256 * 1024;
 
 class SizeValidator : public DownloadValidator {
 public:
@@ -145,19 +147,28 @@ bool DownloadSink::Open() {
     failure_.clear();
     refused_ = false;
     written_ = 0;
-    std::string name = target_.string() + (temporarySuffix_.empty() ? ".XXXXXX" : temporarySuffix_);
-    const int fd = temporarySuffix_.empty()
-                       ? mkstemp(name.data())
-                       : ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string name;
+    int fd = -1;
+    if (!chosenTemporary_.empty()) {
+        name = chosenTemporary_.string();
+        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    } else if (!temporarySuffix_.empty()) {
+        name = target_.string() + temporarySuffix_;
+        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    } else {
+        name = target_.string() + ".XXXXXX";
+        fd = mkstemp(name.data());
+    }
     if (fd < 0) {
-        failure_ = "cannot create a file beside " + target_.string() + ": " + std::strerror(errno);
+        failure_ = "cannot create " + name + ": " + std::strerror(errno);
         return false;
     }
     return AdoptFile(fd, name);
 }
 
 bool DownloadSink::AdoptFile(int fd, const std::string& name) {
-    // mkstemp makes the file private; a downloaded game file should look like any other.
+    // Created private; a downloaded game file should look like any other (the umask does not
+    // narrow fchmod, so the bits asked for are the bits it gets).
     ::fchmod(fd, static_cast<mode_t>(mode_));
     file_ = fdopen(fd, "wb");
     if (!file_) {
@@ -319,6 +330,7 @@ bool DownloadSink::Write(const char* data, std::size_t size) {
 bool DownloadSink::Commit() {
     if (!file_) return false;
     const bool flushed = std::fflush(file_) == 0 && (!flushToDisk_ || ::fsync(fileno(file_)) == 0);
+    if (flushed && startWriteBack_) ::sync_file_range(fileno(file_), 0, 0, SYNC_FILE_RANGE_WRITE);
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
     if (!flushed || !closed) {
@@ -335,15 +347,57 @@ bool DownloadSink::Commit() {
             return false;
         }
     }
-    std::error_code ec;
-    std::filesystem::rename(temporary_, target_, ec);
-    if (ec) {
-        failure_ = "cannot rename into " + target_.string() + ": " + ec.message();
+    if (!CommitFile(temporary_, target_, failure_)) {
         Abandon();
         return false;
     }
     temporary_.clear();
     DropRecord();
+    return true;
+}
+
+bool DownloadSink::CommitFile(const std::filesystem::path& complete,
+                              const std::filesystem::path& target, std::string& failure) {
+    if (::rename(complete.c_str(), target.c_str()) == 0) return true;
+    const int error = errno;
+    if (error != EXDEV) {
+        failure = "cannot rename " + complete.string() + " to " + target.string() + ": " +
+                  std::strerror(error);
+        errno = error;
+        return false;
+    }
+    // A folder mounted from another file system: the file is copied beside the target through
+    // a sink of its own, which then replaces it the same way.
+    const int in = ::open(complete.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (in < 0 || ::fstat(in, &st) != 0) {
+        failure = "cannot read " + complete.string() + ": " + std::strerror(errno);
+        if (in >= 0) ::close(in);
+        return false;
+    }
+    DownloadSink copy(target);
+    copy.SetMode(st.st_mode & 07777);
+    bool ok = copy.Open();
+    std::unique_ptr<char[]> buffer(new char[kCopyPiece]);
+    while (ok) {
+        const ssize_t got = ::read(in, buffer.get(), kCopyPiece);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            copy.failure_ = "cannot read " + complete.string() + ": " + std::strerror(errno);
+            ok = false;
+            break;
+        }
+        if (got == 0) break;
+        ok = copy.Write(buffer.get(), static_cast<std::size_t>(got));
+    }
+    ::close(in);
+    if (ok) ok = copy.Commit();
+    if (!ok) {
+        failure = copy.Failure();
+        copy.Abandon();
+        return false;
+    }
+    ::unlink(complete.c_str());
     return true;
 }
 

@@ -69,6 +69,9 @@ public:
     // target's name with that suffix (reused and truncated: a run killed half-way leaves
     // one file there that the next download of the same target replaces).
     explicit DownloadSink(std::filesystem::path target, std::string temporarySuffix = {});
+    // The temporary file at exactly `path` instead (created anew: it must not exist yet), for
+    // writers whose leftovers are found by name after a crash.
+    void SetTemporaryPath(std::filesystem::path path) { chosenTemporary_ = std::move(path); }
     ~DownloadSink();  // abandons an uncommitted download
     DownloadSink(const DownloadSink&) = delete;
     DownloadSink& operator=(const DownloadSink&) = delete;
@@ -76,6 +79,12 @@ public:
     // Work files fetched anew on every run need not reach the disk before they take their name;
     // everything else is flushed first (the default).
     void SetFlushToDisk(bool flush) { flushToDisk_ = flush; }
+    // A file of a batch that one flush of the whole file system makes durable later: not
+    // flushed here, but the disk starts on it at commit, so that flush finds little left.
+    void SetWriteBackStarted() {
+        flushToDisk_ = false;
+        startWriteBack_ = true;
+    }
     // Permission bits of the file (default 0644, like any downloaded game file).
     void SetMode(unsigned mode) { mode_ = mode; }
     void AddValidator(std::unique_ptr<DownloadValidator> validator);
@@ -112,6 +121,13 @@ public:
     // Drops the temporary file (and a kept record); the target stays as it was.
     void Abandon();
 
+    // The last step of every download: `complete`, a file some sink committed and kept aside
+    // until the rest of its batch was ready, replaces `target` (a copy through a sink beside
+    // the target when they lie on different file systems). False with `failure` set otherwise;
+    // `complete` is then left for its owner to remove.
+    static bool CommitFile(const std::filesystem::path& complete,
+                           const std::filesystem::path& target, std::string& failure);
+
     const std::filesystem::path& Target() const { return target_; }
     std::uint64_t BytesWritten() const { return written_; }
     // Why the download was refused; empty when nothing went wrong.
@@ -127,6 +143,7 @@ private:
     std::filesystem::path target_;
     std::filesystem::path temporary_;
     std::string temporarySuffix_;
+    std::filesystem::path chosenTemporary_;
     std::FILE* file_ = nullptr;
     std::unique_ptr<char[]> buffer_;  // the stream's buffer, kept across Open calls
     std::vector<std::unique_ptr<DownloadValidator>> validators_;
@@ -135,5 +152,6 @@ private:
     bool refused_ = false;
     bool keep_ = false;  // a record was written: an interruption keeps the bytes
     bool flushToDisk_ = true;
+    bool startWriteBack_ = false;
     unsigned mode_ = 0644;
 };

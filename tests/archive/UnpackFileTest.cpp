@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive/UnpackFile.h"
+#include "platform/DownloadSink.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -159,6 +160,44 @@ TEST_F(UnpackFileTest, UnusablePathsFail) {
     // A destination directory that does not exist.
     WriteFile(dir_ / "y.VKC", compressed);
     EXPECT_EQ(UnpackFile(r.Control(), (dir_ / "y.VKC").string(), (dir_ / "no/such/").string()), 0);
+}
+
+// Restored into a sink: its validators see the restored bytes, and the target takes them only
+// whole; anything less leaves the target as it was and nothing beside it.
+TEST_F(UnpackFileTest, RestoresIntoASinkThatCommitsOnlyWholeCheckedFiles) {
+    const std::string data = Noise(300000, 3) + std::string(100000, 'q');
+    const std::string good = Compress(data);
+    const auto source = dir_ / "x.att.VKC";
+    WriteFile(source, good);
+    const auto target = dir_ / "x.att";
+    auto restoreInto = [&](const std::string& compressed, const Sha256Digest& digest,
+                           Recorder* recorder = nullptr) {
+        WriteFile(source, compressed);
+        Recorder local;
+        DownloadSink sink(target);
+        sink.Expect({data.size(), std::nullopt, digest});
+        if (!sink.Open()) return false;
+        const int restored =
+            UnpackFileTo((recorder ? *recorder : local).Control(), source.string(), sink);
+        return restored == 1 && sink.Commit();
+    };
+    auto onlySourceAndTarget = [&] {
+        return testsupport::ListTree(dir_.Path()) == std::vector<std::string>{"x.att", "x.att.VKC"};
+    };
+
+    ASSERT_TRUE(restoreInto(good, Sha256Of(data)));
+    EXPECT_EQ(ReadFile(target), data);
+    EXPECT_TRUE(onlySourceAndTarget());
+
+    WriteFile(target, "the old file");
+    EXPECT_FALSE(restoreInto(good, Sha256Of(data + "x")));  // restored bytes of another hash
+    EXPECT_FALSE(restoreInto(good.substr(0, good.size() / 2), Sha256Of(data)));  // cut short
+    EXPECT_FALSE(restoreInto(Compress(data + "more"), Sha256Of(data)));  // longer than expected
+    Recorder stopped;
+    stopped.StopAfterPumps = 2;
+    EXPECT_FALSE(restoreInto(good, Sha256Of(data), &stopped));
+    EXPECT_EQ(ReadFile(target), "the old file");
+    EXPECT_TRUE(onlySourceAndTarget());
 }
 
 }  // namespace

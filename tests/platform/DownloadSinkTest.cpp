@@ -2,6 +2,8 @@
 // refused or abandoned download leaves the target as it was and nothing beside it.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/DownloadSink.h"
 #include "support/TestSupport.h"
@@ -196,6 +198,67 @@ TEST_F(DownloadSinkTest, ABrokenRecordFindsNoPartialDownload) {
     EXPECT_FALSE(sink.FindPartial("s"));
     fs::create_symlink(dir_ / "elsewhere", dir_ / "a.bin.part");
     EXPECT_FALSE(sink.FindPartial("s"));
+}
+
+TEST_F(DownloadSinkTest, ANamedTemporaryIsCreatedAnewAndCommittedLikeAnyOther) {
+    const fs::path chosen = dir_ / ".list.inf.tmp1.0";
+    WriteFile(Target(), "old");
+    {
+        DownloadSink sink(Target());
+        sink.SetTemporaryPath(chosen);
+        ASSERT_TRUE(sink.Open());
+        EXPECT_TRUE(fs::exists(chosen));
+        ASSERT_TRUE(sink.Write("new", 3));
+        ASSERT_TRUE(sink.Commit());
+    }
+    EXPECT_EQ(ReadFile(Target()), "new");
+    EXPECT_EQ(testsupport::ListTree(dir_.Path()), std::vector<std::string>{"list.inf"});
+
+    // Someone else's file under that name is neither truncated nor taken over.
+    WriteFile(chosen, "not ours");
+    DownloadSink sink(Target());
+    sink.SetTemporaryPath(chosen);
+    EXPECT_FALSE(sink.Open());
+    EXPECT_NE(sink.Failure().find(chosen.string()), std::string::npos) << sink.Failure();
+    EXPECT_EQ(ReadFile(chosen), "not ours");
+    EXPECT_EQ(ReadFile(Target()), "new");
+}
+
+// A file kept aside by one sink replaces its target later; across file systems it is copied
+// through a sink beside the target (so a half copy never has the target's name) and keeps its
+// permission bits.
+TEST_F(DownloadSinkTest, AFileKeptAsideReplacesItsTargetEvenFromAnotherFileSystem) {
+    const fs::path staged = dir_ / "staged";
+    WriteFile(staged, "staged bytes");
+    WriteFile(Target(), "old");
+    std::string failure;
+    ASSERT_TRUE(DownloadSink::CommitFile(staged, Target(), failure)) << failure;
+    EXPECT_EQ(ReadFile(Target()), "staged bytes");
+    EXPECT_EQ(testsupport::ListTree(dir_.Path()), std::vector<std::string>{"list.inf"});
+
+    // A target that cannot be replaced: the staged file stays for its owner, who is told why.
+    fs::create_directories(dir_ / "busy" / "inner");
+    WriteFile(staged, "again");
+    EXPECT_FALSE(DownloadSink::CommitFile(staged, dir_ / "busy", failure));
+    EXPECT_NE(failure.find((dir_ / "busy").string()), std::string::npos) << failure;
+    EXPECT_EQ(ReadFile(staged), "again");
+
+    const char* shm = "/dev/shm";
+    struct stat here {
+    }, there{};
+    if (::stat(shm, &there) != 0 || ::stat(dir_.Path().c_str(), &here) != 0 ||
+        here.st_dev == there.st_dev || ::access(shm, W_OK) != 0)
+        GTEST_SKIP() << "no second file system to copy from";
+    const fs::path remote = fs::path(shm) / ("torvane-sink-" + std::to_string(::getpid()));
+    const std::string big(3 << 20, 'b');
+    WriteFile(remote, big);
+    ASSERT_EQ(::chmod(remote.c_str(), 0750), 0);
+    ASSERT_TRUE(DownloadSink::CommitFile(remote, Target(), failure)) << failure;
+    EXPECT_FALSE(fs::exists(remote));
+    EXPECT_EQ(ReadFile(Target()), big);
+    ASSERT_EQ(::stat(Target().c_str(), &here), 0);
+    EXPECT_EQ(here.st_mode & 0777, 0750u);
+    EXPECT_EQ(testsupport::ListTree(dir_.Path()), (std::vector<std::string>{"list.inf", "staged"}));
 }
 
 }  // namespace

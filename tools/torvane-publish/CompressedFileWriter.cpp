@@ -1,10 +1,11 @@
 #include "CompressedFileWriter.h"
 
+#include "platform/DownloadSink.h"
+
 #include <bzlib.h>
 
 #include <cstdio>
 #include <memory>
-#include <system_error>
 #include <vector>
 
 namespace {
@@ -16,7 +17,7 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-bool Compress(std::FILE* in, std::FILE* out) {
+bool Compress(std::FILE* in, DownloadSink& out) {
     bz_stream stream{};
     // Block size 9 (900k), default work factor: the same stream for the same input, always.
     if (BZ2_bzCompressInit(&stream, 9, 0, 0) != BZ_OK) return false;
@@ -39,7 +40,7 @@ bool Compress(std::FILE* in, std::FILE* out) {
         stream.avail_out = static_cast<unsigned>(output.size());
         int rc = BZ2_bzCompress(&stream, finishing ? BZ_FINISH : BZ_RUN);
         std::size_t produced = output.size() - stream.avail_out;
-        if (produced && std::fwrite(output.data(), 1, produced, out) != produced) ok = false;
+        if (produced && !out.Write(output.data(), produced)) ok = false;
         if (rc == BZ_STREAM_END) break;
         if (rc != BZ_RUN_OK && rc != BZ_FINISH_OK) ok = false;
     }
@@ -52,13 +53,8 @@ bool Compress(std::FILE* in, std::FILE* out) {
 bool WriteCompressedFile(const std::filesystem::path& source, const std::filesystem::path& target) {
     FilePtr in(std::fopen(source.c_str(), "rb"));
     if (!in) return false;
-    FilePtr out(std::fopen(target.c_str(), "wb"));
-    if (!out) return false;
-    bool ok = Compress(in.get(), out.get());
-    ok = std::fclose(out.release()) == 0 && ok;
-    if (!ok) {
-        std::error_code ec;
-        std::filesystem::remove(target, ec);
-    }
-    return ok;
+    DownloadSink out(target);
+    // The version directory is flushed whole before it is published.
+    out.SetWriteBackStarted();
+    return out.Open() && Compress(in.get(), out) && out.Commit();
 }

@@ -4,6 +4,6 @@
 
 #include <filesystem>
 
-// Compresses `source` into `target` (created or replaced). False on any failure; a partial
-// target is removed.
+// Compresses `source` into `target` (created or replaced whole, through a DownloadSink that is
+// not flushed: the caller flushes the directory). False on any failure, target untouched.
 bool WriteCompressedFile(const std::filesystem::path& source, const std::filesystem::path& target);

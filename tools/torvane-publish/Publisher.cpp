@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
@@ -47,9 +49,8 @@ std::string Quote(const std::string& path) {
 }
 
 bool CopyWithTime(const fs::path& from, const fs::path& to) {
+    if (!CopyFileAtomically(from, to)) return false;
     std::error_code ec;
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    if (ec) return false;
     fs::last_write_time(to, fs::last_write_time(from, ec), ec);
     return true;
 }
@@ -565,9 +566,14 @@ PublishResult PublishVersion(const PublishOptions& o) {
     }
     if (ok) {
         // The version directory appears whole, and only then does the version list name it,
-        // so a launcher never sees half a version.
-        fs::rename(stage, final, ec);
-        if (ec) {
+        // so a launcher never sees half a version. Its files reach the disk first: after a
+        // power cut the list must not name a version whose files are empty. Every file in it
+        // was written through a DownloadSink; this rename puts the new directory itself in
+        // place (never over an existing version, which the plan refuses).
+        if (!SyncFileSystemOf(stage)) {
+            ok = false;
+            error = "cannot flush " + stage.string() + " to disk: " + std::strerror(errno);
+        } else if (fs::rename(stage, final, ec); ec) {
             ok = false;
             error = "cannot rename the new version into place: " + ec.message();
         } else if (!WriteFileAtomically(o.Repository / o.VersionFile, plan.VersionListText)) {
