@@ -548,7 +548,9 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
         OpenRemoteFile(ftp, remote, offset, offset ? 1 : kOpenAttempts);
     if (!reader && offset > 0 && engine_.StopTransfer.load() != 1) {
         // A server that takes no REST gets the whole file.
-        host_.LogEvent("server refused to resume, starting over: " + record->Source);
+        host_.LogEvent("server refused to resume at " + std::to_string(offset) + " bytes (" +
+                       (ftp ? ftp->LastErrorText() : std::string()) +
+                       "), starting over: " + record->Source);
         offset = 0;
         reader = OpenRemoteFile(ftp, remote);
     }
@@ -665,8 +667,9 @@ std::unique_ptr<FtpFileReader> FtpPatchSession::OpenRemoteFile(
         while (std::chrono::steady_clock::now() < retryAt && keepWaiting())
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (!reader && !stopped()) {
-        // Stopped by the player: the caller reports the failed session.
+    // Stopped by the player: the caller reports the failed session. A refused resume is not
+    // a failure: the caller asks for the whole file next.
+    if (!reader && !stopped() && offset == 0) {
         Report("RETR " + remote + ": " +
                (outOfTime ? "no answer within " + std::to_string(stallSeconds_) + " s"
                           : std::to_string(attempts) + " attempts failed") +

@@ -83,8 +83,9 @@ private:
     // Flushes the files fetched since the last call to disk, then names them in the log.
     bool RecordFetchedFiles();
     bool RestoreCompressed(const std::string& localPath, const std::string& restoredPath);
-    // Up to `attempts` opens (from byte `offset`), pumping; null (message 125 unless
-    // stopped) on failure.
+    // Up to `attempts` opens (from byte `offset`), pumping; null on failure, reported with
+    // message 125 unless stopped or resuming (`offset` > 0: the caller then asks for the
+    // whole file).
     std::unique_ptr<FtpFileReader> OpenRemoteFile(const std::shared_ptr<FtpClient>& ftp,
                                                   const std::string& remote,
                                                   std::uint64_t offset = 0,

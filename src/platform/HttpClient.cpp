@@ -111,7 +111,8 @@ struct Transfer {
     bool SinkOpen = true;
     std::string ResumeKey;
     std::uint64_t ResumeFrom = 0;
-    std::uint64_t Base = 0;  // bytes before this response's body (the kept ones)
+    std::string KeptVersion;  // the server's mark of the file the kept bytes came from
+    std::uint64_t Base = 0;   // bytes before this response's body (the kept ones)
     ResponseHeaders Headers;
     bool BadRange = false;
     bool CannotResume = false;
@@ -156,8 +157,14 @@ bool OpenResumableSink(Transfer& transfer, curl_off_t announced) {
     } else {
         if (transfer.ResumeFrom > 0) {
             transfer.StartedOver = true;
+            // The same mark on a whole-file answer: the server does not serve ranges.
+            const bool sameFile =
+                !transfer.KeptVersion.empty() && VersionMark(headers) == transfer.KeptVersion;
             if (transfer.Notice)
-                transfer.Notice("server file changed, starting over: " + transfer.ResumeKey);
+                transfer.Notice((sameFile ? "server sent the whole file instead of a range, "
+                                            "starting over: "
+                                          : "server file changed, starting over: ") +
+                                transfer.ResumeKey);
         }
         if (!transfer.Sink->Open()) return false;
     }
@@ -279,6 +286,7 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
     sink.SetFlushToDisk(false);
     std::string resumeRange;
     std::string ifRange;
+    std::string keptVersion;
     if (resumable) {
         const auto partial = sink.FindPartial(resumeKey);
         if (partial && partial->Bytes > 0 &&
@@ -287,6 +295,7 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
             resumedAt_ = partial->Bytes;
             resumeRange = std::to_string(partial->Bytes) + "-";
             ifRange = "If-Range: " + partial->Record.Version;
+            keptVersion = partial->Record.Version;
             Notice("resuming " + resumeKey + " at " + std::to_string(partial->Bytes) + " bytes");
         }
     }
@@ -307,6 +316,7 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
     transfer.SinkOpen = !resumable;
     transfer.ResumeKey = resumeKey;
     transfer.ResumeFrom = resumedAt_;
+    transfer.KeptVersion = keptVersion;
     transfer.Notice = options_.Notice;
     transfer.Watcher = progress;
     transfer.Limit = maxBytes;

@@ -166,20 +166,30 @@ TEST_F(CrashResumeTest, RefetchOfALoggedFileKilledHalfWayIsFetchedWholeNextTime)
     }
 }
 
+// The standard repository served by pyftpdlib, and how many flushes a clean run of it makes,
+// for the tests that kill the driver at one of those flushes.
+class CrashResumeFlushTest : public CrashResumeTest {
+protected:
+    void SetUp() override {
+        CrashResumeTest::SetUp();
+        if (!StraceWorks())
+            GTEST_SKIP() << "strace cannot trace here (not installed, or tracing is not allowed)";
+        expected_ = BuildStandardRepo(Server());
+        server_ = std::make_unique<testsupport::PyFtpServer>(Server());
+        ASSERT_TRUE(server_->Ready());
+        flushes_ = FlushCount();
+        ASSERT_GT(flushes_, 0);
+    }
+    Tree expected_;
+    int flushes_ = 0;
+};
+
 // A packed patch's files reach the disk in one flush before config.ini names the new version.
 // Killed during that flush (by strace at the system call; it is the run's last), the run leaves
 // the old version in config.ini, no temporary file beside any target, and the next run ends
 // like a clean one.
-TEST_F(CrashResumeTest, KilledDuringThePackedPatchFlushRerunsToTheSameTree) {
-    if (!StraceWorks())
-        GTEST_SKIP() << "strace cannot trace here (not installed, or tracing is not allowed)";
-    const Tree expected = BuildStandardRepo(Server());
-    server_ = std::make_unique<testsupport::PyFtpServer>(Server());
-    ASSERT_TRUE(server_->Ready());
-    const int flushes = FlushCount();
-    ASSERT_GT(flushes, 0);
-
-    const RunResult killed = DriveFlushKilled(flushes);
+TEST_F(CrashResumeFlushTest, KilledDuringThePackedPatchFlushRerunsToTheSameTree) {
+    const RunResult killed = DriveFlushKilled(flushes_);
     ASSERT_EQ(killed.ExitCode, 128 + SIGKILL) << killed.Stdout << killed.Stderr;
     EXPECT_EQ(ConfigVersion(), "1.00.03");
     for (const std::string& name : testsupport::ListTree(Game()))
@@ -187,22 +197,16 @@ TEST_F(CrashResumeTest, KilledDuringThePackedPatchFlushRerunsToTheSameTree) {
 
     const RunResult rerun = Drive(0);
     ASSERT_EQ(rerun.ExitCode, 0) << rerun.Stdout;
-    ExpectFinished(expected, "rerun");
+    ExpectFinished(expected_, "rerun");
 }
 
 // Per-file patches flush in batches: the downloads of a directory before the log names them,
 // the installed copies once before the log and the copies go. Killed in each of those flushes
 // in turn (and once more at the same flush of the rerun), config.ini never names a version
 // whose files are not all in place, and a plain run then ends like a clean one.
-TEST_F(CrashResumeTest, KilledDuringEachBatchedFlushConverges) {
-    if (!StraceWorks())
-        GTEST_SKIP() << "strace cannot trace here (not installed, or tracing is not allowed)";
-    const Tree expected = BuildStandardRepo(Server());
-    server_ = std::make_unique<testsupport::PyFtpServer>(Server());
-    ASSERT_TRUE(server_->Ready());
-    const int flushes = FlushCount();
+TEST_F(CrashResumeFlushTest, KilledDuringEachBatchedFlushConverges) {
     // Three per-file versions of one to three directories each, then the packed one.
-    ASSERT_GE(flushes, 7);
+    ASSERT_GE(flushes_, 7);
 
     // What config.ini may name at any moment, with the files each version must have brought.
     const std::map<std::string, std::vector<std::string>> mustHave = {
@@ -213,14 +217,14 @@ TEST_F(CrashResumeTest, KilledDuringEachBatchedFlushConverges) {
         {"1.00.04",
          {"Data/Player/p.bmd", "kamsg._ll", "Data/c.bmd", "r.txt", "Data/Map/m.att", "Data/z.bmd"}},
     };
-    for (int nth = 1; nth < flushes; ++nth) {
+    for (int nth = 1; nth < flushes_; ++nth) {
         const std::string trace = "killed at flush " + std::to_string(nth);
         const RunResult killed = DriveFlushKilled(nth);
         ASSERT_EQ(killed.ExitCode, 128 + SIGKILL) << trace << "\n" << killed.Stdout;
         const std::string version = ConfigVersion() == "none" ? "1.00.00" : ConfigVersion();
         ASSERT_EQ(mustHave.count(version), 1u) << trace << ": config.ini names " << version;
         for (const std::string& file : mustHave.at(version))
-            EXPECT_TRUE(expected.at(file) == testsupport::ReadFile(Game() / file))
+            EXPECT_TRUE(expected_.at(file) == testsupport::ReadFile(Game() / file))
                 << trace << ": config.ini names " << version << " but " << file
                 << " is not in place";
         // Killed again where the rerun flushes first: it must not lose what the first run kept.
@@ -228,7 +232,7 @@ TEST_F(CrashResumeTest, KilledDuringEachBatchedFlushConverges) {
         (void)killedAgain;
         RunResult rerun = Drive(0);
         ASSERT_EQ(rerun.ExitCode, 0) << trace << "\n" << rerun.Stdout << rerun.Stderr;
-        ExpectFinished(expected, trace);
+        ExpectFinished(expected_, trace);
         fs::remove_all(Game());
         fs::create_directories(Game() / "Temp");
     }

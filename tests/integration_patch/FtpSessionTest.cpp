@@ -10,6 +10,7 @@
 #include "integration_patch/SessionFixture.h"
 #include "patch/FtpPatchSession.h"
 #include "support/PatchServers.h"
+#include "text/MessageNumbers.h"
 
 namespace fs = std::filesystem;
 using namespace patchtest;
@@ -283,12 +284,19 @@ TEST_F(FtpSessionTest, NewLauncherFileHandsOffToTheGameAndStopsPatching) {
 }
 
 // Stopped by the close button, a big file's bytes so far stay beside their record, never
-// under the file's own name, and the next session continues them.
-TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndKeepsThePartForTheNextRun) {
+// under the file's own name, and the next session continues them; from a server that refuses
+// to resume, it fetches the whole file, and the refusal is no failure.
+class FtpResumeTest : public FtpSessionTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FtpResumeTest, CloseButtonDuringTransferStopsAndKeepsThePartForTheNextRun) {
+    const bool serverRefusesRest = GetParam();
     WriteFile(Server() / "version.wvd", VersionList({"1.00.01"}));
     WriteTree(Server(), {{"1.00.01/list.inf", "\"big.bmd\"\n"},
                          {"1.00.01/big.bmd", Content("big", 3000000)}});
-    StartServer();
+    // The first session asks for no offset: the refusal only matters to the second.
+    FtpServerOptions options;
+    options.RefuseRest = serverRefusesRest;
+    StartServer(options);
     PatchEngine& engine = NewEngine();
     FtpPatchSession session(engine);
     bool partialSeen = false;
@@ -313,6 +321,7 @@ TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndKeepsThePartForTheNextRu
     session.CloseFtpConnection();
 
     const auto kept = fs::file_size(Game() / "Temp" / "big.bmd.part");
+    Host().StatusMessages.clear();
     PatchEngine& again = NewEngine();
     FtpPatchSession next(again);
     EXPECT_TRUE(Run(next));
@@ -321,7 +330,23 @@ TEST_F(FtpSessionTest, CloseButtonDuringTransferStopsAndKeepsThePartForTheNextRu
     const auto commands = server_->Commands();
     EXPECT_NE(std::find(commands.begin(), commands.end(), "REST " + std::to_string(kept)),
               commands.end());
+    const auto& events = Host().Events;
+    const auto logged = [&](const std::string& text) {
+        return std::any_of(events.begin(), events.end(), [&](const std::string& event) {
+            return event.find(text) != std::string::npos;
+        });
+    };
+    EXPECT_EQ(logged("server refused to resume at " + std::to_string(kept) + " bytes"),
+              serverRefusesRest);
+    EXPECT_FALSE(logged("error:"));
+    EXPECT_EQ(std::count(Host().StatusMessages.begin(), Host().StatusMessages.end(),
+                         kMsgCannotOpenRemote),
+              0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Server, FtpResumeTest, ::testing::Bool(), [](const auto& info) {
+    return info.param ? "RefusingRest" : "TakingRest";
+});
 
 // A server that accepts a RETR and then sends nothing: the window's events keep coming while
 // the open waits, and the close button ends the wait at once instead of at the stall limit.

@@ -19,6 +19,7 @@ public:
     std::vector<std::string> StatusTexts;
     std::vector<RecordedMessageBox> Boxes;
     std::vector<std::string> FormattedMessages;
+    std::vector<std::string> Events;  // what the engine logged, in order
     std::array<int, 2> Range{};
     std::array<int, 2> Position{};
     int Pumps = 0;
@@ -54,6 +55,7 @@ public:
     void ShowFormattedMessage(const std::string& text) override {
         FormattedMessages.push_back(text);
     }
+    void LogEvent(const std::string& text) override { Events.push_back(text); }
     void OnConnectReady() override { ++ReadyCalls; }
     void ShowStartButton() override { ++StartButtonShown; }
     void HideStartButton() override { ++StartButtonHidden; }

@@ -85,6 +85,7 @@ PyFtpServer::PyFtpServer(const fs::path& root, const FtpServerOptions& options)
     if (options.DrivePwd) argv.push_back("--drive-pwd");
     if (options.NoMlsd) argv.push_back("--no-mlsd");
     if (options.Stall) argv.push_back("--stall");
+    if (options.RefuseRest) argv.push_back("--refuse-rest");
     for (const auto& name : options.StallFiles) {
         argv.push_back("--stall-file");
         argv.push_back(name);

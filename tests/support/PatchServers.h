@@ -25,6 +25,7 @@ struct FtpServerOptions {
     int SlowBytesPerSecond = 0;                           // throttle downloads (0: full speed)
     bool DrivePwd = false;         // PWD answers a drive path (257 "C:\ftproot"), CWD accepts it
     int SteadyBytesPerSecond = 0;  // throttle in small pieces, all along the transfer
+    bool RefuseRest = false;       // answer 502 to REST of any offset but 0
 };
 
 // A server program on a loopback port, run from a scratch folder of its own (its settings

@@ -33,6 +33,8 @@ def main():
     parser.add_argument("--refuse-retr", action="append", default=[], help="NAME:COUNT")
     parser.add_argument("--truncate", action="append", default=[], help="NAME:BYTES")
     parser.add_argument("--stall", action="store_true", help="accept RETR, then send nothing")
+    parser.add_argument("--refuse-rest", action="store_true",
+                        help="answer 502 to REST of any offset but 0")
     parser.add_argument("--stall-file", action="append", default=[],
                         help="as --stall, for this file name only")
     parser.add_argument("--slow", type=int, default=0, help="send at most BYTES a second")
@@ -87,6 +89,12 @@ def main():
             spelled = DRIVE_ROOT + ("" if cwd == "/" else cwd.replace("/", "\\"))
             self.respond('257 "%s" is the current directory.' % spelled)
             return None
+
+        def ftp_REST(self, line):
+            if args.refuse_rest and line.strip() not in ("", "0"):
+                self.respond("502 Command not implemented.")
+                return None
+            return super().ftp_REST(line)
 
         def ftp_RETR(self, file):
             base = os.path.basename(file)

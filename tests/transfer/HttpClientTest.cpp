@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/DownloadSink.h"
 #include "platform/HttpClient.h"
 #include "platform/ProgramInfo.h"
 #include "support/FaultProxy.h"
@@ -221,6 +222,41 @@ TEST(HttpClient, ACutDownloadContinuesOnlyFromTheSameFile) {
     EXPECT_TRUE(client.StartedOver());
     EXPECT_TRUE(ReadFile(target) == contents(1));
     EXPECT_EQ(testsupport::ListTree(local.Path()), std::vector<std::string>{"up_list.zip"});
+}
+
+// A server that answers a range request with the whole file under the same mark has not
+// changed the file: the log says it ignores ranges, and the whole file arrives.
+TEST(HttpClient, AWholeFileAnswerToARangeUnderTheSameMarkIsNamedAsSuch) {
+    TempDir local;
+    const std::string body(100000, 'r');
+    const int port = testsupport::FreeLoopbackPort();
+    auto server = StartRawServer(port,
+                                 "HTTP/1.1 200 OK\r\nETag: \"same\"\r\nContent-Length: " +
+                                     std::to_string(body.size()) + "\r\n\r\n" + body,
+                                 false);
+    std::vector<std::string> notices;
+    HttpClient::Options options;
+    options.Notice = [&](const std::string& text) { notices.push_back(text); };
+    HttpClient client(options);
+    const std::string key = "http://patch.example/up_list.zip";
+    const fs::path target = local / "up_list.zip";
+    {
+        // What a broken earlier download of that file leaves.
+        DownloadSink kept(target, ".part");
+        ASSERT_TRUE(kept.Open());
+        ASSERT_TRUE(kept.KeepForResume({key, body.size(), "\"same\""}));
+        ASSERT_TRUE(kept.Write(body.data(), 50000));
+        kept.Interrupt();
+    }
+    ASSERT_TRUE(fs::exists(local / "up_list.zip.part"));
+    ASSERT_EQ(client.Download("http://127.0.0.1:" + std::to_string(port) + "/up_list.zip", target,
+                              nullptr, 0, key),
+              HttpClient::Result::Ok);
+    EXPECT_TRUE(client.StartedOver());
+    EXPECT_TRUE(ReadFile(target) == body);
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices.back(),
+              "server sent the whole file instead of a range, starting over: " + key);
 }
 
 TEST(HttpClient, HonoursTheProxyEnvironment) {

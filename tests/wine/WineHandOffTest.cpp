@@ -251,7 +251,10 @@ TEST_F(WineHandOffTest, UnusablePrefixesAndAMissingWineAreNamed) {
     EXPECT_EQ(ReadFile(damaged / "system.reg"), broken);
     EXPECT_FALSE(fs::exists(stubOutput));
 
-    // No wine program: the values are written (no server runs), the start fails by name.
+    // No wine program: the values are written (no server runs), the start fails by name. A
+    // server left by an earlier test lingers for a while after its last program ended; with it
+    // the values would have to go through Wine, which this run cannot find.
+    WaitForServerEnd();
     WriteLauncherConfig(port, "CP949", "11 22 33 44");
     result = RunCli({{"PATH", (dir / "empty-path").string()}});
     EXPECT_NE(result.Stderr.find("Game client not found"), std::string::npos) << result.Stderr;
