@@ -246,40 +246,60 @@ bool FtpPatchSession::DownloadPatch(const VersionEntry& entry, bool* save) {
     host_.SetStatusText(kMsgListingFiles);
     ListRemoteDirectory();
 
+    // Checked whole before the first download; a per-file list is then walked from the file
+    // item by item, so a version of many thousand files is never held.
+    const auto scanned = engine_.ScanCurrentPatchList();
+    if (!scanned || !scanned->IsUsable()) {
+        host_.SetStatusText(kMsgPatchListUnreadable);
+        return false;
+    }
+    if (!scanned->Flags.PackingVersion) {
+        host_.SetStatusText(kMsgDownloadingFiles);
+        return WalkPerFileList(entry);
+    }
     const auto list = engine_.ReadCurrentPatchList();
     if (!list || !list->IsUsable()) {
         host_.SetStatusText(kMsgPatchListUnreadable);
         return false;
     }
     host_.SetStatusText(kMsgDownloadingFiles);
-
-    if (list->Flags.PackingVersion) {
-        try {
-            return engine_.InstallPackedPatch(
-                *list,
-                [this](const std::string& remote, const std::string& local) {
-                    // A verified archive must announce its signed size before a byte arrives.
-                    if (engine_.Verifier) expectedSize_ = engine_.Verifier->ExpectedArchiveSize();
-                    const bool fetched = DownloadFile(remote, local);
-                    expectedSize_.reset();
-                    return fetched;
-                },
-                [this] { return engine_.StopTransfer.load() == 1; });
-        } catch (...) {
-            // A damaged archive: the session ends here with the window usable.
-            host_.SetStatusText(kMsgPatchFailed);
-            return false;
-        }
+    try {
+        return engine_.InstallPackedPatch(
+            *list,
+            [this](const std::string& remote, const std::string& local) {
+                // A verified archive must announce its signed size before a byte arrives.
+                if (engine_.Verifier) expectedSize_ = engine_.Verifier->ExpectedArchiveSize();
+                const bool fetched = DownloadFile(remote, local);
+                expectedSize_.reset();
+                return fetched;
+            },
+            [this] { return engine_.StopTransfer.load() == 1; });
+    } catch (...) {
+        // A damaged archive: the session ends here with the window usable.
+        host_.SetStatusText(kMsgPatchFailed);
+        return false;
     }
-    return WalkPerFileList(entry, *list);
 }
 
-bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry, const PatchList& list) {
+bool FtpPatchSession::WalkPerFileList(const VersionEntry& entry) {
     unlogged_.clear();
     unloggedNames_.clear();
     unloggedBytes_ = 0;
+    CTokenReader reader;
+    const auto file = engine_.Resolve(PatchEngine::kPatchListName);
+    if (!file || !reader.OpenTokenFile(*file)) {
+        host_.SetStatusText(kMsgPatchListUnreadable);
+        return false;
+    }
+    PerFileListReader items(reader);
     // What was fetched before a failure or a stop is recorded, so the next run skips it.
-    const bool walked = WalkPerFileItems(entry, list);
+    bool walked = WalkPerFileItems(entry, items);
+    if (walked && (reader.ReadFailed() || items.TooLarge())) {
+        // The list changed or could not be read again after it was checked.
+        engine_.ReportFailure("cannot read the patch list again", *file);
+        host_.SetStatusText(kMsgPatchListUnreadable);
+        walked = false;
+    }
     if (!RecordFetchedFiles()) {
         if (walked) host_.SetStatusText(kMsgPatchFailed);
         return false;
@@ -312,12 +332,26 @@ bool FtpPatchSession::RecordFetchedFiles() {
     return true;
 }
 
-bool FtpPatchSession::WalkPerFileItems(const VersionEntry& entry, const PatchList& list) {
+bool FtpPatchSession::WalkPerFileItems(const VersionEntry& entry, PerFileListReader& items) {
     const bool compressed = engine_.ListFlags.Compressed;
     bool resume = engine_.Log().Exists();
     std::string subdirectory;
+    // The game and "Temp" directories of the subdirectory in force. The resolver keeps what
+    // it read of them only while their files are fetched: a version of many directories then
+    // costs the memory of one.
+    std::vector<fs::path> working;
+    const auto leaveWorking = [&] {
+        for (const fs::path& directory : working) engine_.GameDirectory().ForgetListing(directory);
+        working.clear();
+    };
 
-    for (const PatchListItem& item : list.Items) {
+    for (PatchListItem item; items.Next(item);) {
+        // A name cut by the reader was refused when the list was checked; one now is a list
+        // that changed since.
+        if (item.Truncated) {
+            host_.SetStatusText(kMsgPatchListUnreadable);
+            return false;
+        }
         if (item.What == PatchListItem::Kind::Subdirectory) {
             // A directory's files are recorded together before the next directory starts.
             if (!RecordFetchedFiles()) {
@@ -339,6 +373,8 @@ bool FtpPatchSession::WalkPerFileItems(const VersionEntry& entry, const PatchLis
             std::error_code ec;
             fs::create_directories(*gameDir, ec);
             fs::create_directories(*tempDir, ec);
+            leaveWorking();
+            working = {*gameDir, *tempDir};
             if (engine_.ListFlags.NewToolVersion) {
                 std::shared_ptr<FtpClient> ftp = ftp_;
                 if (!ftp ||
@@ -435,6 +471,7 @@ bool FtpPatchSession::WalkPerFileItems(const VersionEntry& entry, const PatchLis
         }
         engine_.Pump();
     }
+    leaveWorking();
     return true;
 }
 

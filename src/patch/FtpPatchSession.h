@@ -78,8 +78,9 @@ private:
     bool FetchManifest(const VersionEntry& entry);
     // False when the listing gives `remoteName` another size than the manifest expects.
     bool CheckListedSize(const std::string& remoteName, const std::string& logName);
-    bool WalkPerFileList(const VersionEntry& entry, const PatchList& list);
-    bool WalkPerFileItems(const VersionEntry& entry, const PatchList& list);
+    // A per-file list, read from "list.inf" item by item as it is worked through.
+    bool WalkPerFileList(const VersionEntry& entry);
+    bool WalkPerFileItems(const VersionEntry& entry, PerFileListReader& items);
     // Flushes the files fetched since the last call to disk, then names them in the log.
     bool RecordFetchedFiles();
     bool RestoreCompressed(const std::string& localPath, const std::string& restoredPath);

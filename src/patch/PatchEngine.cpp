@@ -207,6 +207,12 @@ std::optional<PatchList> PatchEngine::ReadCurrentPatchList() const {
     return ReadPatchList(*file);
 }
 
+std::optional<PatchList> PatchEngine::ScanCurrentPatchList() const {
+    const auto file = Resolve(kPatchListName);
+    if (!file) return std::nullopt;
+    return ScanPatchList(*file);
+}
+
 bool PatchEngine::AppendVersionLine() {
     if (AppendLogLine('V', VersionNumber::FromPacked(TargetVersion).LogText())) return true;
     ReportFailure("cannot write the patch log", log_.File(), errno);

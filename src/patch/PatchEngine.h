@@ -150,6 +150,9 @@ public:
     void ReadPatchListFlags();
     // "list.inf" of the game directory, whole; nullopt when it cannot be read.
     std::optional<PatchList> ReadCurrentPatchList() const;
+    // "list.inf" of the game directory checked as ReadCurrentPatchList reads it, its items
+    // not kept (see ScanPatchList).
+    std::optional<PatchList> ScanCurrentPatchList() const;
 
     // ---- patch.log ----
     PatchLog& Log() { return log_; }

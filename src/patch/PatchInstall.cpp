@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -42,58 +43,89 @@ std::optional<std::string> PatchEngine::SubstituteName(std::string_view fileName
 }
 
 bool PatchEngine::InstallFromTemp() {
-    const auto lines = log_.ReadLines();
-    if (!lines) return false;
-
     struct Copy {
         std::filesystem::path Source;
         std::filesystem::path Target;
         bool SelfUpdate = false;
     };
-    // Every logged name is checked before the first copy, so a log with one unusable name
-    // installs nothing rather than half a patch.
-    std::vector<Copy> copies;
-    for (const PatchLogLine& line : *lines) {
-        if (line.Kind != 'F') continue;
-        const auto source = Resolve(TempPath(line.Text));
+    // The copy a logged name asks for; nullopt when a name is unusable.
+    const auto copyFor = [this](const std::string& logged) -> std::optional<Copy> {
+        const auto source = Resolve(TempPath(logged));
         std::optional<std::filesystem::path> target;
         bool selfUpdate = false;
-        if (const auto substitute = SubstituteName(FileNamePart(line.Text), false)) {
+        if (const auto substitute = SubstituteName(FileNamePart(logged), false)) {
             target = Resolve(*substitute);
-            selfUpdate = EqualsIgnoringAsciiCase(FileNamePart(line.Text), kProgramFileName);
+            selfUpdate = EqualsIgnoringAsciiCase(FileNamePart(logged), kProgramFileName);
         } else {
-            target = Resolve(line.Text);
+            target = Resolve(logged);
         }
-        if (!source || !target) {
-            const std::string shown =
-                (gameDirectory_.Root() / kTempDirectory).string() + "/" + line.Text;
-            host_.ShowMessageBox(
-                "Patch Install Error, File : " + shown + " (" + std::to_string(EINVAL) + ")",
-                "Error", MessageBoxIcon::None);
+        if (!source || !target) return std::nullopt;
+        return Copy{*source, *target, selfUpdate};
+    };
+
+    // Every logged name is checked before the first copy, so a log with one unusable name
+    // installs nothing rather than half a patch. The log is read twice rather than held: a
+    // patch of many thousand files costs no more memory than one of a few.
+    std::optional<std::string> unusable;
+    if (!log_.ForEachLine([&](const PatchLogLine& line) {
+            if (line.Kind != 'F' || copyFor(line.Text)) return true;
+            unusable = line.Text;
             return false;
-        }
-        copies.push_back(Copy{*source, *target, selfUpdate});
-    }
+        }))
+        return false;
+    const auto refuse = [this](const std::string& logged) {
+        const std::string shown = (gameDirectory_.Root() / kTempDirectory).string() + "/" + logged;
+        host_.ShowMessageBox(
+            "Patch Install Error, File : " + shown + " (" + std::to_string(EINVAL) + ")", "Error",
+            MessageBoxIcon::None);
+        return false;
+    };
+    if (unusable) return refuse(*unusable);
 
     // Each copy replaces its target atomically but reaches the disk only with the one flush
     // after the last: until then the log and every "Temp" copy stay, so a run ending anywhere
-    // in here (a power cut too) installs the whole batch again next time.
-    for (const Copy& copy : copies) {
-        if (copy.SelfUpdate) SelfUpdatePending = 1;
+    // in here (a power cut too) installs the whole batch again next time. Each target is
+    // resolved as its turn comes, against what the copies before it made.
+    std::size_t installed = 0;
+    std::optional<std::filesystem::path> directory;
+    bool failed = false;
+    const bool read = log_.ForEachLine([&](const PatchLogLine& line) {
+        if (line.Kind != 'F') return true;
+        const auto copy = copyFor(line.Text);
+        // Usable a moment ago: only a log changed meanwhile gets here.
+        if (!copy) {
+            failed = true;
+            return refuse(line.Text);
+        }
+        const std::filesystem::path parent = copy->Target.parent_path();
+        if (directory != parent) {
+            // What the resolver knows of a directory the copies are done with is of no more
+            // use to them.
+            if (directory) gameDirectory_.ForgetListing(*directory);
+            directory = parent;
+        }
+        if (copy->SelfUpdate) SelfUpdatePending = 1;
         std::error_code ec;
-        std::filesystem::create_directories(copy.Target.parent_path(), ec);
+        gameDirectory_.CreateDirectories(parent, ec);
         errno = 0;
-        if (!CopyFileAtomically(copy.Source, copy.Target, FlushMode::Later)) {
+        if (!CopyFileAtomically(copy->Source, copy->Target, FlushMode::Later)) {
             const int error = errno != 0 ? errno : EIO;
-            ReportFailure("cannot install " + copy.Source.string(), copy.Target, error);
-            host_.ShowMessageBox("Patch Install Error, File : " + copy.Source.string() + " (" +
+            ReportFailure("cannot install " + copy->Source.string(), copy->Target, error);
+            host_.ShowMessageBox("Patch Install Error, File : " + copy->Source.string() + " (" +
                                      std::to_string(error) + ")",
                                  "Error", MessageBoxIcon::None);
+            failed = true;
             return false;
         }
+        // The next target in the same directory is looked up without reading it again.
+        gameDirectory_.NoteCreated(copy->Target);
+        ++installed;
         Pump();
-    }
-    if (!copies.empty() && !SyncFileSystemOf(gameDirectory_.Root())) {
+        return true;
+    });
+    if (directory) gameDirectory_.ForgetListing(*directory);
+    if (!read || failed) return false;
+    if (installed > 0 && !SyncFileSystemOf(gameDirectory_.Root())) {
         const int error = errno != 0 ? errno : EIO;
         ReportFailure("cannot flush the installed patch to disk", gameDirectory_.Root(), error);
         host_.ShowMessageBox("Patch Install Error, File : " + gameDirectory_.Root().string() +
@@ -105,28 +137,30 @@ bool PatchEngine::InstallFromTemp() {
 }
 
 bool PatchEngine::FinishPatchLog() {
-    const auto lines = log_.ReadLines();
-    if (!lines) return false;
-    for (const PatchLogLine& line : *lines) {
-        if (line.Kind != 'F') continue;
+    bool kept = false;
+    const bool read = log_.ForEachLine([&](const PatchLogLine& line) {
+        if (line.Kind != 'F') return true;
         const auto copy = Resolve(TempPath(line.Text));
         std::error_code ec;
         // A copy that cannot be deleted keeps the log; the patch still counts as finished.
-        if (!copy || !std::filesystem::remove(*copy, ec) || ec) return true;
+        if (!copy || !std::filesystem::remove(*copy, ec) || ec) {
+            kept = true;
+            return false;
+        }
         Pump();
-    }
-    log_.Remove();
+        return true;
+    });
+    if (!read) return false;
+    if (!kept) log_.Remove();
     return true;
 }
 
 bool PatchEngine::DropLogOfOtherVersion() {
     if (!log_.Exists() || !IsLoggedVersionDifferent()) return true;
-    if (const auto lines = log_.ReadLines()) {
-        for (const PatchLogLine& line : *lines) {
-            if (line.Kind != 'F') continue;
-            RemoveGameFile(TempPath(line.Text));
-        }
-    }
+    log_.ForEachLine([this](const PatchLogLine& line) {
+        if (line.Kind == 'F') RemoveGameFile(TempPath(line.Text));
+        return true;
+    });
     if (log_.Remove() || !log_.Exists()) return true;
     ReportFailure("cannot remove the patch log of another version", log_.File(), errno);
     return false;

@@ -1,5 +1,6 @@
 #pragma once
-// "list.inf", the list of one patch, read whole.
+// "list.inf", the list of one patch: read whole, scanned for its flags and limits only, or
+// walked item by item (a per-file list of thousands of files need never be held).
 //
 // Keys (#COMPRESSED#, #NEWTOOLVERSION#, #PACKINGVERSION#, #TEST_SERVER#, any case) may stand
 // anywhere. Without PACKINGVERSION the list is per-file: a number followed by a name switches
@@ -12,6 +13,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "patch/TokenReader.h"
 
 struct PatchListFlags {
     bool Compressed = false;
@@ -44,6 +47,8 @@ struct PatchList {
     // The list holds more than a patch can carry (see kMaxFilesPerDirectory, kMaxItems); its
     // reading stopped there and callers refuse it.
     bool TooLarge = false;
+    // A name was cut, also one a scan (ScanPatchList) passed over without keeping it.
+    bool TruncatedName = false;
 
     // A remote directory lists at most 999 files, so a per-file list never needs more between
     // two subdirectory switches; a zip archive holds at most 65535 entries. Lists beyond
@@ -61,3 +66,25 @@ struct PatchList {
 // The list's flags and items; nullopt when the file cannot be read.
 std::optional<PatchList> ReadPatchList(const std::filesystem::path& file);
 PatchList ParsePatchList(std::string text);
+// The list read as ReadPatchList reads it, keeping no items: its flags and whether it is
+// usable, for a caller that then walks it with PerFileListReader.
+std::optional<PatchList> ScanPatchList(const std::filesystem::path& file);
+
+// A per-file list's items one at a time, exactly as the per-file reading of ReadPatchList
+// gives them, from a token reader opened on the list.
+class PerFileListReader {
+public:
+    explicit PerFileListReader(CTokenReader& reader) : reader_(reader) {}
+
+    // The next item; false at the end of the list, when it could not be read (the token
+    // reader's ReadFailed) or when it holds more than a patch can carry (TooLarge).
+    bool Next(PatchListItem& item);
+    bool TooLarge() const { return tooLarge_; }
+
+private:
+    CTokenReader& reader_;
+    std::string subdirectory_;
+    std::size_t items_ = 0;
+    std::size_t filesHere_ = 0;
+    bool tooLarge_ = false;
+};

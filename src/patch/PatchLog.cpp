@@ -4,11 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -19,30 +18,81 @@
 
 namespace {
 
-std::optional<std::string> ReadWhole(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return contents;
+constexpr std::size_t kReadPiece = 64 * 1024;
+
+using LineVisitor =
+    std::function<bool(std::string_view line, std::uint64_t begin, std::uint64_t end)>;
+
+// Calls `visit` for every line of `text`, whose first byte lies at `base` in the file, with
+// the offsets of the line's first byte and just past its '\n'; a last line without one ends
+// where `text` ends only when `final`. Returns how many bytes were taken (all of them when
+// `final`), or npos when `visit` asked to stop.
+std::size_t SplitLines(std::string_view text, std::uint64_t base, bool final,
+                       const LineVisitor& visit) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos && !final) break;
+        const std::size_t stop = end == std::string_view::npos ? text.size() : end;
+        const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
+        if (!visit(text.substr(pos, stop - pos), base + pos, base + next))
+            return std::string_view::npos;
+        pos = next;
+    }
+    return pos;
 }
 
-std::vector<PatchLogLine> ReadLinesOf(std::string_view contents) {
-    std::vector<PatchLogLine> lines;
-    std::size_t pos = 0;
-    while (pos < contents.size()) {
-        std::size_t end = contents.find('\n', pos);
-        if (end == std::string_view::npos) end = contents.size();
-        std::string_view line = contents.substr(pos, end - pos);
-        pos = end + 1;
-        if (line.empty()) continue;
-        PatchLogLine record;
-        record.Kind = line.front();
-        line.remove_prefix(1);
-        record.Text = std::string(TrimAscii(line));
-        lines.push_back(std::move(record));
+// The lines of `file` from byte `begin` up to byte `end` (its end when nullopt), read in
+// pieces. False when the file cannot be read.
+bool ScanLines(const std::filesystem::path& file, std::uint64_t begin,
+               std::optional<std::uint64_t> end, const LineVisitor& visit) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::string pending;  // the unended line carried over from the last piece, then a piece
+    std::uint64_t pendingAt = begin;
+    std::uint64_t offset = begin;
+    bool ok = true;
+    for (;;) {
+        std::size_t want = kReadPiece;
+        if (end) want = static_cast<std::size_t>(std::min<std::uint64_t>(want, *end - offset));
+        const std::size_t kept = pending.size();
+        pending.resize(kept + want);
+        ssize_t got = 0;
+        if (want > 0) {
+            do {
+                got = ::pread(fd, pending.data() + kept, want, static_cast<off_t>(offset));
+            } while (got < 0 && errno == EINTR);
+        }
+        if (got < 0) {
+            ok = false;
+            break;
+        }
+        pending.resize(kept + static_cast<std::size_t>(got));
+        offset += static_cast<std::uint64_t>(got);
+        const bool final = got == 0;
+        const std::size_t taken = SplitLines(pending, pendingAt, final, visit);
+        if (taken == std::string::npos || final) break;
+        pending.erase(0, taken);
+        pendingAt += taken;
     }
-    return lines;
+    ::close(fd);
+    return ok;
+}
+
+// A line as the log reads it: nullopt for an empty one.
+std::optional<PatchLogLine> RecordOf(std::string_view line) {
+    if (line.empty()) return std::nullopt;
+    PatchLogLine record;
+    record.Kind = line.front();
+    line.remove_prefix(1);
+    record.Text = std::string(TrimAscii(line));
+    return record;
+}
+
+// The directory part of a logged path ("" for a file of the game directory itself).
+std::string_view DirectoryOf(std::string_view path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
 }
 
 }  // namespace
@@ -98,16 +148,23 @@ bool PatchLog::AppendLogLines(char kind, std::span<const std::string_view> texts
         summary_.reset();
         return false;
     }
-    // Our own lines join what was read, unless the file was not as last read.
+    // Our own lines join what was read, unless the file was not as last read or someone else
+    // wrote to it meanwhile.
     const std::optional<Stamp> after = StampOf(file_);
-    if (summaryCurrent && after && last == '\n' && before->Inode == after->Inode) {
-        for (const PatchLogLine& record : ReadLinesOf(lines)) {
-            if (kind == 'F') summary_->Files.insert(UpperAscii(record.Text));
-            if (kind == 'V' && !summary_->HasVersion) {
-                summary_->HasVersion = true;
-                summary_->Version = record.Text;
-            }
-        }
+    const std::uint64_t base = sized ? static_cast<std::uint64_t>(st.st_size) : 0;
+    if (summaryCurrent && sized && after && last == '\n' && before->Inode == after->Inode &&
+        after->Size == base + lines.size()) {
+        SplitLines(lines, base, true,
+                   [&](std::string_view line, std::uint64_t from, std::uint64_t to) {
+                       const auto record = RecordOf(line);
+                       if (record && record->Kind == 'F')
+                           NoteFileLine(*summary_, UpperAscii(record->Text), from, to);
+                       if (record && record->Kind == 'V' && !summary_->HasVersion) {
+                           summary_->HasVersion = true;
+                           summary_->Version = record->Text;
+                       }
+                       return true;
+                   });
         summaryStamp_ = *after;
     } else {
         summary_.reset();
@@ -116,9 +173,21 @@ bool PatchLog::AppendLogLines(char kind, std::span<const std::string_view> texts
 }
 
 std::optional<std::vector<PatchLogLine>> PatchLog::ReadLines() const {
-    const auto contents = ReadWhole(file_);
-    if (!contents) return std::nullopt;
-    return ReadLinesOf(*contents);
+    std::vector<PatchLogLine> lines;
+    if (!ForEachLine([&lines](const PatchLogLine& line) {
+            lines.push_back(line);
+            return true;
+        }))
+        return std::nullopt;
+    return lines;
+}
+
+bool PatchLog::ForEachLine(const std::function<bool(const PatchLogLine&)>& visit) const {
+    return ScanLines(file_, 0, std::nullopt,
+                     [&visit](std::string_view line, std::uint64_t, std::uint64_t) {
+                         const auto record = RecordOf(line);
+                         return !record || visit(*record);
+                     });
 }
 
 std::optional<PatchLog::Stamp> PatchLog::StampOf(const std::filesystem::path& file) {
@@ -129,7 +198,17 @@ std::optional<PatchLog::Stamp> PatchLog::StampOf(const std::filesystem::path& fi
                  static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-const PatchLog::Summary* PatchLog::CurrentSummary() const {
+void PatchLog::NoteFileLine(Summary& summary, const std::string& upperText, std::uint64_t begin,
+                            std::uint64_t end) {
+    const std::string_view directory = DirectoryOf(upperText);
+    const auto [span, added] =
+        summary.Directories.try_emplace(std::string(directory), Span{begin, end});
+    if (!added) span->second.End = end;
+    if (summary.ScopeDirectory && *summary.ScopeDirectory == directory)
+        summary.ScopeFiles.insert(upperText);
+}
+
+PatchLog::Summary* PatchLog::CurrentSummary() const {
     const std::optional<Stamp> stamp = StampOf(file_);
     if (!stamp) {
         summary_.reset();
@@ -137,25 +216,54 @@ const PatchLog::Summary* PatchLog::CurrentSummary() const {
     }
     if (summary_ && *stamp == summaryStamp_) return &*summary_;
     summary_.reset();
-    const auto lines = ReadLines();
-    if (!lines) return nullptr;
     Summary summary;
-    for (const PatchLogLine& line : *lines) {
-        if (line.Kind == 'F') summary.Files.insert(UpperAscii(line.Text));
-        if (line.Kind == 'V' && !summary.HasVersion) {
-            summary.HasVersion = true;
-            summary.Version = line.Text;
-        }
-    }
+    const bool read =
+        ScanLines(file_, 0, std::nullopt,
+                  [&summary](std::string_view line, std::uint64_t begin, std::uint64_t end) {
+                      const auto record = RecordOf(line);
+                      if (record && record->Kind == 'F')
+                          NoteFileLine(summary, UpperAscii(record->Text), begin, end);
+                      if (record && record->Kind == 'V' && !summary.HasVersion) {
+                          summary.HasVersion = true;
+                          summary.Version = record->Text;
+                      }
+                      return true;
+                  });
+    if (!read) return nullptr;
     // Stamped as it was before the reading: a change meanwhile makes the next query read again.
     summary_ = std::move(summary);
     summaryStamp_ = *stamp;
     return &*summary_;
 }
 
+bool PatchLog::LoadScope(Summary& summary, const std::string& directory) const {
+    summary.ScopeFiles.clear();
+    summary.ScopeDirectory = directory;
+    const auto span = summary.Directories.find(directory);
+    if (span == summary.Directories.end()) return true;
+    return ScanLines(file_, span->second.Begin, span->second.End,
+                     [&](std::string_view line, std::uint64_t, std::uint64_t) {
+                         const auto record = RecordOf(line);
+                         if (!record || record->Kind != 'F') return true;
+                         std::string upper = UpperAscii(record->Text);
+                         if (DirectoryOf(upper) == directory)
+                             summary.ScopeFiles.insert(std::move(upper));
+                         return true;
+                     });
+}
+
 bool PatchLog::IsFileLogged(std::string_view path) const {
-    const Summary* summary = CurrentSummary();
-    return summary && summary->Files.count(UpperAscii(path)) > 0;
+    Summary* summary = CurrentSummary();
+    if (!summary) return false;
+    const std::string upper = UpperAscii(path);
+    const std::string_view directory = DirectoryOf(upper);
+    if (!summary->ScopeDirectory || *summary->ScopeDirectory != directory) {
+        if (!LoadScope(*summary, std::string(directory))) {
+            summary_.reset();
+            return false;
+        }
+    }
+    return summary->ScopeFiles.count(upper) > 0;
 }
 
 bool PatchLog::IsLoggedVersionDifferent(std::int32_t targetPacked) const {

@@ -99,6 +99,14 @@ public:
         it->second.Settled = true;
     }
 
+    void Forget(const std::filesystem::path& directory) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = byDirectory_.find(directory.string());
+        if (it == byDirectory_.end()) return;
+        names_ -= it->second.Names.size();
+        byDirectory_.erase(it);
+    }
+
 private:
     struct Listing {
         DirectoryStamp Stamp;
@@ -142,6 +150,10 @@ GamePath::GamePath(std::filesystem::path root)
 
 void GamePath::NoteCreated(const std::filesystem::path& created) const {
     listings_->Note(created);
+}
+
+void GamePath::ForgetListing(const std::filesystem::path& directory) const {
+    listings_->Forget(directory);
 }
 
 bool GamePath::CreateDirectories(const std::filesystem::path& directory,

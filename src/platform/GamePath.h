@@ -36,6 +36,11 @@ public:
     // exists, so later lookups in the same directory find it without reading the directory.
     void NoteCreated(const std::filesystem::path& created) const;
 
+    // Drops what is known of the names in `directory` (a path Resolve gave): a writer done
+    // with a directory keeps the resolver's memory to what it still works on. A later lookup
+    // there reads the directory again.
+    void ForgetListing(const std::filesystem::path& directory) const;
+
     // Makes `directory` (a path Resolve gave) with its missing parents and notes every level
     // below the root as created. False (errno-style code in `error`) when it could not be made.
     bool CreateDirectories(const std::filesystem::path& directory, std::error_code& error) const;

@@ -75,6 +75,30 @@ TEST_F(InstallTest, ReplacesReadOnlyFilesAndMatchesCaseOnDisk) {
     EXPECT_FALSE(fs::exists(game / "data"));
 }
 
+// Each target is found as its turn comes: a new directory made for one file is the directory
+// of the next one spelled in another case (the game's names ignore case), and a log that goes
+// back to a directory it left installs there all the same.
+TEST_F(InstallTest, NewDirectoriesAreOneDirectoryWhateverTheCase) {
+    Downloaded("Data\\a.bmd", "Data/a.bmd", "a");
+    Downloaded("DATA\\b.bmd", "DATA/b.bmd", "b");
+    Downloaded("data\\Sub\\c.bmd", "data/Sub/c.bmd", "c");
+    std::vector<std::string> expected = {"Data/Sub/c.bmd", "Data/a.bmd", "Data/b.bmd"};
+    for (int i = 0; i < 300; ++i) {
+        const std::string directory = "Dir" + std::to_string(i % 3);
+        const std::string name = "f" + std::to_string(i) + ".bmd";
+        Downloaded(directory + "\\" + name, directory + "/" + name, name);
+        expected.push_back(directory + "/" + name);
+    }
+    ASSERT_TRUE(engine.InstallFromTemp());
+    std::vector<std::string> installed;
+    for (const std::string& path : ListTree(game))
+        if (path.rfind("Temp/", 0) != 0 && path != "patch.log") installed.push_back(path);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(installed, expected);
+    EXPECT_EQ(ReadFile(game / "Data" / "b.bmd"), "b");
+    EXPECT_EQ(ReadFile(game / "Dir2" / "f299.bmd"), "f299.bmd");
+}
+
 TEST_F(InstallTest, MissingTempCopyStopsWithInstallError) {
     Downloaded("a.txt", "a.txt", "a");
     ASSERT_TRUE(engine.AppendLogLine('F', "missing.txt"));

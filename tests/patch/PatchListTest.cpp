@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -88,6 +91,80 @@ TEST(PatchListTest, ListsBeyondWhatAPatchCanCarryAreRefused) {
     const PatchList huge = ParsePatchList(packed + "@ a a");
     EXPECT_FALSE(huge.IsUsable());
     EXPECT_LE(huge.PackedItems.size(), PatchList::kMaxItems);
+}
+
+}  // namespace
+
+namespace {
+
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+// The items the streaming reader gives for `text`, described like Describe does, and whether
+// it stopped as too large.
+std::string Walk(const std::string& text, bool* tooLarge = nullptr) {
+    CTokenReader reader;
+    reader.OpenTokenText(text);
+    PerFileListReader items(reader);
+    PatchList walked;
+    for (PatchListItem item; items.Next(item);) walked.Items.push_back(item);
+    if (tooLarge) *tooLarge = items.TooLarge();
+    return Describe(walked);
+}
+
+// The per-file session walks the list from its file item by item instead of holding it: both
+// readings must agree item for item, limits and cut names included, and a scan must judge a
+// list exactly as the whole reading does.
+TEST(PatchListTest, WalkingAndScanningAgreeWithTheWholeReading) {
+    std::string full;
+    for (int i = 0; i < 999; ++i) full += "\"f" + std::to_string(i) + "\"\n";
+    const std::vector<std::string> lists = {
+        "#COMPRESSED#\n\"main.exe.VKC\"\n1 \"Data\\Player\"\n\"x.bmd.VKC\", \"2nd.att.VKC\"\n"
+        "@ y.bmd.VKC\n2 \"Data\"\nz.txt.VKC\n",
+        "a.txt 1",                                     // a number at the end switches to nothing
+        "1 \"\" a.txt 3 \"Data\" b.txt 4 \"\" c.txt",  // back to the game directory
+        "\"" + std::string(400, 'n') + "\" 1 Data",    // a cut name
+        "1 \"" + std::string(300, 'd') + "\" x",       // a cut subdirectory
+        full,
+        full + "1 Data\n" + full,
+        full + "\"one more\"",  // a directory of 1000 files
+        "#PACKINGVERSION# a @ b @ 1 c",
+    };
+    TempDir dir;
+    for (const std::string& text : lists) {
+        const PatchList whole = ParsePatchList(text);
+        bool tooLarge = false;
+        const std::string walked = Walk(text, &tooLarge);
+        if (!whole.Flags.PackingVersion) {
+            EXPECT_EQ(tooLarge, whole.TooLarge) << text.substr(0, 60);
+            if (!tooLarge) {
+                EXPECT_EQ(walked, Describe(whole)) << text.substr(0, 60);
+            }
+        }
+        WriteFile(dir / "list.inf", text);
+        const auto scanned = ScanPatchList(dir / "list.inf");
+        ASSERT_TRUE(scanned.has_value());
+        EXPECT_TRUE(scanned->Items.empty() && scanned->PackedItems.empty());
+        EXPECT_EQ(scanned->TooLarge, whole.TooLarge) << text.substr(0, 60);
+        EXPECT_EQ(scanned->HasTruncatedName(), whole.HasTruncatedName()) << text.substr(0, 60);
+        EXPECT_EQ(scanned->IsUsable(), whole.IsUsable()) << text.substr(0, 60);
+        EXPECT_EQ(scanned->Flags.Compressed, whole.Flags.Compressed);
+        EXPECT_EQ(scanned->Flags.PackingVersion, whole.Flags.PackingVersion);
+    }
+    EXPECT_FALSE(ScanPatchList(dir / "missing.inf").has_value());
+}
+
+// 65535 items in all, whichever directories they fall in: one more is refused by both.
+TEST(PatchListTest, WalkStopsAtTheItemLimit) {
+    std::string list;
+    for (int d = 0; d < 66; ++d) {
+        list += "1 D" + std::to_string(d) + "\n";
+        for (int i = 0; i < 992; ++i) list += "f" + std::to_string(i) + "\n";
+    }
+    bool tooLarge = false;
+    Walk(list, &tooLarge);
+    EXPECT_TRUE(tooLarge);
+    EXPECT_TRUE(ParsePatchList(list).TooLarge);
 }
 
 }  // namespace

@@ -109,6 +109,75 @@ TEST(PatchLog, AnswersFollowTheFile) {
     EXPECT_EQ(log.ReadLines()->size(), 5001u);
 }
 
+// The answers keep one directory's files at a time: going from directory to directory, back
+// again, to the game directory itself, and after appends to the directory asked about or to
+// another, every answer must still be the file's.
+TEST(PatchLog, AnswersHoldAcrossDirectories) {
+    TempDir dir;
+    WriteFile(dir / "patch.log",
+              "V 1.0.2\nF Data\\a.bmd\nF Sound\\b.wav\nF Data\\c.bmd\nF top.txt\n"
+              "F Data\\Deep\\d.bmd\nF data/e.bmd\n");
+    PatchLog log(dir / "patch.log");
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_TRUE(log.IsFileLogged("DATA\\A.BMD"));
+        EXPECT_TRUE(log.IsFileLogged("sound\\b.wav"));
+        EXPECT_TRUE(log.IsFileLogged("Data\\c.bmd"));  // after the other directory's line
+        EXPECT_FALSE(log.IsFileLogged("Data\\b.wav"));
+        EXPECT_TRUE(log.IsFileLogged("TOP.txt"));
+        EXPECT_FALSE(log.IsFileLogged("a.bmd"));
+        EXPECT_TRUE(log.IsFileLogged("data\\deep\\D.bmd"));
+        EXPECT_FALSE(log.IsFileLogged("Data\\d.bmd"));
+        EXPECT_TRUE(log.IsFileLogged("DATA/E.BMD"));
+        EXPECT_FALSE(log.IsFileLogged("Missing\\a.bmd"));
+    }
+    ASSERT_TRUE(log.IsFileLogged("Data\\a.bmd"));
+    const std::vector<std::string_view> batch = {"Data\\new.bmd", "Sound\\new.wav", "Other\\x.bmd"};
+    ASSERT_TRUE(log.AppendLogLines('F', batch));
+    EXPECT_TRUE(log.IsFileLogged("data\\NEW.bmd"));
+    EXPECT_TRUE(log.IsFileLogged("Other\\x.bmd"));
+    EXPECT_TRUE(log.IsFileLogged("Sound\\new.wav"));
+    EXPECT_TRUE(log.IsFileLogged("Sound\\b.wav"));
+    EXPECT_TRUE(log.IsFileLogged("Data\\c.bmd"));
+    // A second object (another run) reads the same answers from the file.
+    PatchLog again(dir / "patch.log");
+    for (const char* name : {"Other\\x.bmd", "Data\\new.bmd", "Sound\\b.wav", "top.txt"})
+        EXPECT_TRUE(again.IsFileLogged(name)) << name;
+}
+
+// The log is read in pieces: lines across the pieces' borders, a line longer than a piece
+// and a last line without its break come out whole, as when the log was read at once.
+TEST(PatchLog, LinesSurviveReadingInPieces) {
+    TempDir dir;
+    std::string text = "V 1.0.2\r\n";
+    std::vector<std::string> names;
+    for (int i = 0; text.size() < 300000; ++i) {
+        names.push_back("Data" + std::to_string(i % 7) + "\\file" + std::to_string(i) + ".bmd");
+        text += "F " + names.back() + (i % 3 == 0 ? "\r\n" : "\n");
+        if (i == 5000) {
+            names.push_back("Long\\" + std::string(100000, 'x'));
+            text += "F " + names.back() + "\n\n";
+        }
+    }
+    names.push_back("last.txt");
+    text += "F last.txt";
+    WriteFile(dir / "patch.log", text);
+    PatchLog log(dir / "patch.log");
+    const auto lines = log.ReadLines();
+    ASSERT_TRUE(lines.has_value());
+    ASSERT_EQ(lines->size(), names.size() + 1);
+    EXPECT_EQ((*lines)[0].Kind, 'V');
+    EXPECT_EQ((*lines)[0].Text, "1.0.2");
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        ASSERT_EQ((*lines)[i + 1].Kind, 'F');
+        ASSERT_EQ((*lines)[i + 1].Text, names[i]) << i;
+        ASSERT_TRUE(log.IsFileLogged(names[i])) << i;
+    }
+    int visited = 0;
+    EXPECT_TRUE(log.ForEachLine([&visited](const PatchLogLine&) { return ++visited < 3; }));
+    EXPECT_EQ(visited, 3);
+    EXPECT_FALSE(PatchLog(dir / "none.log").ForEachLine([](const PatchLogLine&) { return true; }));
+}
+
 TEST(PatchLog, VersionDecisions) {
     TempDir dir;
     PatchLog log(dir / "patch.log");

@@ -62,3 +62,21 @@ TEST(GamePathTest, LookupsFollowTheDirectoryAsItChanges) {
         ASSERT_EQ(*game.Resolve("DATA\\new" + std::to_string(i) + ".BMD"), *target);
     }
 }
+
+// A directory whose names were let go is read again when next asked about, changes made
+// meanwhile included; forgetting one never unsettles another.
+TEST(GamePathTest, ForgottenDirectoriesAreReadAgain) {
+    TempDir dir;
+    WriteFile(dir / "Data" / "Item.bmd", "x");
+    WriteFile(dir / "Maps" / "World.att", "y");
+    const GamePath game(dir.Path());
+    EXPECT_EQ(*game.Resolve("data\\item.BMD"), dir / "Data" / "Item.bmd");
+    EXPECT_EQ(*game.Resolve("maps\\world.ATT"), dir / "Maps" / "World.att");
+    game.ForgetListing(dir / "Data");
+    game.ForgetListing(dir / "Data");  // twice, or never read: nothing to let go
+    game.ForgetListing(dir / "Nowhere");
+    WriteFile(dir / "Data" / "Later.bmd", "z");
+    EXPECT_EQ(*game.Resolve("DATA\\LATER.bmd"), dir / "Data" / "Later.bmd");
+    EXPECT_EQ(*game.Resolve("Data\\ITEM.bmd"), dir / "Data" / "Item.bmd");
+    EXPECT_EQ(*game.Resolve("MAPS\\WORLD.att"), dir / "Maps" / "World.att");
+}
