@@ -20,8 +20,10 @@ struct timespec* EntryTimes(const EntryInfo& info, struct timespec (&times)[2]) 
     return times;
 }
 
-mode_t EntryMode(mode_t current, const EntryInfo& info) {
-    mode_t mode = current & 07777;
+}  // namespace
+
+unsigned CUnzipFile::EntryFileMode(unsigned current, const EntryInfo& info) {
+    auto mode = static_cast<mode_t>(current & 07777);
     if (info.ExternalAttributes & kDosReadOnlyAttribute)
         mode &= static_cast<mode_t>(~0222);
     else
@@ -36,8 +38,6 @@ mode_t EntryMode(mode_t current, const EntryInfo& info) {
     return mode;
 }
 
-}  // namespace
-
 // Stamped through the open descriptor (no path look-ups), then closed: the time set last,
 // since closing does not touch it.
 void CUnzipFile::ApplyEntryStatus(CFile& output, const EntryInfo& info) {
@@ -46,7 +46,7 @@ void CUnzipFile::ApplyEntryStatus(CFile& output, const EntryInfo& info) {
         throw CFileException(output.GetFilePath(), errno, "set the time of");
     struct stat st {};
     if (::fstat(output.Descriptor(), &st) == 0) {
-        const mode_t mode = EntryMode(st.st_mode, info);
+        const auto mode = static_cast<mode_t>(EntryFileMode(st.st_mode, info));
         if (mode != (st.st_mode & 07777)) (void)::fchmod(output.Descriptor(), mode);
     }
     output.Close();
@@ -59,5 +59,5 @@ void CUnzipFile::ApplyEntryStatus(const std::string& path, const EntryInfo& info
 
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return;
-    (void)::chmod(path.c_str(), EntryMode(st.st_mode, info));
+    (void)::chmod(path.c_str(), static_cast<mode_t>(EntryFileMode(st.st_mode, info)));
 }

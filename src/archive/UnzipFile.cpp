@@ -287,7 +287,6 @@ void CUnzipFile::ReadCentralRecord() {
     info.DiskNumberStart = Le16(record + 34);
     info.InternalAttributes = Le16(record + 36);
     info.ExternalAttributes = Le32(record + 38);
-    info.ModificationTime = DosDateTimeToLocalTime(info.DosDateTime);
     std::uint64_t localHeaderOffset = Le32(record + 42);
     std::uint64_t diskStart = info.DiskNumberStart;
 
@@ -337,7 +336,10 @@ bool CUnzipFile::MoveNext() {
 void CUnzipFile::GetEntryInfo(EntryInfo* info, char* name, std::size_t nameSize) {
     if (!hasCurrentEntry_ || IsClosed()) ThrowError(CZipException::kCodeNoEntry);
     ReadCentralRecord();
-    if (info) *info = currentInfo_;
+    if (info) {
+        *info = currentInfo_;
+        info->ModificationTime = LocalTimeOf(info->DosDateTime);
+    }
     if (name && nameSize > 0) {
         const std::size_t copy = std::min<std::size_t>(nameSize, currentInfo_.NameLength);
         ReadHeaderAt(entryRecordPos_ + prefixBytes_ + kCentralRecordSize, name, copy);
@@ -346,11 +348,21 @@ void CUnzipFile::GetEntryInfo(EntryInfo* info, char* name, std::size_t nameSize)
 }
 
 std::string CUnzipFile::GetEntryName() {
-    EntryInfo info;
-    GetEntryInfo(&info);
-    std::string name(info.NameLength, '\0');
-    if (!name.empty()) GetEntryInfo(nullptr, name.data(), name.size());
+    if (!hasCurrentEntry_ || IsClosed()) ThrowError(CZipException::kCodeNoEntry);
+    ReadCentralRecord();
+    std::string name(currentInfo_.NameLength, '\0');
+    if (!name.empty())
+        ReadHeaderAt(entryRecordPos_ + prefixBytes_ + kCentralRecordSize, name.data(), name.size());
     return name;
+}
+
+// mktime looks at the time zone file on every call (a file system look-up each): entries are
+// converted only when their details are asked for, and a time the previous entry had is
+// not converted again.
+std::int64_t CUnzipFile::LocalTimeOf(std::uint32_t dosDateTime) {
+    if (!convertedTime_ || convertedTime_->first != dosDateTime)
+        convertedTime_.emplace(dosDateTime, DosDateTimeToLocalTime(dosDateTime));
+    return convertedTime_->second;
 }
 
 void CUnzipFile::OpenEntry() {

@@ -15,7 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/File.h"
@@ -86,6 +88,9 @@ public:
     static void ApplyEntryStatus(CFile& output, const EntryInfo& info);
     // The same for a file that is already closed.
     static void ApplyEntryStatus(const std::string& path, const EntryInfo& info);
+    // The permission bits a file extracted from the entry gets, from the bits `current` it
+    // would have otherwise: the read-only attribute and a Unix entry's execute bits applied.
+    static unsigned EntryFileMode(unsigned current, const EntryInfo& info);
 
     std::uint64_t EntryCount() const { return entryCount_; }
     // Where the current entry's local header starts in the file.
@@ -110,6 +115,7 @@ private:
     // the central directory costs one system call per window rather than several per entry.
     void ReadHeaderAt(std::uint64_t position, void* buffer, std::size_t size);
     void DiscardEntry() noexcept;
+    std::int64_t LocalTimeOf(std::uint32_t dosDateTime);
 
     CFile archiveFile_;
     std::uint64_t entryCount_ = 0;
@@ -128,4 +134,5 @@ private:
     std::vector<unsigned char> headerWindow_;
     std::uint64_t headerWindowStart_ = 0;
     std::size_t headerWindowLength_ = 0;
+    std::optional<std::pair<std::uint32_t, std::int64_t>> convertedTime_;  // DOS time, local time
 };

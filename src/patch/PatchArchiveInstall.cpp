@@ -138,6 +138,9 @@ bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopChec
             // The disk starts on this file while the next one is decompressed: the flush
             // before config.ini then finds little left to wait for.
             output.SetWriteBackStarted();
+            // Stamped through the open file: no look-ups of it by name afterwards.
+            output.SetMode(CUnzipFile::EntryFileMode(0644, info));
+            output.SetModificationTime(info.ModificationTime);
             if (!output.Open()) throw std::runtime_error(output.Failure());
             zip.OpenEntry();
             for (;;) {
@@ -150,7 +153,6 @@ bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopChec
             }
             zip.CloseEntry();
             if (!output.Commit()) throw std::runtime_error(output.Failure());
-            CUnzipFile::ApplyEntryStatus(staged.string(), info);
         } while (zip.MoveNext());
         zip.Close();
     } catch (const UnpackStopped&) {

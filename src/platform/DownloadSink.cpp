@@ -329,7 +329,8 @@ bool DownloadSink::Write(const char* data, std::size_t size) {
 
 bool DownloadSink::Commit() {
     if (!file_) return false;
-    const bool flushed = std::fflush(file_) == 0 && (!flushToDisk_ || ::fsync(fileno(file_)) == 0);
+    const bool flushed =
+        std::fflush(file_) == 0 && StampTime() && (!flushToDisk_ || ::fsync(fileno(file_)) == 0);
     if (flushed && startWriteBack_) ::sync_file_range(fileno(file_), 0, 0, SYNC_FILE_RANGE_WRITE);
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
@@ -354,6 +355,14 @@ bool DownloadSink::Commit() {
     temporary_.clear();
     DropRecord();
     return true;
+}
+
+bool DownloadSink::StampTime() {
+    if (!modificationTime_) return true;
+    struct timespec times[2] = {};
+    times[0].tv_nsec = UTIME_NOW;
+    times[1].tv_sec = static_cast<time_t>(*modificationTime_);
+    return ::futimens(fileno(file_), times) == 0;
 }
 
 bool DownloadSink::CommitFile(const std::filesystem::path& complete,

@@ -87,6 +87,9 @@ public:
     }
     // Permission bits of the file (default 0644, like any downloaded game file).
     void SetMode(unsigned mode) { mode_ = mode; }
+    // The file's last-write time (seconds since the epoch), set through the open descriptor
+    // after the last byte: an unpacked file keeps its packed time without a look-up by name.
+    void SetModificationTime(std::int64_t seconds) { modificationTime_ = seconds; }
     void AddValidator(std::unique_ptr<DownloadValidator> validator);
     void Expect(const DownloadExpectation& expectation);
 
@@ -138,6 +141,7 @@ public:
 private:
     std::filesystem::path TemporaryPath() const;
     bool AdoptFile(int fd, const std::string& name);
+    bool StampTime();  // the chosen modification time, if any; false (errno set) on failure
     void DropRecord();
 
     std::filesystem::path target_;
@@ -154,4 +158,5 @@ private:
     bool flushToDisk_ = true;
     bool startWriteBack_ = false;
     unsigned mode_ = 0644;
+    std::optional<std::int64_t> modificationTime_;
 };

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -82,6 +84,51 @@ TEST_F(ArchiveInstallTest, UnpacksWithSubstitutesAndReplacesConfig) {
     // The entry's time is stamped on the written file.
     const auto written = fs::last_write_time(game / "DATA" / "A.BMD");
     EXPECT_LT(written, fs::last_write_time(game / "config.ini") - std::chrono::hours(24 * 365));
+}
+
+// Each unpacked file carries its own entry's time (neighbours with different times, then the
+// first time again), the read-only attribute and a Unix entry's execute bits.
+TEST_F(ArchiveInstallTest, EachFileKeepsItsEntrysTimeAndAttributes) {
+    const auto result =
+        testsupport::Run({"/usr/bin/python3", "-c",
+                          "import sys, zipfile\n"
+                          "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                          "    def put(name, when, system, attributes, data):\n"
+                          "        i = zipfile.ZipInfo(name, when)\n"
+                          "        i.create_system, i.external_attr = system, attributes\n"
+                          "        z.writestr(i, data)\n"
+                          "    put('a.bmd', (2019, 6, 1, 10, 20, 30), 0, 0x20, 'a')\n"
+                          "    put('b.bmd', (2021, 2, 3, 4, 5, 6), 0, 0x21, 'read-only ' * 9000)\n"
+                          "    put('c.sh', (2019, 6, 1, 10, 20, 30), 3, 0o100755 << 16, 'run')\n"
+                          "    put('config.ini', (2022, 1, 1, 0, 0, 0), 0, 0x20, 'c')\n",
+                          (game / "Temp" / "up_list.zip").string()});
+    ASSERT_EQ(result.ExitCode, 0) << result.Stderr;
+    ASSERT_TRUE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+
+    const auto localTime = [](int year, int month, int day, int hour, int minute, int second) {
+        std::tm tm{};
+        tm.tm_year = year - 1900;
+        tm.tm_mon = month - 1;
+        tm.tm_mday = day;
+        tm.tm_hour = hour;
+        tm.tm_min = minute;
+        tm.tm_sec = second;
+        tm.tm_isdst = -1;
+        return std::mktime(&tm);
+    };
+    const auto status = [&](const char* name) {
+        struct stat st {};
+        EXPECT_EQ(::stat((game / name).c_str(), &st), 0) << name;
+        return st;
+    };
+    EXPECT_EQ(status("a.bmd").st_mtime, localTime(2019, 6, 1, 10, 20, 30));
+    EXPECT_EQ(status("b.bmd").st_mtime, localTime(2021, 2, 3, 4, 5, 6));
+    EXPECT_EQ(status("c.sh").st_mtime, localTime(2019, 6, 1, 10, 20, 30));
+    EXPECT_EQ(status("a.bmd").st_mode & 0777, 0644u);
+    EXPECT_EQ(status("b.bmd").st_mode & 0777, 0444u);
+    EXPECT_EQ(status("c.sh").st_mode & 0777, 0755u);
+    EXPECT_EQ(ReadFile(game / "b.bmd").size(), 90000u);
+    EXPECT_EQ(ReadFile(game / "c.sh"), "run");
 }
 
 TEST_F(ArchiveInstallTest, StoredEntriesAndExactBufferSizes) {

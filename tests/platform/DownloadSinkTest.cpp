@@ -224,6 +224,26 @@ TEST_F(DownloadSinkTest, ANamedTemporaryIsCreatedAnewAndCommittedLikeAnyOther) {
     EXPECT_EQ(ReadFile(Target()), "new");
 }
 
+// An unpacked file gets its packed time and permission bits through the open file: the time
+// stands although the last bytes reach the file at the commit, and a read-only file is still
+// written whole.
+TEST_F(DownloadSinkTest, ChosenTimeAndModeAreTheCommittedFilesOwn) {
+    const std::string data(3 << 20, 'r');  // beyond the write buffer: written before and at commit
+    DownloadSink sink(Target());
+    sink.SetMode(0444);
+    sink.SetModificationTime(1577934246);
+    ASSERT_TRUE(sink.Open());
+    for (std::size_t at = 0; at < data.size(); at += 300000)
+        ASSERT_TRUE(sink.Write(data.data() + at, std::min<std::size_t>(300000, data.size() - at)));
+    ASSERT_TRUE(sink.Commit()) << sink.Failure();
+    EXPECT_EQ(ReadFile(Target()), data);
+    struct stat st {};
+    ASSERT_EQ(::stat(Target().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1577934246);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_EQ(testsupport::ListTree(dir_.Path()), std::vector<std::string>{"list.inf"});
+}
+
 // A file kept aside by one sink replaces its target later; across file systems it is copied
 // through a sink beside the target (so a half copy never has the target's name) and keeps its
 // permission bits.
