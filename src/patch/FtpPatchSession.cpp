@@ -511,6 +511,9 @@ bool FtpPatchSession::RestoreCompressed(const std::string& localPath,
         Report(output.Failure());
         return false;
     }
+    // Like the downloaded file before it (which goes next): the directory's next file is then
+    // looked up without reading the directory again.
+    engine_.GameDirectory().NoteCreated(*restored);
     return true;
 }
 

@@ -59,7 +59,7 @@ bool PatchEngine::RemoveGameFile(std::string_view gameName) const {
     std::error_code ec;
     const auto status = std::filesystem::symlink_status(*file, ec);
     if (std::filesystem::is_directory(status)) return false;
-    std::filesystem::remove(*file, ec);
+    if (std::filesystem::remove(*file, ec) && !ec) gameDirectory_.NoteRemoved(*file);
     return !ec;
 }
 

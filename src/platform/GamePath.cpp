@@ -57,10 +57,14 @@ std::optional<DirectoryStamp> StampOf(const std::filesystem::path& directory) {
         static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-// Keeps the smallest of several spellings, for a stable answer.
-void AddSpelling(std::unordered_map<std::string, std::string>& names, const std::string& name) {
+// Keeps the smallest of several spellings, for a stable answer; true when `name` is another
+// spelling of a name already there.
+bool AddSpelling(std::unordered_map<std::string, std::string>& names, const std::string& name) {
     auto [it, added] = names.emplace(LowerAscii(name), name);
-    if (!added && name < it->second) it->second = name;
+    if (added) return false;
+    const bool variant = name != it->second;
+    if (name < it->second) it->second = name;
+    return variant;
 }
 
 }  // namespace
@@ -92,11 +96,36 @@ public:
         if (it == byDirectory_.end()) return;
         const auto stamp = StampOf(directory);
         if (!stamp) return;
-        AddSpelling(it->second.Names, created.filename().string());
+        if (AddSpelling(it->second.Names, created.filename().string()))
+            it->second.CaseVariants = true;
         ++names_;
         // The change is known: ours.
         it->second.Stamp = *stamp;
         it->second.Settled = true;
+    }
+
+    void NoteGone(const std::filesystem::path& removed) {
+        const std::filesystem::path directory = removed.parent_path();
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = byDirectory_.find(directory.string());
+        if (it == byDirectory_.end()) return;
+        Listing& listing = it->second;
+        const auto stamp = StampOf(directory);
+        // Only one spelling of a name is kept: with others in the directory, the one left
+        // is not known without reading it again.
+        if (!stamp || listing.CaseVariants) {
+            names_ -= listing.Names.size();
+            byDirectory_.erase(it);
+            return;
+        }
+        const auto name = listing.Names.find(LowerAscii(removed.filename().string()));
+        if (name != listing.Names.end() && name->second == removed.filename().string()) {
+            listing.Names.erase(name);
+            --names_;
+        }
+        // The change is known: ours.
+        listing.Stamp = *stamp;
+        listing.Settled = true;
     }
 
     void Forget(const std::filesystem::path& directory) {
@@ -114,16 +143,19 @@ private:
         // change in the same tick would leave the stamp as it is, so it proves nothing.
         bool Settled = false;
         std::unordered_map<std::string, std::string> Names;  // lower case -> on disk
+        bool CaseVariants = false;  // a name is there in more than one spelling
     };
 
     void Read(const std::filesystem::path& directory, const DirectoryStamp& stamp) {
         Listing& listing = byDirectory_[directory.string()];
         names_ -= listing.Names.size();
         listing.Names.clear();
+        listing.CaseVariants = false;
         std::error_code ec;
         for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end;
              it.increment(ec)) {
-            AddSpelling(listing.Names, it->path().filename().string());
+            if (AddSpelling(listing.Names, it->path().filename().string()))
+                listing.CaseVariants = true;
         }
         // Stamped as before the reading: a change meanwhile makes the next look read again.
         listing.Stamp = ec ? DirectoryStamp{} : stamp;
@@ -150,6 +182,10 @@ GamePath::GamePath(std::filesystem::path root)
 
 void GamePath::NoteCreated(const std::filesystem::path& created) const {
     listings_->Note(created);
+}
+
+void GamePath::NoteRemoved(const std::filesystem::path& removed) const {
+    listings_->NoteGone(removed);
 }
 
 void GamePath::ForgetListing(const std::filesystem::path& directory) const {

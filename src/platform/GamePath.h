@@ -36,6 +36,10 @@ public:
     // exists, so later lookups in the same directory find it without reading the directory.
     void NoteCreated(const std::filesystem::path& created) const;
 
+    // Tells the resolver that `removed` (a path it gave) is gone, so the next lookup in its
+    // directory need not read the directory again.
+    void NoteRemoved(const std::filesystem::path& removed) const;
+
     // Drops what is known of the names in `directory` (a path Resolve gave): a writer done
     // with a directory keeps the resolver's memory to what it still works on. A later lookup
     // there reads the directory again.

@@ -80,3 +80,34 @@ TEST(GamePathTest, ForgottenDirectoriesAreReadAgain) {
     EXPECT_EQ(*game.Resolve("Data\\ITEM.bmd"), dir / "Data" / "Item.bmd");
     EXPECT_EQ(*game.Resolve("MAPS\\WORLD.att"), dir / "Maps" / "World.att");
 }
+
+// A writer that notes what it removes is answered as if the directory had been read again:
+// the removed spelling is no longer offered, and where the same name is there in another
+// case, that one is.
+TEST(GamePathTest, NotedRemovalsAreAnsweredAsAReadingWould) {
+    TempDir dir;
+    WriteFile(dir / "Temp" / "Keep.bmd", "k");
+    const GamePath game(dir.Path());
+    for (int i = 0; i < 50; ++i) {
+        const std::string name = "F" + std::to_string(i) + ".VKC";
+        const auto packed = game.Resolve("temp\\" + name);
+        WriteFile(*packed, "p");
+        game.NoteCreated(*packed);
+        const auto restored = *game.Resolve("TEMP\\f" + std::to_string(i));
+        WriteFile(restored, "r");
+        game.NoteCreated(restored);
+        std::filesystem::remove(*packed);
+        game.NoteRemoved(*packed);
+        ASSERT_EQ(*game.Resolve("temp\\f" + std::to_string(i) + ".vkc"),
+                  dir / "Temp" / ("f" + std::to_string(i) + ".vkc"));
+        ASSERT_EQ(*game.Resolve("Temp\\F" + std::to_string(i)), restored);
+    }
+    EXPECT_EQ(*game.Resolve("TEMP\\KEEP.BMD"), dir / "Temp" / "Keep.bmd");
+
+    WriteFile(dir / "Data" / "Item.bmd", "1");
+    WriteFile(dir / "Data" / "ITEM.BMD", "2");
+    EXPECT_EQ(*game.Resolve("data\\item.bmd"), dir / "Data" / "ITEM.BMD");
+    std::filesystem::remove(dir / "Data" / "ITEM.BMD");
+    game.NoteRemoved(dir / "Data" / "ITEM.BMD");
+    EXPECT_EQ(*game.Resolve("data\\item.bmd"), dir / "Data" / "Item.bmd");
+}
