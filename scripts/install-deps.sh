@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
-  zlib1g-dev libbz2-dev libcurl4-openssl-dev libzip-dev libsodium-dev minisign
+  zlib1g-dev libbz2-dev libcurl4-openssl-dev libzip-dev libsodium-dev libssl-dev minisign
   libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libgstreamer1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   googletest libgtest-dev libgmock-dev

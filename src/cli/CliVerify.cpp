@@ -84,9 +84,9 @@ bool VerifyRun::LoadManifest() {
     fs::create_directories(work_, ec);
     const fs::path index = work_ / kRepositoryIndexName;
     const fs::path signature = work_ / kRepositoryIndexSignatureName;
-    if (!fetcher_->Fetch(kRepositoryIndexName, index, RepositoryVerifier::kMaxIndexBytes) ||
+    if (!fetcher_->Fetch(kRepositoryIndexName, index, DownloadExpectation::AtMost(RepositoryVerifier::kMaxIndexBytes)) ||
         !fetcher_->Fetch(kRepositoryIndexSignatureName, signature,
-                         RepositoryVerifier::kMaxSignatureBytes))
+                         DownloadExpectation::AtMost(RepositoryVerifier::kMaxSignatureBytes)))
         return Fail(fetcher_->Failure() + " (the patch server's repository is not signed?)");
     if (!verifier_->AcceptIndex(index, signature)) return Fail(verifier_->Failure());
 
@@ -104,7 +104,7 @@ bool VerifyRun::LoadManifest() {
                     " is not in the patch server's signed index");
     const fs::path manifest = work_ / kManifestName;
     if (!fetcher_->Fetch(version->Label + "/" + kManifestName, manifest,
-                         RepositoryVerifier::kMaxManifestBytes))
+                         DownloadExpectation::AtMost(RepositoryVerifier::kMaxManifestBytes)))
         return Fail(fetcher_->Failure());
     if (!verifier_->AcceptManifest(version->Label, manifest)) return Fail(verifier_->Failure());
     return true;

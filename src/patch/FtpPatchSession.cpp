@@ -267,10 +267,15 @@ bool FtpPatchSession::DownloadPatch(const VersionEntry& entry, bool* save) {
         return engine_.InstallPackedPatch(
             *list,
             [this](const std::string& remote, const std::string& local) {
-                // A verified archive must announce its signed size before a byte arrives.
-                if (engine_.Verifier) expectedSize_ = engine_.Verifier->ExpectedArchiveSize();
+                // A verified archive must announce its signed size before a byte arrives, and
+                // is hashed as it does.
+                if (engine_.Verifier) {
+                    expected_ = engine_.Verifier->ArchiveExpectation();
+                    if (!expected_) return engine_.RefuseUnverified(kMsgPatchFailed, {});
+                }
                 const bool fetched = DownloadFile(remote, local);
-                expectedSize_.reset();
+                expected_.reset();
+                if (downloadRefused_) engine_.RefuseUnverified(kMsgPatchFailed, local);
                 return fetched;
             },
             [this] { return engine_.StopTransfer.load() == 1; });
@@ -431,27 +436,31 @@ bool FtpPatchSession::WalkPerFileItems(const VersionEntry& entry, PerFileListRea
             if (!skip) {
                 if (engine_.Verifier && !CheckListedSize(item.Name, logName))
                     return engine_.RefuseUnverified(kMsgPatchFailed, {});
-                if (engine_.Verifier) expectedSize_ = engine_.Verifier->ExpectedStoredSize(logName);
+                // The download and the restored file are hashed by the sinks that write them.
+                std::optional<SignedDownload> restoredFile;
+                if (engine_.Verifier) {
+                    expected_ = engine_.Verifier->StoredExpectation(logName);
+                    if (compressed) restoredFile = engine_.Verifier->InstalledExpectation(logName);
+                    if (!expected_ || (compressed && !restoredFile))
+                        return engine_.RefuseUnverified(kMsgPatchFailed, {});
+                }
                 const bool fetched = DownloadFile(item.Name, local);
-                expectedSize_.reset();
+                expected_.reset();
+                if (downloadRefused_) return engine_.RefuseUnverified(kMsgPatchFailed, local);
                 if (!fetched) {
                     host_.SetStatusText(kMsgPatchFailed);
                     return false;
                 }
-                const auto downloaded = engine_.Resolve(local);
-                if (engine_.Verifier && !engine_.Verifier->CheckStored(logName, *downloaded))
-                    return engine_.RefuseUnverified(kMsgPatchFailed, local);
                 if (compressed) {
                     const std::string restored =
                         std::string(PatchEngine::kTempDirectory) + "\\" + logName;
-                    if (!RestoreCompressed(local, restored)) {
+                    if (!RestoreCompressed(local, restored, restoredFile)) {
+                        if (downloadRefused_)
+                            return engine_.RefuseUnverified(kMsgPatchFailed, local);
                         host_.SetStatusText(kMsgPatchFailed);
                         return false;
                     }
                     engine_.RemoveGameFile(local);
-                    if (engine_.Verifier &&
-                        !engine_.Verifier->CheckInstalled(logName, *engine_.Resolve(restored)))
-                        return engine_.RefuseUnverified(kMsgPatchFailed, restored);
                 }
                 // One line per file: the log's cleanup treats a second line for a file it has
                 // already removed as a failed deletion and would keep the log. The lines are
@@ -476,7 +485,9 @@ bool FtpPatchSession::WalkPerFileItems(const VersionEntry& entry, PerFileListRea
 }
 
 bool FtpPatchSession::RestoreCompressed(const std::string& localPath,
-                                        const std::string& restoredPath) {
+                                        const std::string& restoredPath,
+                                        const std::optional<SignedDownload>& signedFile) {
+    downloadRefused_ = false;
     const auto source = engine_.Resolve(localPath);
     const auto restored = engine_.Resolve(restoredPath);
     if (!source || !restored) return false;
@@ -495,21 +506,27 @@ bool FtpPatchSession::RestoreCompressed(const std::string& localPath,
     DownloadSink output(*restored, kRestoreSuffix);
     // Like every file in "Temp", it reaches the disk when it is installed.
     output.SetFlushToDisk(false);
+    if (signedFile) output.Expect(signedFile->Expected);
     if (!output.Open()) {
         Report(output.Failure());
         return false;
     }
+    auto refused = [&] {
+        if (signedFile && output.Refused())
+            downloadRefused_ = !engine_.Verifier->RefuseDownload(*signedFile, output.Failure());
+        return false;
+    };
     Progress watcher({}, [this] { return engine_.StopTransfer.load() == 1; });
     UnpackControl control;
     control.Watcher = &watcher;
     control.PumpOneEvent = [this] { engine_.Pump(); };
     if (UnpackFileTo(control, source->string(), output) != 1) {
         if (!output.Failure().empty()) Report(output.Failure());
-        return false;
+        return refused();
     }
     if (!output.Commit()) {
         Report(output.Failure());
-        return false;
+        return refused();
     }
     // Like the downloaded file before it (which goes next): the directory's next file is then
     // looked up without reading the directory again.
@@ -551,6 +568,7 @@ void FtpPatchSession::ListRemoteDirectory() {
 }
 
 bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::string& localPath) {
+    downloadRefused_ = false;
     const RemoteFileEntry* listed = nullptr;
     for (const RemoteFileEntry& candidate : remoteFiles_) {
         if (EqualsIgnoringAsciiCase(candidate.Name, remoteName)) {
@@ -606,13 +624,15 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
         return false;
     }
 
-    if (expectedSize_ && size != *expectedSize_) {
+    if (expected_ && expected_->Expected.Size && size != *expected_->Expected.Size) {
         Report("RETR " + remote + ": the server announced " + std::to_string(size) +
-               " bytes, the signed manifest says " + std::to_string(*expectedSize_));
+               " bytes, the signed manifest says " + std::to_string(*expected_->Expected.Size));
         return false;
     }
 
     file.AddValidator(ExactSize(size));
+    if (expected_ && expected_->Expected.Digest)
+        file.AddValidator(ExpectedSha256(*expected_->Expected.Digest));
     if (offset > 0 && size != record->Size) {
         // The file changed between the check and the transfer: what comes is not the rest.
         Report("RETR " + remote + ": the server announced " + std::to_string(size) +
@@ -635,6 +655,8 @@ bool FtpPatchSession::DownloadFile(const std::string& remoteName, const std::str
     }
     if (!file.Commit()) {
         Report(file.Failure());
+        if (expected_ && file.Refused())
+            downloadRefused_ = !engine_.Verifier->RefuseDownload(*expected_, file.Failure());
         return false;
     }
     // Known to the resolver from now on: the next file of this directory is looked up without

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "patch/PatchEngine.h"
+#include "patch/RepositoryVerifier.h"
 #include "platform/DownloadSink.h"
 
 class FtpClient;
@@ -83,7 +84,9 @@ private:
     bool WalkPerFileItems(const VersionEntry& entry, PerFileListReader& items);
     // Flushes the files fetched since the last call to disk, then names them in the log.
     bool RecordFetchedFiles();
-    bool RestoreCompressed(const std::string& localPath, const std::string& restoredPath);
+    // `signedFile`: what the restored file must be, checked as it is written.
+    bool RestoreCompressed(const std::string& localPath, const std::string& restoredPath,
+                           const std::optional<SignedDownload>& signedFile);
     // Up to `attempts` opens (from byte `offset`), pumping; null on failure, reported with
     // message 125 unless stopped or resuming (`offset` > 0: the caller then asks for the
     // whole file).
@@ -108,8 +111,10 @@ private:
     int stallSeconds_;
     std::shared_ptr<FtpClient> ftp_;
     std::vector<RemoteFileEntry> remoteFiles_;
-    // The size the next download must have (from the signed manifest), when verifying.
-    std::optional<std::uint64_t> expectedSize_;
+    // What the next download must be (from the signed manifest), when verifying; set when the
+    // last download or restore was refused for not being that (the verifier says why).
+    std::optional<SignedDownload> expected_;
+    bool downloadRefused_ = false;
     // Files complete in "Temp" whose log lines are not written yet (their names as logged, and
     // upper-cased for lookups), and the bytes downloaded for them.
     std::vector<std::string> unlogged_;

@@ -23,8 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A packed archive whose own manifest cannot be had is still bounded.
-constexpr std::uint64_t kMaxUnsignedArchiveBytes = std::uint64_t{64} << 30;
 constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::size_t kCopyPiece = 256 * 1024;
 
@@ -86,8 +84,10 @@ bool GameRepair::Repair(const ManifestFile& file) {
     switch (file.Kind) {
         case FileSourceKind::Plain: {
             const fs::path copy = Scratch(fs::path(file.Location).filename().string());
-            if (!fetcher_.Fetch(file.Location, copy, file.Size)) return Fail(fetcher_.Failure());
-            return Install(file, copy);
+            if (!fetcher_.Fetch(file.Location, copy,
+                                DownloadExpectation::Exactly(file.Size, file.Digest)))
+                return Fail(fetcher_.Failure());
+            return PlaceFetched(file, copy);
         }
         case FileSourceKind::Compressed:
             return RepairCompressed(file);
@@ -99,33 +99,53 @@ bool GameRepair::Repair(const ManifestFile& file) {
     return Fail(file.Path + ": the manifest names no source for it");
 }
 
-bool GameRepair::Install(const ManifestFile& file, const fs::path& source) {
+std::unique_ptr<DownloadSink> GameRepair::OpenInstall(const ManifestFile& file) {
+    const auto target = game_.Resolve(file.Path);
+    if (!target) {
+        Fail(file.Path + ": not a safe game path");
+        return nullptr;
+    }
+    std::error_code ec;
+    if (!game_.CreateDirectories(target->parent_path(), ec)) {
+        Fail("cannot make " + target->parent_path().string() + ": " + ec.message());
+        return nullptr;
+    }
+    auto sink = std::make_unique<DownloadSink>(*target);
+    sink->Expect(DownloadExpectation::Exactly(file.Size, file.Digest));
+    // A damaged file keeps its permissions (a game's start script its execute bits).
+    struct stat st {};
+    if (::stat(target->c_str(), &st) == 0 && S_ISREG(st.st_mode)) sink->SetMode(st.st_mode & 0777);
+    if (!sink->Open()) {
+        Fail(sink->Failure());
+        return nullptr;
+    }
+    return sink;
+}
+
+bool GameRepair::FinishInstall(const ManifestFile& file, DownloadSink& sink) {
+    if (!sink.Commit()) return Fail(file.Path + " as fetched: " + sink.Failure());
+    game_.NoteCreated(sink.Target());
+    return true;
+}
+
+bool GameRepair::PlaceFetched(const ManifestFile& file, const fs::path& copy) {
     const auto target = game_.Resolve(file.Path);
     if (!target) return Fail(file.Path + ": not a safe game path");
     std::error_code ec;
     if (!game_.CreateDirectories(target->parent_path(), ec))
         return Fail("cannot make " + target->parent_path().string() + ": " + ec.message());
-    std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(source.c_str(), "rb"), std::fclose);
-    if (!in) return Fail("cannot read " + source.string() + ": " + std::strerror(errno));
-
-    DownloadSink sink(*target);
-    DownloadExpectation expected;
-    expected.Size = file.Size;
-    expected.Digest = file.Digest;
-    sink.Expect(expected);
-    // A damaged file keeps its permissions (a game's start script its execute bits).
+    // The copy was checked as it arrived; it takes the damaged file's permissions and reaches
+    // the disk before it replaces that file, like any file a sink installs.
     struct stat st {};
-    if (::stat(target->c_str(), &st) == 0 && S_ISREG(st.st_mode)) sink.SetMode(st.st_mode & 0777);
-    if (!sink.Open()) return Fail(sink.Failure());
-    std::vector<char> buffer(kCopyPiece);
-    for (;;) {
-        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
-        if (got > 0 && !sink.Write(buffer.data(), got))
-            return Fail(file.Path + " as fetched: " + sink.Failure());
-        if (got < buffer.size()) break;
-    }
-    if (std::ferror(in.get())) return Fail("cannot read " + source.string());
-    if (!sink.Commit()) return Fail(file.Path + " as fetched: " + sink.Failure());
+    const mode_t mode =
+        ::stat(target->c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_mode & 0777 : 0644;
+    const int fd = ::open(copy.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool durable = fd >= 0 && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (!durable) return Fail("cannot flush " + copy.string() + ": " + std::strerror(error));
+    std::string failure;
+    if (!DownloadSink::CommitFile(copy, *target, failure)) return Fail(failure);
     game_.NoteCreated(*target);
     return true;
 }
@@ -133,20 +153,18 @@ bool GameRepair::Install(const ManifestFile& file, const fs::path& source) {
 bool GameRepair::RepairCompressed(const ManifestFile& file) {
     const std::string name = fs::path(file.Location).filename().string();
     const fs::path stored = Scratch(name);
-    if (!fetcher_.Fetch(file.Location, stored, file.StoredSize)) return Fail(fetcher_.Failure());
-    const auto digest = Sha256OfFile(stored);
-    if (!digest || digest->Size != file.StoredSize || digest->Digest != file.StoredDigest)
-        return Fail(fetcher_.Describe(file.Location) + " differs from the signed manifest");
-    // Restored into a folder of its own: the restorer names its output after the source.
-    const fs::path out = Scratch("restored");
-    std::error_code ec;
-    fs::create_directories(out, ec);
+    if (!fetcher_.Fetch(file.Location, stored,
+                        DownloadExpectation::Exactly(file.StoredSize, file.StoredDigest)))
+        return Fail(fetcher_.Failure());
+    // Restored straight into the game's copy, checked as it is written.
+    auto sink = OpenInstall(file);
+    if (!sink) return false;
     UnpackControl control;
     control.PumpOneEvent = [] {};
-    const std::string outDirectory = out.string() + "/";
-    if (UnpackFile(control, stored.string(), outDirectory) != 1)
-        return Fail("cannot restore " + fetcher_.Describe(file.Location));
-    return Install(file, UnpackedFilePath(stored.string(), outDirectory));
+    if (UnpackFileTo(control, stored.string(), *sink) != 1)
+        return Fail(sink->Failure().empty() ? "cannot restore " + fetcher_.Describe(file.Location)
+                                            : file.Path + " as restored: " + sink->Failure());
+    return FinishInstall(file, *sink);
 }
 
 std::optional<StoredFile> GameRepair::ArchiveRecord(const std::string& location) {
@@ -159,7 +177,7 @@ std::optional<StoredFile> GameRepair::ArchiveRecord(const std::string& location)
     if (known == otherManifests_.end()) {
         const fs::path copy = Scratch(label + "-manifest.txt");
         const std::string remote = label + "/" + kManifestName;
-        if (!fetcher_.Fetch(remote, copy, RepositoryVerifier::kMaxManifestBytes)) {
+        if (!fetcher_.Fetch(remote, copy, DownloadExpectation::AtMost(RepositoryVerifier::kMaxManifestBytes))) {
             failure_ = fetcher_.Failure();
             return std::nullopt;
         }
@@ -223,13 +241,8 @@ std::optional<GameRepair::ArchiveCopy> GameRepair::SparseArchive(const std::stri
 std::optional<GameRepair::ArchiveCopy> GameRepair::WholeArchive(const std::string& location,
                                                                 const StoredFile& record) {
     ArchiveCopy copy{Scratch("whole.zip"), false, record.Size};
-    if (!fetcher_.Fetch(location, copy.Path, record.Size)) {
+    if (!fetcher_.Fetch(location, copy.Path, DownloadExpectation::Exactly(record.Size, record.Digest))) {
         failure_ = fetcher_.Failure();
-        return std::nullopt;
-    }
-    const auto digest = Sha256OfFile(copy.Path);
-    if (!digest || digest->Size != record.Size || digest->Digest != record.Digest) {
-        failure_ = fetcher_.Describe(location) + " differs from its signed manifest";
         return std::nullopt;
     }
     return copy;
@@ -272,7 +285,6 @@ bool GameRepair::RepairPacked(const ManifestFile& file) {
         known = archives_.emplace(file.Location, std::move(*copy)).first;
     }
     ArchiveCopy& copy = known->second;
-    const fs::path extracted = Scratch(fs::path(file.Path).filename().string());
     try {
         CUnzipFile zip(copy.Path.string());
         if (!FindEntry(zip, file.Entry))
@@ -282,25 +294,22 @@ bool GameRepair::RepairPacked(const ManifestFile& file) {
         if (copy.Sparse && !FetchEntryBytes(file.Location, copy, zip.CurrentEntryHeaderOffset(),
                                             info.CompressedSize))
             return false;
-        CFile output;
-        if (!output.Open(extracted.string(), CFile::modeCreate))
-            return Fail("cannot write " + extracted.string());
+        // Inflated straight into the game's copy: never more than the manifest's size (an
+        // entry that inflates beyond it is refused before it fills the disk) and hashed as it
+        // is written.
+        auto output = OpenInstall(file);
+        if (!output) return false;
         zip.OpenEntry();
         std::vector<char> buffer(kCopyPiece);
-        std::uint64_t written = 0;
         for (;;) {
             const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
-            // Never more than the manifest's size: an entry that inflates beyond it is refused
-            // before it fills the disk.
-            written += got;
-            if (written > file.Size)
-                return Fail(file.Path + ": the archive's entry is larger than the manifest says");
-            if (got > 0) output.Write(buffer.data(), got);
+            if (got > 0 && !output->Write(buffer.data(), got))
+                return Fail(file.Path + ": the archive's entry differs from the manifest (" +
+                            output->Failure() + ")");
             if (got < buffer.size()) break;
         }
         zip.CloseEntry();  // checks the CRC
-        output.Close();
-        if (!Install(file, extracted)) return false;
+        if (!FinishInstall(file, *output)) return false;
         const auto target = game_.Resolve(file.Path);
         if (target) CUnzipFile::ApplyEntryStatus(target->string(), info);
         return true;

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -41,7 +42,12 @@ private:
     };
 
     bool Fail(std::string why);
-    bool Install(const ManifestFile& file, const std::filesystem::path& source);
+    // The sink that replaces the game's copy of `file`, checked against the manifest as it is
+    // written (a damaged file keeps its permissions); null with Failure() set.
+    std::unique_ptr<DownloadSink> OpenInstall(const ManifestFile& file);
+    bool FinishInstall(const ManifestFile& file, DownloadSink& sink);
+    // A fetched copy that its download already checked against the manifest, moved into place.
+    bool PlaceFetched(const ManifestFile& file, const std::filesystem::path& copy);
     bool RepairPacked(const ManifestFile& file);
     bool RepairCompressed(const ManifestFile& file);
     // The signed size and hash of the archive at `location`, from its version's manifest.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -110,7 +111,9 @@ void HttpPatchSession::OnProgress(std::uint64_t progress, std::uint64_t maximum)
 }
 
 bool HttpPatchSession::Download(const std::string& url, const std::string& localPath,
-                                std::uint64_t maxBytes, bool resumable) {
+                                std::uint64_t maxBytes, bool resumable,
+                                const SignedDownload* signedFile) {
+    downloadRefused_ = false;
     const auto local = engine_.Resolve(localPath);
     if (!local || Stopping()) return false;
     std::error_code ec;
@@ -135,7 +138,10 @@ bool HttpPatchSession::Download(const std::string& url, const std::string& local
         },
         [this] { return Stopping(); });
     // The query differs on every run: the kept bytes belong to the path.
-    const auto result = client.Download(url, *local, &watcher, maxBytes, resumable ? path : "");
+    DownloadExpectation expected;
+    if (signedFile) expected = signedFile->Expected;
+    if (maxBytes > 0 && !expected.Size) expected.MaxSize = maxBytes;
+    const auto result = client.Download(url, *local, &watcher, expected, resumable ? path : "");
     if (result == HttpClient::Result::Ok) {
         const std::string resumed =
             client.ResumedAt() > 0 && !client.StartedOver()
@@ -146,6 +152,8 @@ bool HttpPatchSession::Download(const std::string& url, const std::string& local
     } else if (result == HttpClient::Result::Failed) {
         host_.LogFailure("download of " + path + " to " + local->string() +
                          " failed: " + client.LastErrorText());
+        if (signedFile && client.Refused())
+            downloadRefused_ = !engine_.Verifier->RefuseDownload(*signedFile, client.LastErrorText());
     }
     return result == HttpClient::Result::Ok;
 }
@@ -272,13 +280,18 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
     host_.SetStatusText(kMsgDownloadingFiles);
     const std::string archive =
         std::string(PatchEngine::kTempDirectory) + "\\" + PatchEngine::kArchiveName;
-    // A verified archive is bounded by its signed size, not only by the largest possible.
-    const std::uint64_t limit = engine_.Verifier && engine_.Verifier->ExpectedArchiveSize()
-                                    ? *engine_.Verifier->ExpectedArchiveSize()
-                                    : kMaxArchiveBytes;
+    // A verified archive is bounded by its signed size, not only by the largest possible, and
+    // its hash is taken as it arrives.
+    std::optional<SignedDownload> signedArchive;
+    if (engine_.Verifier) {
+        signedArchive = engine_.Verifier->ArchiveExpectation();
+        if (!signedArchive) return engine_.RefuseUnverified(kMsgPatchFailed, {});
+    }
     // The archive is the one big download: an interrupted one continues on the next run.
     if (!Download(PatchFileUrl(scheme_, host, label, PatchEngine::kArchiveName, NextQueryValue()),
-                  archive, limit, true)) {
+                  archive, kMaxArchiveBytes, true,
+                  signedArchive ? &*signedArchive : nullptr)) {
+        if (downloadRefused_) return engine_.RefuseUnverified(kMsgPatchFailed, archive);
         if (!Stopping()) host_.SetStatusText(kMsgPatchFailed);
         return false;
     }

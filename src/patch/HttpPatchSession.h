@@ -18,6 +18,8 @@
 
 #include "patch/PatchEngine.h"
 
+struct SignedDownload;
+
 class HttpPatchSession {
 public:
     explicit HttpPatchSession(PatchEngine& engine, int stallSeconds = 60);
@@ -58,8 +60,10 @@ public:
 
 private:
     // `resumable`: an interrupted download keeps its bytes for the next run (see HttpClient).
+    // `signedFile`: what the signed manifest says the file is, checked as it arrives; a file
+    // that differs leaves the verifier's Failure() set and downloadRefused_ true.
     bool Download(const std::string& url, const std::string& localPath, std::uint64_t maxBytes,
-                  bool resumable = false);
+                  bool resumable = false, const SignedDownload* signedFile = nullptr);
     // With a verifier: the signed index before the version list, a version's manifest after
     // its list file (message 116 and the end of the session when either fails).
     bool FetchSignedIndex(const std::string& host);
@@ -73,6 +77,7 @@ private:
     int stallSeconds_;
     std::thread worker_;
     std::atomic<int> stop_{0};
+    bool downloadRefused_ = false;
     std::atomic<int> running_{0};
     std::int64_t lastQuery_ = -1;
 };

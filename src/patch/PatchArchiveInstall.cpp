@@ -267,13 +267,9 @@ bool PatchEngine::UnpackPatchArchive(std::string_view archivePath, const StopChe
 
 bool PatchEngine::ApplyPackedArchive(const PatchList& list, std::string_view archivePath,
                                      const StopCheck& stopRequested) {
-    // A signed repository's archive is checked against its manifest before anything of it,
-    // or of the list's deletions, touches the game.
-    if (Verifier) {
-        const auto path = Resolve(archivePath);
-        if (!path || !Verifier->CheckArchive(*path))
-            return RefuseUnverified(kMsgPatchFailed, archivePath);
-    }
+    // A signed repository's archive was checked against its manifest by the sink that
+    // downloaded it, before it took its name: nothing of it, or of the list's deletions, touches
+    // the game otherwise.
     if (!StagePatchArchive(archivePath, stopRequested)) return false;
     if (!ApplyDeleteEntries(list)) {
         RemoveStagedFiles();

@@ -200,7 +200,8 @@ public:
     bool UnpackPatchArchive(std::string_view archivePath, const StopCheck& stopRequested = {});
     // A packed patch whose archive lies at `archivePath`: the archive is decompressed first,
     // then the list's deletions are applied, then its files are moved into place. Nothing is
-    // deleted while the archive is missing or damaged.
+    // deleted while the archive is missing or damaged. With a verifier, the archive must have
+    // been downloaded against its ArchiveExpectation.
     bool ApplyPackedArchive(const PatchList& list, std::string_view archivePath,
                             const StopCheck& stopRequested = {});
     // Downloads `remoteName` to the game-directory-relative `localPath`; true on success.

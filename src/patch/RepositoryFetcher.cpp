@@ -14,9 +14,9 @@ public:
           client_(HttpClient::Options(stallSeconds, caFile)) {}
 
     bool Fetch(const std::string& location, const std::filesystem::path& target,
-               std::uint64_t maxBytes) override {
+               const DownloadExpectation& expected) override {
         refused_ = false;
-        return Done(client_.Download(Url(location), target, nullptr, maxBytes), location);
+        return Done(client_.Download(Url(location), target, nullptr, expected), location);
     }
     bool FetchRange(const std::string& location, const std::filesystem::path& target,
                     std::uint64_t offset, std::uint64_t length) override {
@@ -49,7 +49,7 @@ public:
         : ftp_(std::move(ftp)), login_(ftp_->GetCurrentDirectory()) {}
 
     bool Fetch(const std::string& location, const std::filesystem::path& target,
-               std::uint64_t maxBytes) override {
+               const DownloadExpectation& expected) override {
         // Locations use '/'; the client takes one plain name per download, so the directories
         // are entered one by one from the login directory.
         const auto slash = location.rfind('/');
@@ -62,7 +62,7 @@ public:
                 return Fail(location);
             start = end + 1;
         }
-        if (!ftp_->GetFile(name, target, maxBytes)) return Fail(location);
+        if (!ftp_->GetFile(name, target, expected)) return Fail(location);
         return true;
     }
     // Parts of files are not fetched over FTP: the whole file is.

@@ -9,15 +9,18 @@
 #include <memory>
 #include <string>
 
+#include "platform/DownloadSink.h"
+
 class FtpClient;
 class HttpClient;
 
 class RepositoryFetcher {
 public:
     virtual ~RepositoryFetcher() = default;
-    // The whole file into `target` (replaced only when it arrived whole), at most `maxBytes`.
+    // The whole file into `target`, replaced only when it arrived whole and as `expected`
+    // (a size limit, or the exact size and SHA-256, checked as the bytes arrive).
     virtual bool Fetch(const std::string& location, const std::filesystem::path& target,
-                       std::uint64_t maxBytes) = 0;
+                       const DownloadExpectation& expected) = 0;
     // Bytes [offset, offset + length) into `target`. False with RangesRefused() when the
     // server cannot send parts of a file (then fetch the whole of it).
     virtual bool FetchRange(const std::string& location, const std::filesystem::path& target,

@@ -10,6 +10,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+SignedDownload Expecting(std::uint64_t size, const Sha256Digest& digest, std::string what) {
+    return SignedDownload{DownloadExpectation::Exactly(size, digest), std::move(what)};
+}
+
 std::uint64_t StoredSerial(const fs::path& file) {
     auto text = ReadFileContents(file, 64);
     if (!text) return 0;
@@ -44,6 +48,7 @@ bool RepositoryVerifier::AcceptIndex(const fs::path& indexFile, const fs::path& 
                                      std::int64_t now) {
     index_.reset();
     manifest_.reset();
+    filesByKey_.clear();
     const std::string indexName = indexFile.filename().string();
     if (keys_.empty()) return Fail("no trusted_key of the deployment could be read");
     auto text = ReadFileContents(indexFile, kMaxIndexBytes);
@@ -113,8 +118,13 @@ bool RepositoryVerifier::CheckVersionFile(const std::string& name, const fs::pat
 
 bool RepositoryVerifier::AcceptManifest(const std::string& label, const fs::path& manifestFile) {
     manifest_.reset();
+    filesByKey_.clear();
     manifest_ = ReadManifest(label, manifestFile);
-    return manifest_.has_value();
+    if (!manifest_) return false;
+    filesByKey_.reserve(manifest_->Files.size());
+    // The first record of a path wins, as with Manifest::Find.
+    for (const ManifestFile& f : manifest_->Files) filesByKey_.emplace(ManifestKey(f.Path), &f);
+    return true;
 }
 
 std::optional<Manifest> RepositoryVerifier::ReadManifest(const std::string& label,
@@ -148,20 +158,13 @@ bool RepositoryVerifier::CheckList(const fs::path& file) {
                      "list file " + manifest_->List.Location);
 }
 
-bool RepositoryVerifier::CheckArchive(const fs::path& file) {
-    if (!manifest_) return Fail("no manifest was accepted");
-    if (!manifest_->Archive)
-        return Fail("the manifest of version " + manifest_->Label + " names no archive");
-    return CheckFile(file, manifest_->Archive->Size, manifest_->Archive->Digest,
-                     "archive " + manifest_->Archive->Location);
-}
-
 const ManifestFile* RepositoryVerifier::FileFor(std::string_view gamePath) {
     if (!manifest_) {
         Fail("no manifest was accepted");
         return nullptr;
     }
-    const ManifestFile* f = manifest_->Find(gamePath);
+    const auto found = filesByKey_.find(ManifestKey(gamePath));
+    const ManifestFile* f = found == filesByKey_.end() ? nullptr : found->second;
     if (!f)
         Fail("file " + std::string(gamePath) + " is not in the manifest of version " +
              manifest_->Label);
@@ -180,25 +183,35 @@ bool RepositoryVerifier::CheckAnnouncedSize(std::string_view gamePath,
     return true;
 }
 
-std::optional<std::uint64_t> RepositoryVerifier::ExpectedStoredSize(
-    std::string_view gamePath) const {
-    const ManifestFile* f = manifest_ ? manifest_->Find(gamePath) : nullptr;
-    if (!f) return std::nullopt;
-    return f->Kind == FileSourceKind::Compressed ? f->StoredSize : f->Size;
+std::optional<SignedDownload> RepositoryVerifier::ArchiveExpectation() {
+    if (!manifest_) {
+        Fail("no manifest was accepted");
+        return std::nullopt;
+    }
+    if (!manifest_->Archive) {
+        Fail("the manifest of version " + manifest_->Label + " names no archive");
+        return std::nullopt;
+    }
+    return Expecting(manifest_->Archive->Size, manifest_->Archive->Digest,
+                     "archive " + manifest_->Archive->Location);
 }
 
-std::optional<std::uint64_t> RepositoryVerifier::ExpectedArchiveSize() const {
-    if (!manifest_ || !manifest_->Archive) return std::nullopt;
-    return manifest_->Archive->Size;
-}
-
-bool RepositoryVerifier::CheckStored(std::string_view gamePath, const fs::path& file) {
+std::optional<SignedDownload> RepositoryVerifier::StoredExpectation(std::string_view gamePath) {
     const ManifestFile* f = FileFor(gamePath);
-    if (!f) return false;
+    if (!f) return std::nullopt;
     const std::string what = "file " + std::string(gamePath) + " as downloaded";
-    if (f->Kind == FileSourceKind::Compressed)
-        return CheckFile(file, f->StoredSize, f->StoredDigest, what);
-    return CheckFile(file, f->Size, f->Digest, what);
+    if (f->Kind == FileSourceKind::Compressed) return Expecting(f->StoredSize, f->StoredDigest, what);
+    return Expecting(f->Size, f->Digest, what);
+}
+
+std::optional<SignedDownload> RepositoryVerifier::InstalledExpectation(std::string_view gamePath) {
+    const ManifestFile* f = FileFor(gamePath);
+    if (!f) return std::nullopt;
+    return Expecting(f->Size, f->Digest, "file " + std::string(gamePath));
+}
+
+bool RepositoryVerifier::RefuseDownload(const SignedDownload& download, const std::string& why) {
+    return Fail(download.What + " differs from the signed manifest (" + why + ")");
 }
 
 bool RepositoryVerifier::CheckInstalled(std::string_view gamePath, const fs::path& file) {

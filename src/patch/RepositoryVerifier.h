@@ -6,10 +6,13 @@
 //      trusted key, not expired, and its serial not below the highest this game folder saw;
 //   2. the version list, once downloaded (CheckVersionFile);
 //   3. per version: its manifest (AcceptManifest, hash from the index), then its list file
-//      (CheckList), its archive (CheckArchive), or each downloaded file (CheckStored) and each
-//      restored one (CheckInstalled);
+//      (CheckList), its archive, or each downloaded file and each restored one;
 //
-// each before the file is read or installed. A false result leaves Failure() saying what did
+// each before the file is read or installed. The big files (archives, downloaded and restored
+// game files) are checked by the download sink that writes them, as their bytes go by: the
+// verifier hands out what each must be (ArchiveExpectation, StoredExpectation,
+// InstalledExpectation) and describes a refusal (RefuseDownload). The Check functions read a
+// file that is already on disk, for files an earlier run left. A false result leaves Failure() saying what did
 // not match, where; the session deletes the file, shows its own message for the step and
 // stops. Nothing here touches the network or the window.
 
@@ -19,11 +22,19 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "platform/DownloadSink.h"
 #include "trust/Manifest.h"
 #include "trust/Minisign.h"
 #include "trust/RepositoryIndex.h"
+
+// What one download must be, by the signed metadata, and how a refusal names it.
+struct SignedDownload {
+    DownloadExpectation Expected;  // size and SHA-256
+    std::string What;              // "archive 1.00.02/up_list.zip", "file Data\\x.bmd"
+};
 
 class RepositoryVerifier {
 public:
@@ -37,6 +48,9 @@ public:
     // `keys` may be empty (every index is then refused: a deployment that names keys none of
     // which can be read must not fall back to trusting anything).
     RepositoryVerifier(std::vector<MinisignPublicKey> keys, std::filesystem::path serialFile);
+    // Its lookup table points into the manifest it holds.
+    RepositoryVerifier(const RepositoryVerifier&) = delete;
+    RepositoryVerifier& operator=(const RepositoryVerifier&) = delete;
 
     // `trusted_key` values as the deployment gives them; bad ones are described in `problems`
     // and left out.
@@ -53,20 +67,22 @@ public:
     std::optional<Manifest> ReadManifest(const std::string& label,
                                          const std::filesystem::path& manifestFile);
     bool CheckList(const std::filesystem::path& file);
-    bool CheckArchive(const std::filesystem::path& file);
-    // A per-file version's download as it arrived (compressed or plain), by its game path.
-    bool CheckStored(std::string_view gamePath, const std::filesystem::path& file);
-    // A file as it will be installed (after restoring), by its game path.
+    // A file as it will be installed (after restoring), by its game path, read from disk.
     bool CheckInstalled(std::string_view gamePath, const std::filesystem::path& file);
+
+    // What the current version's archive, a per-file download as it arrives (compressed or
+    // plain) and a file as it will be installed must be. Nullopt with Failure() set when the
+    // manifest has no such file.
+    std::optional<SignedDownload> ArchiveExpectation();
+    std::optional<SignedDownload> StoredExpectation(std::string_view gamePath);
+    std::optional<SignedDownload> InstalledExpectation(std::string_view gamePath);
+    // A sink refused `download` for `why` (its failure text): Failure() names the file and
+    // the cause. Always false.
+    bool RefuseDownload(const SignedDownload& download, const std::string& why);
 
     // Before a per-file download: the manifest lists the file, and the size the server
     // announces for it (when it does) is the one it must have.
     bool CheckAnnouncedSize(std::string_view gamePath, std::optional<std::uint64_t> announced);
-    // The size a per-file download of `gamePath` must have (compressed size for compressed
-    // files); nullopt when the manifest does not list it.
-    std::optional<std::uint64_t> ExpectedStoredSize(std::string_view gamePath) const;
-    // The signed size of the current version's archive; nullopt when it has none.
-    std::optional<std::uint64_t> ExpectedArchiveSize() const;
 
     const std::string& Failure() const { return failure_; }
     const std::optional<RepositoryIndex>& Index() const { return index_; }
@@ -82,5 +98,8 @@ private:
     std::filesystem::path serialFile_;
     std::optional<RepositoryIndex> index_;
     std::optional<Manifest> manifest_;
+    // The current manifest's files by ManifestKey: a version of thousands of files is looked
+    // up several times per file.
+    std::unordered_map<std::string, const ManifestFile*> filesByKey_;
     std::string failure_;
 };

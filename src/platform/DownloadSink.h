@@ -47,6 +47,19 @@ struct DownloadExpectation {
     std::optional<std::uint64_t> MaxSize;
     std::optional<Sha256Digest> Digest;
     bool Empty() const { return !Size && !MaxSize && !Digest; }
+    // Only a limit (none for 0).
+    static DownloadExpectation AtMost(std::uint64_t maxBytes) {
+        DownloadExpectation e;
+        if (maxBytes > 0) e.MaxSize = maxBytes;
+        return e;
+    }
+    // Exactly this file.
+    static DownloadExpectation Exactly(std::uint64_t size, const Sha256Digest& digest) {
+        DownloadExpectation e;
+        e.Size = size;
+        e.Digest = digest;
+        return e;
+    }
 };
 
 // Which version of which remote file a kept partial download belongs to.

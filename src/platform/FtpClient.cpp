@@ -483,6 +483,13 @@ std::optional<std::vector<FtpFindData>> FtpClient::ListDirectory() {
 
 bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::path& localFile,
                         std::uint64_t maxBytes, Progress* progress) {
+    return GetFile(remoteName, localFile, DownloadExpectation::AtMost(maxBytes), progress);
+}
+
+bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::path& localFile,
+                        const DownloadExpectation& expected, Progress* progress) {
+    // The transfer stops at the limit; the sink checks the exact size and the hash.
+    const std::uint64_t maxBytes = expected.Size ? *expected.Size : expected.MaxSize.value_or(0);
     if (!IsOpen() || impl_->ActiveReader || !IsPlainRemoteName(remoteName)) {
         impl_->LastError = CURLE_FAILED_INIT;
         impl_->ErrorDetail =
@@ -490,6 +497,8 @@ bool FtpClient::GetFile(const std::string& remoteName, const std::filesystem::pa
         return false;
     }
     DownloadSink download(localFile);
+    if (expected.Size) download.AddValidator(ExactSize(*expected.Size));
+    if (expected.Digest) download.AddValidator(ExpectedSha256(*expected.Digest));
     if (!download.Open()) {
         impl_->LastError = CURLE_WRITE_ERROR;
         impl_->ErrorDetail = download.Failure();

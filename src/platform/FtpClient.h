@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/DownloadSink.h"
 #include "platform/FtpListing.h"
 #include "platform/Progress.h"
 
@@ -85,6 +86,10 @@ public:
     // unknown) and stops the download when cancelled.
     bool GetFile(const std::string& remoteName, const std::filesystem::path& localFile,
                  std::uint64_t maxBytes = 0, Progress* progress = nullptr);
+    // The same, held to `expected` (its size as the limit, its exact size and SHA-256 checked
+    // as the bytes arrive): a file that differs never takes its name.
+    bool GetFile(const std::string& remoteName, const std::filesystem::path& localFile,
+                 const DownloadExpectation& expected, Progress* progress = nullptr);
 
     // SIZE and MDTM of `remoteName` in the current directory; nullopt when the server has no
     // such file or gives no size.

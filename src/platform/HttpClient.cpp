@@ -238,13 +238,19 @@ HttpClient::HttpClient(Options options) : options_(options) {
 HttpClient::Result HttpClient::Download(const std::string& url, const std::filesystem::path& target,
                                         Progress* progress, std::uint64_t maxBytes,
                                         const std::string& resumeKey) {
-    const Result result = Fetch(url, target, progress, maxBytes, {}, resumeKey);
+    return Download(url, target, progress, DownloadExpectation::AtMost(maxBytes), resumeKey);
+}
+
+HttpClient::Result HttpClient::Download(const std::string& url, const std::filesystem::path& target,
+                                        Progress* progress, const DownloadExpectation& expected,
+                                        const std::string& resumeKey) {
+    const Result result = Fetch(url, target, progress, expected, {}, resumeKey);
     // 416: the kept bytes reach past the server's file although its mark is the same (a
     // server that keeps marks across changes). The bytes are worth nothing: start over once.
     if (result == Result::Failed && resumedAt_ > 0 && lastStatus_ == 416) {
         DownloadSink(target, kResumableSuffix).DiscardPartial();
         Notice("server file changed, starting over: " + resumeKey);
-        const Result again = Fetch(url, target, progress, maxBytes, {}, resumeKey);
+        const Result again = Fetch(url, target, progress, expected, {}, resumeKey);
         startedOver_ = true;
         return again;
     }
@@ -260,13 +266,16 @@ HttpClient::Result HttpClient::DownloadRange(const std::string& url,
         return Result::Failed;
     }
     const std::string range = std::to_string(offset) + "-" + std::to_string(offset + length - 1);
-    return Fetch(url, target, progress, length, range);
+    return Fetch(url, target, progress, DownloadExpectation::AtMost(length), range);
 }
 
 HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesystem::path& target,
-                                     Progress* progress, std::uint64_t maxBytes,
+                                     Progress* progress, const DownloadExpectation& expected,
                                      const std::string& range, const std::string& resumeKey) {
     rangeRefused_ = false;
+    refused_ = false;
+    // The transfer itself stops at the limit; the sink checks the exact size and the hash.
+    const std::uint64_t maxBytes = expected.Size ? *expected.Size : expected.MaxSize.value_or(0);
     resumedAt_ = 0;
     startedOver_ = false;
     lastError_ = 0;
@@ -284,6 +293,8 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
     // Not flushed to disk: every download is a work file (a list or the archive) whose
     // checks run again after a crash (kept bytes are read through the checks when resumed).
     sink.SetFlushToDisk(false);
+    if (expected.Size) sink.AddValidator(ExactSize(*expected.Size));
+    if (expected.Digest) sink.AddValidator(ExpectedSha256(*expected.Digest));
     std::string resumeRange;
     std::string ifRange;
     std::string keptVersion;
@@ -381,6 +392,7 @@ HttpClient::Result HttpClient::Fetch(const std::string& url, const std::filesyst
         lastErrorText_ = sink.Failure();
     }
     lastError_ = code;
+    refused_ = sink.Refused();
     if (code != CURLE_OK && lastErrorText_.empty()) {
         lastErrorText_ = curl_easy_strerror(code);
         // A local file that cannot be written is no network failure: name it and why.

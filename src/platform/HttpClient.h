@@ -23,6 +23,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/DownloadSink.h"
 #include "platform/Progress.h"
 
 class HttpClient {
@@ -55,6 +56,14 @@ public:
     Result Download(const std::string& url, const std::filesystem::path& target,
                     Progress* progress = nullptr, std::uint64_t maxBytes = 0,
                     const std::string& resumeKey = {});
+    // The same, held to `expected` as the bytes arrive: a size as the limit (with MaxSize),
+    // an exact size and a SHA-256 checked by the sink, so a body that does not match never
+    // takes the target's name and costs no second read. Refused() then says so.
+    Result Download(const std::string& url, const std::filesystem::path& target,
+                    Progress* progress, const DownloadExpectation& expected,
+                    const std::string& resumeKey = {});
+    // Whether the last download arrived but failed its expected size or hash.
+    bool Refused() const { return refused_; }
     // Where the last download's body began: the bytes kept from an earlier run, or 0.
     std::uint64_t ResumedAt() const { return resumedAt_; }
     // Whether the last download dropped kept bytes because the server's file was not the same.
@@ -80,7 +89,7 @@ public:
 
 private:
     Result Fetch(const std::string& url, const std::filesystem::path& target, Progress* progress,
-                 std::uint64_t maxBytes, const std::string& range,
+                 const DownloadExpectation& expected, const std::string& range,
                  const std::string& resumeKey = {});
     void Notice(const std::string& text) const {
         if (options_.Notice) options_.Notice(text);
@@ -88,6 +97,7 @@ private:
 
     Options options_;
     bool rangeRefused_ = false;
+    bool refused_ = false;
     std::uint64_t resumedAt_ = 0;
     bool startedOver_ = false;
     int lastError_ = 0;

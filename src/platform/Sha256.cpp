@@ -1,34 +1,54 @@
 #include "platform/Sha256.h"
 
-#include <sodium.h>
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <memory>
 #include <stdexcept>
 
 namespace {
 
-crypto_hash_sha256_state* StateOf(unsigned char* bytes) {
-    return reinterpret_cast<crypto_hash_sha256_state*>(bytes);
+// Looked up once: a digest named anew on every hash costs a search of the providers each time.
+const EVP_MD* Sha256Method() {
+    static const EVP_MD* const method = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    if (!method) throw std::runtime_error("libcrypto offers no SHA-256");
+    return method;
 }
+
+// Installed files are read this much at a time: few system calls, and the read-ahead the
+// sequential hint asks for keeps the disk busy while the last piece is hashed.
+constexpr std::size_t kFileReadPiece = std::size_t{1} << 20;
 
 }  // namespace
 
-Sha256::Sha256() {
-    static_assert(sizeof(crypto_hash_sha256_state) <= sizeof(state_));
-    // sodium_init is idempotent and thread-safe; it picks the fastest implementation.
-    if (sodium_init() < 0) throw std::runtime_error("libsodium cannot be initialised");
-    crypto_hash_sha256_init(StateOf(state_));
+struct Sha256::Context {
+    EVP_MD_CTX* Handle = EVP_MD_CTX_new();
+};
+
+Sha256::Sha256() : context_(new Context) {
+    if (!context_->Handle || !EVP_DigestInit_ex2(context_->Handle, Sha256Method(), nullptr)) {
+        EVP_MD_CTX_free(context_->Handle);
+        delete context_;
+        throw std::runtime_error("libcrypto cannot start a SHA-256 hash");
+    }
+}
+
+Sha256::~Sha256() {
+    EVP_MD_CTX_free(context_->Handle);
+    delete context_;
 }
 
 void Sha256::Update(const void* data, std::size_t size) {
-    crypto_hash_sha256_update(StateOf(state_), static_cast<const unsigned char*>(data), size);
+    if (size > 0) EVP_DigestUpdate(context_->Handle, data, size);
 }
 
 Sha256Digest Sha256::Final() {
     Sha256Digest digest;
-    crypto_hash_sha256_final(StateOf(state_), digest.data());
-    crypto_hash_sha256_init(StateOf(state_));
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context_->Handle, digest.data(), &length);
+    EVP_DigestInit_ex2(context_->Handle, nullptr, nullptr);
     return digest;
 }
 
@@ -39,18 +59,24 @@ Sha256Digest Sha256Of(std::string_view data) {
 }
 
 std::optional<FileDigest> Sha256OfFile(const std::filesystem::path& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file) return std::nullopt;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     Sha256 hash;
     FileDigest result;
-    std::unique_ptr<char[]> buffer(new char[1 << 16]);
+    std::unique_ptr<char[]> buffer(new char[kFileReadPiece]);
     for (;;) {
-        std::size_t got = std::fread(buffer.get(), 1, 1 << 16, file.get());
-        hash.Update(buffer.get(), got);
-        result.Size += got;
-        if (got < (1 << 16)) break;
+        const ssize_t got = ::read(fd, buffer.get(), kFileReadPiece);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        hash.Update(buffer.get(), static_cast<std::size_t>(got));
+        result.Size += static_cast<std::uint64_t>(got);
     }
-    if (std::ferror(file.get())) return std::nullopt;
+    ::close(fd);
     result.Digest = hash.Final();
     return result;
 }

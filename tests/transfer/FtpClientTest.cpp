@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/FtpClient.h"
+#include "platform/Sha256.h"
 #include "support/PatchServers.h"
 #include "support/TestSupport.h"
 
@@ -171,6 +172,33 @@ TEST_P(FtpClientTest, MissingThingsFailAndLeaveStateAlone) {
     // The session goes on after the failures.
     auto reader = client_.OpenFile("a.bmd");
     ASSERT_TRUE(reader);
+}
+
+// A download held to the signed size and hash: a file that differs in either never takes its
+// name (the copy already there stays), and the connection goes on.
+TEST_P(FtpClientTest, DownloadsHeldToAnExpectedSizeAndHash) {
+    ASSERT_TRUE(client_.SetCurrentDirectory("1.00.01"));
+    const std::string a = Pattern(300000);
+    struct Case {
+        const char* What;
+        DownloadExpectation Expected;
+        bool Lands;
+    };
+    const Case cases[] = {
+        {"size and hash match", DownloadExpectation::Exactly(a.size(), Sha256Of(a)), true},
+        {"another file's hash", DownloadExpectation::Exactly(a.size(), Sha256Of("x")), false},
+        {"a larger signed size", DownloadExpectation::Exactly(a.size() + 1, Sha256Of(a)), false},
+        {"a smaller signed size", DownloadExpectation::Exactly(a.size() - 1, Sha256Of(a)), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        WriteFile(local_ / "a.bmd", "old");
+        EXPECT_EQ(client_.GetFile("a.bmd", local_ / "a.bmd", c.Expected), c.Lands)
+            << client_.LastErrorText();
+        EXPECT_EQ(ReadFile(local_ / "a.bmd"), c.Lands ? a : "old");
+        EXPECT_EQ(testsupport::ListTree(local_.Path()), std::vector<std::string>{"a.bmd"});
+    }
+    ASSERT_TRUE(client_.GetFile("list.inf", local_ / "list.inf"));
 }
 
 INSTANTIATE_TEST_SUITE_P(MlsdAndList, FtpClientTest, ::testing::Values(false, true),

@@ -7,6 +7,7 @@
 
 #include "platform/DownloadSink.h"
 #include "platform/HttpClient.h"
+#include "platform/Sha256.h"
 #include "platform/ProgramInfo.h"
 #include "support/FaultProxy.h"
 #include "support/PatchServers.h"
@@ -43,6 +44,50 @@ std::unique_ptr<ChildProcess> StartRawServer(int port, const std::string& respon
         std::vector<std::string>{"/usr/bin/python3", "-c", script}, options);
     EXPECT_TRUE(testsupport::WaitForPort(port));
     return child;
+}
+
+// A download held to the signed size and hash, plain and resumable: one that differs in
+// either never takes its name, keeps nothing for a later run, and says it was refused.
+TEST(HttpClient, DownloadsHeldToAnExpectedSizeAndHash) {
+    const std::string skip = NginxServer::SkipReason();
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    TempDir root;
+    TempDir local;
+    std::string body(700000, 'x');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 13 + i / 501);
+    WriteFile(root / "up_list.zip", body);
+    NginxServer server(root.Path());
+    ASSERT_TRUE(server.Ready());
+    const std::string url = "http://" + server.Host() + "/up_list.zip";
+    struct Case {
+        const char* What;
+        DownloadExpectation Expected;
+        bool Lands;
+    };
+    const Case cases[] = {
+        {"size and hash match", DownloadExpectation::Exactly(body.size(), Sha256Of(body)), true},
+        {"another file's hash", DownloadExpectation::Exactly(body.size(), Sha256Of("x")), false},
+        {"a larger signed size", DownloadExpectation::Exactly(body.size() + 1, Sha256Of(body)),
+         false},
+        {"a smaller signed size", DownloadExpectation::Exactly(body.size() - 1, Sha256Of(body)),
+         false},
+    };
+    for (const std::string key : {"", "/up_list.zip"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.What) + (key.empty() ? "" : ", resumable"));
+            WriteFile(local / "up_list.zip", "old");
+            HttpClient client;
+            const auto result = client.Download(url, local / "up_list.zip", nullptr, c.Expected, key);
+            EXPECT_EQ(result, c.Lands ? HttpClient::Result::Ok : HttpClient::Result::Failed)
+                << client.LastErrorText();
+            EXPECT_EQ(ReadFile(local / "up_list.zip"), c.Lands ? body : "old");
+            EXPECT_EQ(testsupport::ListTree(local.Path()), std::vector<std::string>{"up_list.zip"});
+            // A hash that does not match is a refusal; a body longer than the signed size is
+            // cut off in transit, a shorter one is refused at its end.
+            if (std::string(c.What) != "a smaller signed size")
+                EXPECT_EQ(client.Refused(), !c.Lands) << client.LastErrorText();
+        }
+    }
 }
 
 TEST(HttpClient, DownloadsIntoPlaceWithProgressAndFailsCleanly) {
