@@ -84,8 +84,9 @@ TEST(HttpClient, DownloadsHeldToAnExpectedSizeAndHash) {
             EXPECT_EQ(testsupport::ListTree(local.Path()), std::vector<std::string>{"up_list.zip"});
             // A hash that does not match is a refusal; a body longer than the signed size is
             // cut off in transit, a shorter one is refused at its end.
-            if (std::string(c.What) != "a smaller signed size")
+            if (std::string(c.What) != "a smaller signed size") {
                 EXPECT_EQ(client.Refused(), !c.Lands) << client.LastErrorText();
+            }
         }
     }
 }
