@@ -84,7 +84,8 @@ bool VerifyRun::LoadManifest() {
     fs::create_directories(work_, ec);
     const fs::path index = work_ / kRepositoryIndexName;
     const fs::path signature = work_ / kRepositoryIndexSignatureName;
-    if (!fetcher_->Fetch(kRepositoryIndexName, index, DownloadExpectation::AtMost(RepositoryVerifier::kMaxIndexBytes)) ||
+    if (!fetcher_->Fetch(kRepositoryIndexName, index,
+                         DownloadExpectation::AtMost(RepositoryVerifier::kMaxIndexBytes)) ||
         !fetcher_->Fetch(kRepositoryIndexSignatureName, signature,
                          DownloadExpectation::AtMost(RepositoryVerifier::kMaxSignatureBytes)))
         return Fail(fetcher_->Failure() + " (the patch server's repository is not signed?)");

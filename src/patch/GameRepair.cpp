@@ -177,7 +177,8 @@ std::optional<StoredFile> GameRepair::ArchiveRecord(const std::string& location)
     if (known == otherManifests_.end()) {
         const fs::path copy = Scratch(label + "-manifest.txt");
         const std::string remote = label + "/" + kManifestName;
-        if (!fetcher_.Fetch(remote, copy, DownloadExpectation::AtMost(RepositoryVerifier::kMaxManifestBytes))) {
+        if (!fetcher_.Fetch(remote, copy,
+                            DownloadExpectation::AtMost(RepositoryVerifier::kMaxManifestBytes))) {
             failure_ = fetcher_.Failure();
             return std::nullopt;
         }
@@ -241,7 +242,8 @@ std::optional<GameRepair::ArchiveCopy> GameRepair::SparseArchive(const std::stri
 std::optional<GameRepair::ArchiveCopy> GameRepair::WholeArchive(const std::string& location,
                                                                 const StoredFile& record) {
     ArchiveCopy copy{Scratch("whole.zip"), false, record.Size};
-    if (!fetcher_.Fetch(location, copy.Path, DownloadExpectation::Exactly(record.Size, record.Digest))) {
+    if (!fetcher_.Fetch(location, copy.Path,
+                        DownloadExpectation::Exactly(record.Size, record.Digest))) {
         failure_ = fetcher_.Failure();
         return std::nullopt;
     }

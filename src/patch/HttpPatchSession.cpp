@@ -153,7 +153,8 @@ bool HttpPatchSession::Download(const std::string& url, const std::string& local
         host_.LogFailure("download of " + path + " to " + local->string() +
                          " failed: " + client.LastErrorText());
         if (signedFile && client.Refused())
-            downloadRefused_ = !engine_.Verifier->RefuseDownload(*signedFile, client.LastErrorText());
+            downloadRefused_ =
+                !engine_.Verifier->RefuseDownload(*signedFile, client.LastErrorText());
     }
     return result == HttpClient::Result::Ok;
 }
@@ -289,8 +290,7 @@ bool HttpPatchSession::DownloadHttpPatch(const std::string& host, const std::str
     }
     // The archive is the one big download: an interrupted one continues on the next run.
     if (!Download(PatchFileUrl(scheme_, host, label, PatchEngine::kArchiveName, NextQueryValue()),
-                  archive, kMaxArchiveBytes, true,
-                  signedArchive ? &*signedArchive : nullptr)) {
+                  archive, kMaxArchiveBytes, true, signedArchive ? &*signedArchive : nullptr)) {
         if (downloadRefused_) return engine_.RefuseUnverified(kMsgPatchFailed, archive);
         if (!Stopping()) host_.SetStatusText(kMsgPatchFailed);
         return false;

@@ -200,7 +200,8 @@ std::optional<SignedDownload> RepositoryVerifier::StoredExpectation(std::string_
     const ManifestFile* f = FileFor(gamePath);
     if (!f) return std::nullopt;
     const std::string what = "file " + std::string(gamePath) + " as downloaded";
-    if (f->Kind == FileSourceKind::Compressed) return Expecting(f->StoredSize, f->StoredDigest, what);
+    if (f->Kind == FileSourceKind::Compressed)
+        return Expecting(f->StoredSize, f->StoredDigest, what);
     return Expecting(f->Size, f->Digest, what);
 }
 

@@ -12,9 +12,10 @@
 // game files) are checked by the download sink that writes them, as their bytes go by: the
 // verifier hands out what each must be (ArchiveExpectation, StoredExpectation,
 // InstalledExpectation) and describes a refusal (RefuseDownload). The Check functions read a
-// file that is already on disk, for files an earlier run left. A false result leaves Failure() saying what did
-// not match, where; the session deletes the file, shows its own message for the step and
-// stops. Nothing here touches the network or the window.
+// file that is already on disk: the small metadata files, and copies an earlier run left.
+// A false result leaves Failure() saying what did not match, where; the session deletes the
+// file, shows its own message for the step and stops. Nothing here touches the network or the
+// window.
 
 #include <cstdint>
 #include <ctime>

@@ -59,9 +59,8 @@ public:
     // The same, held to `expected` as the bytes arrive: a size as the limit (with MaxSize),
     // an exact size and a SHA-256 checked by the sink, so a body that does not match never
     // takes the target's name and costs no second read. Refused() then says so.
-    Result Download(const std::string& url, const std::filesystem::path& target,
-                    Progress* progress, const DownloadExpectation& expected,
-                    const std::string& resumeKey = {});
+    Result Download(const std::string& url, const std::filesystem::path& target, Progress* progress,
+                    const DownloadExpectation& expected, const std::string& resumeKey = {});
     // Whether the last download arrived but failed its expected size or hash.
     bool Refused() const { return refused_; }
     // Where the last download's body began: the bytes kept from an earlier run, or 0.

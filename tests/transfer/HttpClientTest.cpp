@@ -7,8 +7,8 @@
 
 #include "platform/DownloadSink.h"
 #include "platform/HttpClient.h"
-#include "platform/Sha256.h"
 #include "platform/ProgramInfo.h"
+#include "platform/Sha256.h"
 #include "support/FaultProxy.h"
 #include "support/PatchServers.h"
 #include "support/TestSupport.h"
@@ -77,7 +77,8 @@ TEST(HttpClient, DownloadsHeldToAnExpectedSizeAndHash) {
             SCOPED_TRACE(std::string(c.What) + (key.empty() ? "" : ", resumable"));
             WriteFile(local / "up_list.zip", "old");
             HttpClient client;
-            const auto result = client.Download(url, local / "up_list.zip", nullptr, c.Expected, key);
+            const auto result =
+                client.Download(url, local / "up_list.zip", nullptr, c.Expected, key);
             EXPECT_EQ(result, c.Lands ? HttpClient::Result::Ok : HttpClient::Result::Failed)
                 << client.LastErrorText();
             EXPECT_EQ(ReadFile(local / "up_list.zip"), c.Lands ? body : "old");
