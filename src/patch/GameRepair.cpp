@@ -99,17 +99,23 @@ bool GameRepair::Repair(const ManifestFile& file) {
     return Fail(file.Path + ": the manifest names no source for it");
 }
 
-std::unique_ptr<DownloadSink> GameRepair::OpenInstall(const ManifestFile& file) {
+std::optional<fs::path> GameRepair::InstallTarget(const ManifestFile& file) {
     const auto target = game_.Resolve(file.Path);
     if (!target) {
         Fail(file.Path + ": not a safe game path");
-        return nullptr;
+        return std::nullopt;
     }
     std::error_code ec;
     if (!game_.CreateDirectories(target->parent_path(), ec)) {
         Fail("cannot make " + target->parent_path().string() + ": " + ec.message());
-        return nullptr;
+        return std::nullopt;
     }
+    return target;
+}
+
+std::unique_ptr<DownloadSink> GameRepair::OpenInstall(const ManifestFile& file) {
+    const auto target = InstallTarget(file);
+    if (!target) return nullptr;
     auto sink = std::make_unique<DownloadSink>(*target);
     sink->Expect(DownloadExpectation::Exactly(file.Size, file.Digest));
     // A damaged file keeps its permissions (a game's start script its execute bits).
@@ -129,11 +135,8 @@ bool GameRepair::FinishInstall(const ManifestFile& file, DownloadSink& sink) {
 }
 
 bool GameRepair::PlaceFetched(const ManifestFile& file, const fs::path& copy) {
-    const auto target = game_.Resolve(file.Path);
-    if (!target) return Fail(file.Path + ": not a safe game path");
-    std::error_code ec;
-    if (!game_.CreateDirectories(target->parent_path(), ec))
-        return Fail("cannot make " + target->parent_path().string() + ": " + ec.message());
+    const auto target = InstallTarget(file);
+    if (!target) return false;
     // The copy was checked as it arrived; it takes the damaged file's permissions and reaches
     // the disk before it replaces that file, like any file a sink installs.
     struct stat st {};

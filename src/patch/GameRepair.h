@@ -42,6 +42,8 @@ private:
     };
 
     bool Fail(std::string why);
+    // Where `file` goes in the game, its folder made; nullopt with Failure() set.
+    std::optional<std::filesystem::path> InstallTarget(const ManifestFile& file);
     // The sink that replaces the game's copy of `file`, checked against the manifest as it is
     // written (a damaged file keeps its permissions); null with Failure() set.
     std::unique_ptr<DownloadSink> OpenInstall(const ManifestFile& file);
