@@ -84,3 +84,7 @@ printf '%-22s unverified %7.2f s | verified %7.2f s | cost %+6.1f %%\n' \
   "packed HTTP" "$plain_http" "$signed_http" "$(echo "($signed_http / $plain_http - 1) * 100" | bc -l)"
 printf '%-22s --verify   %7.2f s | sha256sum %6.2f s | %d MiB, %d files, %s runs\n' \
   "check of the game" "$verify" "$hash" "$mib" "$files" "$runs"
+# Every run, in the order they ran: on a shared machine the spread says how far to trust the
+# medians.
+echo "runs: FTP unverified ${pf[*]} | verified ${sf[*]}; HTTP unverified ${ph[*]} | verified ${sh[*]}"
+echo "runs: --verify ${vf[*]} | sha256sum ${hs[*]}"
