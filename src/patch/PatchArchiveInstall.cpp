@@ -5,14 +5,18 @@
 // pass.
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "archive/UnzipFile.h"
@@ -47,6 +51,42 @@ std::filesystem::path StagedEntryPath(const std::filesystem::path& staging, std:
 
 // Thrown when the stop flag ends an unpack.
 struct UnpackStopped {};
+
+// Decompressing threads of one unpack at most: more would only compete for the disk.
+constexpr unsigned kMostUnpackers = 4;
+
+// How one unpacking thread ended.
+struct UnpackerResult {
+    bool Failed = false;
+    std::uint64_t Entry = 0;  // the entry it failed on
+    std::string What;
+};
+
+// Decompresses the current entry of `zip` into its staged file, calling `keepGoing` between
+// pieces (false: stop, UnpackStopped is thrown). Throws with the reason on any failure.
+void StageEntry(CUnzipFile& zip, const std::filesystem::path& staging, std::vector<char>& buffer,
+                const std::function<bool()>& keepGoing) {
+    EntryInfo info;
+    zip.GetEntryInfo(&info);
+    DownloadSink output(StagedEntryPath(staging, zip.EntryIndex()));
+    // The disk starts on this file while the next one is decompressed: the flush before
+    // config.ini then finds little left to wait for.
+    output.SetWriteBackStarted();
+    // Stamped through the open file: no look-ups of it by name afterwards.
+    output.SetMode(CUnzipFile::EntryFileMode(0644, info));
+    output.SetModificationTime(info.ModificationTime);
+    if (!output.Open()) throw std::runtime_error(output.Failure());
+    zip.OpenEntry();
+    for (;;) {
+        const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
+        if (got > 0 && !output.Write(buffer.data(), got))
+            throw std::runtime_error(output.Failure());
+        if (!keepGoing()) throw UnpackStopped{};
+        if (got < buffer.size()) break;
+    }
+    zip.CloseEntry();
+    if (!output.Commit()) throw std::runtime_error(output.Failure());
+}
 
 // The current entry's name as the game directory gets it (back-slashed, substitutes applied);
 // `directory` says whether it is a directory entry, for which nothing is written.
@@ -123,48 +163,82 @@ bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopChec
             }
         } while (zip.MoveNext());
 
-        // Each file entry is decompressed once, into a file of its own named by its index,
-        // and its CRC checked on closing: a damaged entry ends the patch before anything of
-        // the game directory changed.
-        std::vector<char> buffer(kCopyPiece);
-        zip.MoveFirst();
-        do {
-            EntryGameName(zip, directory);
-            if (directory) continue;
-            EntryInfo info;
-            zip.GetEntryInfo(&info);
-            const std::filesystem::path staged = StagedEntryPath(staging, zip.EntryIndex());
-            DownloadSink output(staged);
-            // The disk starts on this file while the next one is decompressed: the flush
-            // before config.ini then finds little left to wait for.
-            output.SetWriteBackStarted();
-            // Stamped through the open file: no look-ups of it by name afterwards.
-            output.SetMode(CUnzipFile::EntryFileMode(0644, info));
-            output.SetModificationTime(info.ModificationTime);
-            if (!output.Open()) throw std::runtime_error(output.Failure());
-            zip.OpenEntry();
-            for (;;) {
-                const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
-                if (got > 0 && !output.Write(buffer.data(), got))
-                    throw std::runtime_error(output.Failure());
-                Pump();
-                if (stopRequested && stopRequested()) throw UnpackStopped{};
-                if (got < buffer.size()) break;
-            }
-            zip.CloseEntry();
-            if (!output.Commit()) throw std::runtime_error(output.Failure());
-        } while (zip.MoveNext());
         zip.Close();
-    } catch (const UnpackStopped&) {
-        return giveUp();
     } catch (const std::exception& error) {
-        // A damaged archive, or a write that failed (a full disk), ends the patch like a failed
-        // download; the window stays usable and the next run applies this patch again.
         ReportFailure(std::string("cannot unpack the patch archive (") + error.what() + ")",
                       archive);
         host_.SetStatusText(kMsgPatchFailed);
         return giveUp();
     }
+
+    // Each file entry is decompressed once, into a file of its own named by its index, and its
+    // CRC checked on closing: a damaged entry ends the patch before anything of the game
+    // directory changed. Inflating is what the time goes on, so the entries are shared out
+    // among readers of their own, one per processor (at most kMostUnpackers); this thread
+    // keeps the window alive and watches for the stop.
+    const unsigned unpackers =
+        std::clamp(UnpackThreads > 0 ? UnpackThreads : std::thread::hardware_concurrency(), 1u,
+                   kMostUnpackers);
+    std::atomic<bool> quit{false};
+    const auto pumpAndWatch = [&] {
+        Pump();
+        if (stopRequested && stopRequested()) quit = true;
+    };
+    std::vector<UnpackerResult> results(unpackers);
+    auto stageShare = [&](unsigned share, bool pumping) {
+        std::uint64_t entry = 0;
+        try {
+            CUnzipFile reader(archive.string());
+            std::vector<char> buffer(kCopyPiece);
+            bool directory = false;
+            reader.MoveFirst();
+            do {
+                entry = reader.EntryIndex();
+                if (entry % unpackers != share) continue;
+                EntryGameName(reader, directory);
+                if (directory) continue;
+                StageEntry(reader, staging, buffer, [&] {
+                    if (pumping) pumpAndWatch();
+                    return !quit.load();
+                });
+            } while (!quit && reader.MoveNext());
+            reader.Close();
+        } catch (const UnpackStopped&) {
+        } catch (const std::exception& error) {
+            results[share] = {true, entry, error.what()};
+            quit = true;
+        }
+    };
+    {
+        std::atomic<unsigned> running{unpackers - 1};
+        std::vector<std::jthread> helpers;
+        for (unsigned share = 1; share < unpackers; ++share)
+            helpers.emplace_back([&, share] {
+                stageShare(share, false);
+                --running;
+            });
+        stageShare(0, true);
+        // The window stays alive, and the stop button heard, until the last share is done.
+        while (running.load() > 0) {
+            pumpAndWatch();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    // The failure of the earliest entry is the one reported: the same archive fails the same
+    // way whatever the number of threads.
+    const auto first = std::min_element(
+        results.begin(), results.end(), [](const UnpackerResult& a, const UnpackerResult& b) {
+            return a.Failed != b.Failed ? a.Failed : a.Entry < b.Entry;
+        });
+    if (first->Failed) {
+        const UnpackerResult& result = *first;
+        // A damaged archive, or a write that failed (a full disk), ends the patch like a failed
+        // download; the window stays usable and the next run applies this patch again.
+        ReportFailure("cannot unpack the patch archive (" + result.What + ")", archive);
+        host_.SetStatusText(kMsgPatchFailed);
+        return giveUp();
+    }
+    if (quit) return giveUp();
     return true;
 }
 

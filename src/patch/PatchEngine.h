@@ -94,6 +94,8 @@ public:
     std::atomic<int> SelfUpdatePending{0};
     std::atomic<int> PatchDone{0};
     PatchListFlags ListFlags;  // flags of the "list.inf" being applied
+    // Threads that decompress a patch archive at once (0: one per processor, at most 4).
+    unsigned UnpackThreads = 0;
 
     // The patch server, as the connect server named it.
     std::string ServerHost;

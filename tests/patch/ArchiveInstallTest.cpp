@@ -178,6 +178,38 @@ TEST_F(ArchiveInstallTest, DamagedArchivesFailWithoutClosingTheWindow) {
     EXPECT_EQ(host.CloseCalls, 0);
 }
 
+// However many threads share the decompressing, every entry lands whole in its own place, and
+// damage in any thread's share changes nothing of the game.
+TEST_F(ArchiveInstallTest, EntriesSharedAmongThreadsLandWholeAndDamageChangesNothing) {
+    Entries entries;
+    for (int i = 0; i < 9; ++i)
+        entries.push_back({"Data/f" + std::to_string(i) + ".bmd",
+                           "PAYLOAD-" + std::to_string(i) + std::string(70000 + i, 'a' + i)});
+    entries.push_back({"config.ini", "[LOGIN]\r\nVersion=1.00.01\r\n"});
+    for (unsigned threads : {1u, 2u, 3u, 4u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        engine.UnpackThreads = threads;
+        fs::remove_all(game);
+        fs::create_directories(game / "Temp");
+        WriteFile(game / "Data" / "f7.bmd", "old");
+        const fs::path zip = game / "Temp" / "up_list.zip";
+        // Entry 7 damaged: it falls in a different thread's share for each count.
+        MakeZip(zip, entries, true);
+        std::string bytes = ReadFile(zip);
+        bytes[bytes.find("PAYLOAD-7") + 8] = 'X';
+        WriteFile(zip, bytes);
+        EXPECT_FALSE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+        EXPECT_EQ(ListTree(game), std::vector<std::string>{"Data/f7.bmd"});
+        EXPECT_EQ(ReadFile(game / "Data" / "f7.bmd"), "old");
+
+        MakeZip(zip, entries);
+        ASSERT_TRUE(engine.UnpackPatchArchive("Temp\\up_list.zip"));
+        for (const auto& [name, contents] : entries)
+            EXPECT_TRUE(ReadFile(game / name) == contents) << name;
+        EXPECT_TRUE(ListTree(game / "Temp").empty());
+    }
+}
+
 // The damage is found while decompressing, before any file of the game directory changes.
 TEST_F(ArchiveInstallTest, EntryWithBadCrcChangesNothing) {
     WriteFile(game / "b.txt", "good");
@@ -250,6 +282,8 @@ TEST_F(ArchiveInstallTest, StrayConfigSubstituteIsRemovedBeforeUnpacking) {
 }
 
 TEST_F(ArchiveInstallTest, StopFlagEndsUnpackingBetweenChunksWithNothingHalfDone) {
+    // One thread: the stop is asked for at known points.
+    engine.UnpackThreads = 1;
     WriteFile(game / "later.txt", "old later");
     const Entries entries = {
         {"big.bin", std::string(100000, 'b')}, {"later.txt", "later"}, {"config.ini", "c"}};
