@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -175,6 +176,40 @@ TEST(ToolZip, ListTestAndExtract) {
     // Extracting again replaces the read-only copy.
     EXPECT_EQ(Tool({"zip", "extract", (dir / "a.zip").string(), (dir / "out").string()}).ExitCode,
               0);
+}
+
+// The entries are extracted by several threads where there are processors for them: every
+// file arrives whole, and of names that differ only in letter case the later entry wins, as
+// it would with one thread.
+TEST(ToolZip, ManyEntriesAndNamesDifferingInCaseExtractAsInArchiveOrder) {
+    TempDir dir;
+    MakeZip(dir / "many.zip",
+            "for i in range(200):\n"
+            "    z.writestr('Dir%d/f%03d.bin' % (i % 3, i), ('%03d' % i) * (1000 + i))\n"
+            "z.writestr('Same.txt', 'first')\n"
+            "z.writestr('dir0/f000.bin', 'middle')\n"
+            "z.writestr('SAME.TXT', 'second')\n"
+            "z.writestr('same.txt', 'third')\n");
+    for (int round = 0; round < 3; ++round) {
+        fs::remove_all(dir / "out");
+        const auto r =
+            Tool({"zip", "extract", (dir / "many.zip").string(), (dir / "out").string()});
+        ASSERT_EQ(r.ExitCode, 0) << r.Stderr;
+        const auto tree = testsupport::ListTree(dir / "out");
+        ASSERT_EQ(tree.size(), 201u);
+        EXPECT_EQ(tree.back(), "Same.txt");
+        EXPECT_EQ(ReadFile(dir / "out" / "Same.txt"), "third");
+        EXPECT_EQ(ReadFile(dir / "out" / "Dir0" / "f000.bin"), "middle");
+        for (int i = 1; i < 200; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "Dir%d/f%03d.bin", i % 3, i);
+            char digits[8];
+            std::snprintf(digits, sizeof digits, "%03d", i);
+            std::string expected;
+            for (int k = 0; k < 1000 + i; ++k) expected += digits;
+            ASSERT_EQ(ReadFile(dir / "out" / name), expected) << name;
+        }
+    }
 }
 
 TEST(ToolZip, UnsafeNamesAreRefused) {

@@ -2,10 +2,17 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "Commands.h"
@@ -34,6 +41,49 @@ constexpr std::size_t kExtractPiece = 256 * 1024;
 
 bool IsDirectoryName(const std::string& name) {
     return !name.empty() && (name.back() == '/' || name.back() == '\\');
+}
+
+// Threads extracting one archive at most: more would only compete for the disk.
+constexpr unsigned kMostExtractThreads = 4;
+
+// Which thread extracts an entry. Names that differ only in letter case (or in the kind of
+// slash) resolve to one file, so they go to one thread, which writes them in archive order:
+// the later entry wins, as it does when one thread extracts everything.
+unsigned ShareOf(const std::string& name, unsigned shares) {
+    std::string folded = name;
+    for (char& c : folded) {
+        if (c == '\\') c = '/';
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    while (!folded.empty() && folded.back() == '/') folded.pop_back();
+    return static_cast<unsigned>(std::hash<std::string>{}(folded) % shares);
+}
+
+// What ended one extracting thread early.
+struct ExtractFailure {
+    std::exception_ptr Error;
+    std::uint64_t Entry = 0;
+};
+
+// Writes the current entry of `zip` over `target` (in place, like the standard extractors)
+// and stamps it with the entry's time and read-only bit.
+void ExtractEntry(CUnzipFile& zip, const std::filesystem::path& target, std::vector<char>& buffer) {
+    EntryInfo info;
+    zip.GetEntryInfo(&info);
+    CFile output;
+    if (!output.Open(target.string(), CFile::modeCreate)) {
+        // An earlier read-only copy must not stop the new one from being written.
+        if (output.LastError() != EACCES || ::chmod(target.c_str(), 0644) != 0 ||
+            !output.Open(target.string(), CFile::modeCreate))
+            throw CFileException(target.string(), output.LastError(), "create");
+    }
+    zip.OpenEntry();
+    for (;;) {
+        const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
+        if (got > 0) output.Write(buffer.data(), got);
+        if (got < buffer.size()) break;
+    }
+    CUnzipFile::ApplyEntryStatus(output, info);
 }
 
 }  // namespace
@@ -85,52 +135,73 @@ int ZipExtract(const Arguments& args) {
     }
     std::error_code ec;
     std::filesystem::create_directories(args[1], ec);
-    const GamePath root(args[1]);
+    GamePath root(args[1]);
     return Guarded([&] {
-        CUnzipFile zip(args[0]);
-        std::vector<char> buffer(kExtractPiece);
-        std::filesystem::path createdDirectory;
-        int status = 0;
-        do {
-            EntryInfo info;
-            zip.GetEntryInfo(&info);
-            std::string name = zip.GetEntryName();
-            const bool directory = IsDirectoryName(name);
-            if (directory) name.pop_back();
-            const auto target = root.Resolve(name);
-            if (!target) {
-                std::cerr << "refusing unsafe name: " << name << "\n";
-                status = 1;
-                continue;
+        // Inflating is what the time goes on: the entries are shared out among threads with
+        // readers of their own. Looking names up and making directories is shared state,
+        // done under the lock; writing a file is not.
+        const unsigned shares =
+            std::clamp(std::thread::hardware_concurrency(), 1u, kMostExtractThreads);
+        std::mutex lock;
+        std::atomic<bool> quit{false};
+        std::atomic<int> status{0};
+        std::vector<ExtractFailure> failures(shares);
+        auto extractShare = [&](unsigned share) {
+            std::uint64_t entry = 0;
+            try {
+                CUnzipFile zip(args[0]);
+                std::vector<char> buffer(kExtractPiece);
+                std::filesystem::path createdDirectory;
+                do {
+                    entry = zip.EntryIndex();
+                    std::string name = zip.GetEntryName();
+                    if (ShareOf(name, shares) != share) continue;
+                    const bool directory = IsDirectoryName(name);
+                    if (directory) name.pop_back();
+                    std::unique_lock<std::mutex> held(lock);
+                    const auto target = root.Resolve(name);
+                    if (!target) {
+                        std::cerr << "refusing unsafe name: " << name << "\n";
+                        status = 1;
+                        continue;
+                    }
+                    std::error_code ignored;
+                    if (directory) {
+                        root.CreateDirectories(*target, ignored);
+                        continue;
+                    }
+                    // Entries come grouped by directory: the same parent is not looked up
+                    // again.
+                    if (target->parent_path() != createdDirectory) {
+                        root.CreateDirectories(target->parent_path(), ignored);
+                        createdDirectory = target->parent_path();
+                    }
+                    held.unlock();
+                    ExtractEntry(zip, *target, buffer);
+                    // Known to the resolver from now on: the next name in this directory is
+                    // found without reading the directory again (which made extraction
+                    // quadratic).
+                    held.lock();
+                    root.NoteCreated(*target);
+                } while (!quit && zip.MoveNext());
+                zip.Close();
+            } catch (...) {
+                failures[share] = {std::current_exception(), entry};
+                quit = true;
             }
-            if (directory) {
-                root.CreateDirectories(*target, ec);
-                continue;
-            }
-            // Entries come grouped by directory: the same parent is not looked up again.
-            if (target->parent_path() != createdDirectory) {
-                root.CreateDirectories(target->parent_path(), ec);
-                createdDirectory = target->parent_path();
-            }
-            CFile output;
-            if (!output.Open(target->string(), CFile::modeCreate)) {
-                // An earlier read-only copy must not stop the new one from being written.
-                if (output.LastError() != EACCES || ::chmod(target->c_str(), 0644) != 0 ||
-                    !output.Open(target->string(), CFile::modeCreate))
-                    throw CFileException(target->string(), output.LastError(), "create");
-            }
-            zip.OpenEntry();
-            for (;;) {
-                const std::size_t got = zip.ReadEntry(buffer.data(), buffer.size());
-                if (got > 0) output.Write(buffer.data(), got);
-                if (got < buffer.size()) break;
-            }
-            CUnzipFile::ApplyEntryStatus(output, info);
-            // Known to the resolver from now on: the next name in this directory is found
-            // without reading the directory again (which made extraction quadratic).
-            root.NoteCreated(*target);
-        } while (zip.MoveNext());
-        zip.Close();
-        return status;
+        };
+        {
+            std::vector<std::jthread> threads;
+            for (unsigned share = 1; share < shares; ++share)
+                threads.emplace_back(extractShare, share);
+            extractShare(0);
+        }
+        // The failure at the earliest entry is the one reported: the same archive gives the
+        // same answer whatever the number of threads.
+        const ExtractFailure* first = nullptr;
+        for (const ExtractFailure& failure : failures)
+            if (failure.Error && (!first || failure.Entry < first->Entry)) first = &failure;
+        if (first) std::rethrow_exception(first->Error);
+        return status.load();
     });
 }
