@@ -210,13 +210,23 @@ bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopChec
         }
     };
     {
-        std::atomic<unsigned> running{unpackers - 1};
+        std::atomic<unsigned> running{0};
         std::vector<std::jthread> helpers;
-        for (unsigned share = 1; share < unpackers; ++share)
-            helpers.emplace_back([&, share] {
-                stageShare(share, false);
+        for (unsigned share = 1; share < unpackers; ++share) {
+            ++running;
+            try {
+                helpers.emplace_back([&, share] {
+                    stageShare(share, false);
+                    --running;
+                });
+            } catch (const std::system_error& error) {
+                // A share without its thread would never be staged: the unpack fails whole.
                 --running;
-            });
+                results[share] = {true, 0, std::string("cannot start a thread: ") + error.what()};
+                quit = true;
+                break;
+            }
+        }
         stageShare(0, true);
         // The window stays alive, and the stop button heard, until the last share is done.
         while (running.load() > 0) {

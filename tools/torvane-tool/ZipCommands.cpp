@@ -12,6 +12,7 @@
 #include <functional>
 #include <iostream>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -31,6 +32,8 @@ int Guarded(Body body) {
     } catch (const CZipException& e) {
         std::cerr << "cause " << e.cause << "\n";
     } catch (const CFileException& e) {
+        std::cerr << e.what() << "\n";
+    } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
     }
     return 2;
@@ -192,8 +195,16 @@ int ZipExtract(const Arguments& args) {
         };
         {
             std::vector<std::jthread> threads;
-            for (unsigned share = 1; share < shares; ++share)
-                threads.emplace_back(extractShare, share);
+            for (unsigned share = 1; share < shares; ++share) {
+                try {
+                    threads.emplace_back(extractShare, share);
+                } catch (const std::system_error&) {
+                    // A share without its thread would never be extracted.
+                    failures[share] = {std::current_exception(), 0};
+                    quit = true;
+                    break;
+                }
+            }
             extractShare(0);
         }
         // The failure at the earliest entry is the one reported: the same archive gives the
