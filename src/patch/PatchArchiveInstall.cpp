@@ -132,7 +132,9 @@ bool PatchEngine::StagePatchArchive(std::string_view archivePath, const StopChec
     host_.SetStatusText(kMsgUnpacking);
     const auto paths = ResolveArchivePaths(archivePath);
     if (!paths) return false;
-    const auto& [archive, staging] = *paths;
+    // Named references, not a structured binding: the unpacking threads' lambdas capture them.
+    const std::filesystem::path& archive = paths->Archive;
+    const std::filesystem::path& staging = paths->Staging;
     const auto giveUp = [&] { return GiveUpArchive(archivePath); };
     // What an earlier run left half-staged is of no use: entries are staged again whole.
     RemoveStagedFiles();
